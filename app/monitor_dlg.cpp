@@ -1,0 +1,193 @@
+#include "app/monitor_dlg.h"
+
+#include "app/command_bar.h"
+#include "app/output_view.h"
+#include "data/item_rendering.h"
+
+#include <QDateTime>
+#include <QIODevice>
+#include <QShortcut>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace {
+
+const QString kWelcomeText = QStringLiteral("Welcome to Vantrel \r\n Ver 0.4");
+
+// The output area catches up at most this often, so a flood of small chunks
+// becomes a few large updates.
+constexpr qint64 kRefreshIntervalMs = 20;
+
+// Characters an item's entry takes in the output area, without rendering it.
+qint64 estimatedEntryChars(const CDataItem& item)
+{
+    return kEntryPrefix.size() + qint64(item.GetLength()) * (item.GetKind() == 1 ? 3 : 1);
+}
+
+} // namespace
+
+CMonitorDlg::CMonitorDlg(QWidget* pParent) : QDialog(pParent)
+{
+    m_strOutput = kWelcomeText;
+    m_hIcon = QIcon(QStringLiteral(":/res/vantrel.svg"));
+    m_hPort = nullptr;
+    m_bPaused = 0;
+    LoadSettings();
+}
+
+CMonitorDlg::~CMonitorDlg()
+{
+    // No receive thread may outlive the window object.
+    ClosePort();
+}
+
+int CMonitorDlg::DoModal()
+{
+    if (!m_bInitialized)
+        OnInitDialog();
+    const int result = exec();
+    DestroyWindow();
+    return result;
+}
+
+int CMonitorDlg::OnInitDialog()
+{
+    m_bInitialized = true;
+    setWindowTitle(QStringLiteral("Vantrel"));
+    setWindowFlags(Qt::Window);
+    setWindowIcon(m_hIcon);
+    setSizeGripEnabled(true);
+
+    m_editOutput = new COutputView(this);
+    m_wndCommandBar = new CCommandBar(this);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(m_wndCommandBar);
+    layout->addWidget(m_editOutput, 1);
+    resize(900, 600);
+
+    UpdateData(false);
+
+    // The desktop's help request opens the About box.
+    auto* help = new QShortcut(QKeySequence::HelpContents, this);
+    connect(help, &QShortcut::activated, this, [this] { OnHelpInfo(nullptr); });
+
+    m_pMenu = m_wndCommandBar->InsertMenuBar();
+    if (!m_pMenu)
+        return -1;
+    if (!m_wndCommandBar->LoadToolBar())
+        return -1;
+    connect(m_wndCommandBar, &CCommandBar::commandTriggered, this, &CMonitorDlg::OnCommand);
+    UpdateCommandState();
+    m_editOutput->setFocus();
+    return 1;
+}
+
+bool CMonitorDlg::DestroyWindow()
+{
+    if (m_bDestroyed)
+        return false;
+    m_bDestroyed = true;
+    // A capture still running when the window closes is stopped first.
+    ClosePort();
+    SaveSettings();
+    hide();
+    return true;
+}
+
+void CMonitorDlg::DoDataExchange(bool bSaveAndValidate)
+{
+    // The output area is read-only and its text is always the model's, so
+    // reading it back changes nothing; loading shows m_strOutput and every
+    // recorded item.
+    if (bSaveAndValidate || !m_editOutput)
+        return;
+    QString text;
+    {
+        std::lock_guard lock(m_csCapture);
+        const int first = TailStart(0);
+        if (first == 0)
+            text = m_strOutput;
+        for (int i = first; i < m_items.GetSize(); ++i)
+            AppendItemEntry(text, m_items.GetAt(i));
+        m_nShownItems = m_items.GetSize();
+    }
+    m_editOutput->ResetText(text);
+}
+
+bool CMonitorDlg::UpdateData(bool bSaveAndValidate)
+{
+    DoDataExchange(bSaveAndValidate);
+    return true;
+}
+
+int CMonitorDlg::TailStart(int shown) const
+{
+    // Items from the end backwards, as many as the view keeps.
+    int first = m_items.GetSize();
+    qint64 chars = 0;
+    while (first > shown && chars < COutputView::kMaxChars)
+        chars += estimatedEntryChars(m_items.GetAt(--first));
+    return first;
+}
+
+void CMonitorDlg::NotifyOutputChanged()
+{
+    if (m_bRefreshPending.exchange(true))
+        return;  // a catch-up is already on its way and will take this item too
+    QMetaObject::invokeMethod(this, &CMonitorDlg::ScheduleRefresh, Qt::QueuedConnection);
+}
+
+void CMonitorDlg::ScheduleRefresh()
+{
+    const qint64 wait = m_nLastRefreshMs + kRefreshIntervalMs - QDateTime::currentMSecsSinceEpoch();
+    if (wait > 0 && wait <= kRefreshIntervalMs)
+        QTimer::singleShot(int(wait), this, &CMonitorDlg::RefreshOutput);
+    else
+        RefreshOutput();
+}
+
+void CMonitorDlg::RefreshOutput()
+{
+    m_nLastRefreshMs = QDateTime::currentMSecsSinceEpoch();
+    m_bRefreshPending = false;
+    if (!m_editOutput)
+        return;
+    QString text;
+    bool restart = false;
+    {
+        std::lock_guard lock(m_csCapture);
+        const int shown = std::min(m_nShownItems, m_items.GetSize());
+        const int first = TailStart(shown);
+        // More has arrived than the view keeps: show just the tail.
+        restart = first > shown;
+        for (int i = first; i < m_items.GetSize(); ++i)
+            AppendItemEntry(text, m_items.GetAt(i));
+        m_nShownItems = m_items.GetSize();
+    }
+    if (restart)
+        m_editOutput->ResetText(text);
+    else
+        m_editOutput->AppendText(text);
+}
+
+bool CMonitorDlg::WriteOutputText(QIODevice& out)
+{
+    // Written piece by piece from the model, so a long capture never needs a
+    // second full copy of its text in memory.
+    std::lock_guard lock(m_csCapture);
+    QByteArray bytes = m_strOutput.toUtf8();
+    QString entry;
+    for (int i = 0; i < m_items.GetSize(); ++i) {
+        entry.clear();
+        AppendItemEntry(entry, m_items.GetAt(i));
+        bytes += entry.toUtf8();
+        if (bytes.size() >= 1 << 16) {
+            if (out.write(bytes) != bytes.size())
+                return false;
+            bytes.clear();
+        }
+    }
+    return out.write(bytes) == bytes.size();
+}

@@ -1,0 +1,45 @@
+#pragma once
+// One recorded chunk: its own copy of the bytes, a presentation kind, a name
+// (the time of day of its reception) and the time its bytes were last set.
+#include "platform/ctime.h"
+
+#include <QString>
+#include <cstdint>
+
+class CDataItem {
+public:
+    CDataItem();
+    CDataItem(const uint8_t* data, int length);
+    CDataItem(const CDataItem& other);
+    CDataItem(CDataItem&& other) noexcept;
+    CDataItem& operator=(const CDataItem& other);
+    virtual ~CDataItem();
+
+    // Replaces the bytes with a copy of `data` and stamps the time.
+    void SetData(const uint8_t* data, int length);
+
+    QString GetName() const { return m_strName; }
+    void SetName(const QString& name) { m_strName = name; }
+    int GetKind() const { return m_nKind; }
+    void SetKind(int kind) { m_nKind = kind; }
+
+    const uint8_t* GetData() const { return m_pData; }
+    int GetLength() const { return m_nLength; }
+    CTime GetTimeStamp() const { return m_time; }
+
+    // Two lower-case hexadecimal digits and a blank for every byte.
+    QString GetHexString() const;
+
+private:
+    uint8_t* m_pData = nullptr;
+    int32_t m_nLength = 0;
+    CTime m_time;
+    int32_t m_nKind = 0;
+    QString m_strName;
+};
+
+// "String" 0, "Hex" 1, "Str&Symbol" 2, "Unknown" for every other kind.
+QString GetKindName(int kind);
+
+// Appends the hexadecimal text of `length` bytes to `out`.
+void AppendHexString(QString& out, const uint8_t* data, int length);

@@ -1,0 +1,113 @@
+#include "platform/device_map.h"
+
+#include "platform/registry.h"
+
+#include <QHash>
+#include <QMutex>
+#include <QRegularExpression>
+#include <QVector>
+
+namespace platform {
+
+const QString kPortsKey = QStringLiteral("Software\\Kerbix\\Vantrel\\Ports");
+
+namespace {
+
+QMutex s_runtimeMutex;
+QHash<int, QString> s_runtimeOverrides;
+
+struct DefaultRange {
+    int first;
+    const char* device;
+};
+const DefaultRange kDefaults[] = {
+    {1, "/dev/ttyS"}, {33, "/dev/ttyUSB"}, {65, "/dev/ttyACM"}, {97, "/dev/ttyAMA"}, {129, "/dev/rfcomm"},
+};
+
+QString defaultPath(int number)
+{
+    for (const DefaultRange& range : kDefaults)
+        if (number >= range.first && number < range.first + 32)
+            return deviceRoot() + QLatin1String(range.device) + QString::number(number - range.first);
+    return {};
+}
+
+// A REG_SZ value: UTF-16LE up to the first null.
+QString readString(HKEY key, const QString& name)
+{
+    char buffer[2048] = {};
+    uint32_t size = sizeof(buffer) - 2;
+    if (RegQueryValue(key, name, nullptr, buffer, &size) != kRegSuccess)
+        return {};
+    return QString::fromUtf16(reinterpret_cast<const char16_t*>(buffer)).trimmed();
+}
+
+} // namespace
+
+QString deviceRoot()
+{
+    return QString::fromLocal8Bit(qgetenv("VANTREL_DEVICE_ROOT"));
+}
+
+int portNumber(const QString& portName)
+{
+    static const QRegularExpression pattern(QStringLiteral("^COM([1-9][0-9]{0,2}):?$"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = pattern.match(portName);
+    if (!match.hasMatch())
+        return 0;
+    const int number = match.captured(1).toInt();
+    return number <= kMaxPortNumber ? number : 0;
+}
+
+QVector<QString> devicePathsForAllPorts()
+{
+    QVector<QString> paths(kMaxPortNumber + 1);
+    HKEY key = nullptr;
+    const bool haveOverrides = RegOpenKey(kPortsKey, &key) == kRegSuccess;
+    QMutexLocker lock(&s_runtimeMutex);
+    for (int n = 1; n <= kMaxPortNumber; ++n) {
+        QString path = s_runtimeOverrides.value(n);
+        if (path.isEmpty() && haveOverrides)
+            path = readString(key, QStringLiteral("COM%1").arg(n));
+        paths[n] = path.isEmpty() ? defaultPath(n) : path;
+    }
+    if (haveOverrides)
+        RegCloseKey(key);
+    return paths;
+}
+
+QString devicePathForPort(const QString& portName)
+{
+    const int number = portNumber(portName);
+    if (!number)
+        return {};
+    {
+        QMutexLocker lock(&s_runtimeMutex);
+        const QString runtime = s_runtimeOverrides.value(number);
+        if (!runtime.isEmpty())
+            return runtime;
+    }
+    HKEY key = nullptr;
+    if (RegOpenKey(kPortsKey, &key) == kRegSuccess) {
+        const QString path = readString(key, QStringLiteral("COM%1").arg(number));
+        RegCloseKey(key);
+        if (!path.isEmpty())
+            return path;
+    }
+    return defaultPath(number);
+}
+
+void setRuntimePortOverride(int number, const QString& devicePath)
+{
+    QMutexLocker lock(&s_runtimeMutex);
+    s_runtimeOverrides.insert(number, devicePath);
+}
+
+void clearRuntimePortOverrides()
+{
+    QMutexLocker lock(&s_runtimeMutex);
+    s_runtimeOverrides.clear();
+}
+
+} // namespace platform

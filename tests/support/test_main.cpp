@@ -1,0 +1,108 @@
+// The test programs' main: a real QApplication (offscreen), and before every
+// test a fresh registry file and an empty device tree, so no test sees the
+// machine's settings or its serial ports.
+#include "test_support.h"
+
+#include "platform/ctime.h"
+#include "platform/device_map.h"
+#include "platform/registry.h"
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace testing_support {
+
+namespace {
+std::unique_ptr<QTemporaryDir> s_dir;
+MessageHandler s_previous;
+}
+
+QString TestDir()
+{
+    return s_dir ? s_dir->path() : QDir::tempPath();
+}
+
+CapturedMessages::CapturedMessages()
+{
+    SetMessageHandler([this](const ShownMessage& message) {
+        m_messages.append(message);
+        return IDOK;
+    });
+}
+
+CapturedMessages::~CapturedMessages()
+{
+    FailOnMessages();
+}
+
+void FailOnMessages()
+{
+    SetMessageHandler([](const ShownMessage& message) -> int {
+        ADD_FAILURE() << "unexpected message box: " << message.text.toStdString();
+        return IDOK;
+    });
+}
+
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+void SetPortOverride(int number, const QString& path)
+{
+    platform::HKEY key = nullptr;
+    ASSERT_EQ(platform::RegCreateKey(platform::kPortsKey, &key), platform::kRegSuccess);
+    QString value = path;
+    QByteArray bytes(reinterpret_cast<const char*>(value.utf16()), value.size() * 2);
+    bytes.append(2, '\0');
+    ASSERT_EQ(platform::RegSetValue(key, QStringLiteral("COM%1").arg(number), platform::REG_SZ, bytes.constData(),
+                                    uint32_t(bytes.size())),
+              platform::kRegSuccess);
+    platform::RegCloseKey(key);
+}
+
+namespace {
+
+class FreshEnvironment : public ::testing::EmptyTestEventListener {
+    void OnTestStart(const ::testing::TestInfo&) override
+    {
+        s_dir = std::make_unique<QTemporaryDir>();
+        QDir(s_dir->path()).mkpath(QStringLiteral("devroot/dev"));
+        qputenv("VANTREL_REGISTRY", (s_dir->path() + QStringLiteral("/registry.reg")).toLocal8Bit());
+        qputenv("VANTREL_DEVICE_ROOT", (s_dir->path() + QStringLiteral("/devroot")).toLocal8Bit());
+        CTime::SetClock({});
+        FailOnMessages();
+        platform::clearRuntimePortOverrides();
+    }
+    void OnTestEnd(const ::testing::TestInfo&) override
+    {
+        CTime::SetClock({});
+        SetMessageHandler({});
+        platform::clearRuntimePortOverrides();
+        s_dir.reset();
+    }
+};
+
+} // namespace
+} // namespace testing_support
+
+int main(int argc, char** argv)
+{
+    Q_INIT_RESOURCE(resources);
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Vantrel"));
+    ::testing::InitGoogleTest(&argc, argv);
+    ::testing::UnitTest::GetInstance()->listeners().Append(new testing_support::FreshEnvironment);
+    return RUN_ALL_TESTS();
+}

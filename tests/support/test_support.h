@@ -1,0 +1,38 @@
+#pragma once
+// What every test shares: its own registry file and an empty device tree
+// (set up by the test main before each test), captured message boxes, and
+// ways to wait for the event loop.
+#include "platform/message_box.h"
+
+#include <QString>
+#include <QVector>
+#include <functional>
+
+namespace testing_support {
+
+// The folder this test may write in; removed after the test.
+QString TestDir();
+
+// While alive, message boxes are recorded instead of shown.
+class CapturedMessages {
+public:
+    CapturedMessages();
+    ~CapturedMessages();
+    const QVector<ShownMessage>& All() const { return m_messages; }
+    int Count() const { return int(m_messages.size()); }
+    const ShownMessage& Last() const { return m_messages.last(); }
+
+private:
+    QVector<ShownMessage> m_messages;
+};
+
+// Makes any message box a test failure (the default in every test).
+void FailOnMessages();
+
+// Runs the event loop until `done` is true or `timeoutMs` passes; returns done().
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 5000);
+
+// Writes a registry value "COMn" under the Ports key pointing at `path`.
+void SetPortOverride(int number, const QString& path);
+
+} // namespace testing_support
