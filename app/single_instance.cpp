@@ -32,7 +32,7 @@ bool CSingleInstance::Claim(const QString& key, int attempts, int waitMs)
     if (lockDir.isEmpty())
         lockDir = QDir::tempPath();
     m_lock = std::make_unique<QLockFile>(lockDir + u'/' + key + QStringLiteral(".lock"));
-    m_lock->setStaleLockTime(0);  // a lock left by a crashed process is stale at once
+    m_lock->setStaleLockTime(0);  // only the lock of a process that has died is stale
     for (int attempt = 0; attempt < attempts; ++attempt) {
         if (m_lock->tryLock(0))
             break;
