@@ -35,6 +35,8 @@ void CMonitorDlg::OnCommand(int id)
     for (const CommandBinding& binding : kCommandTable) {
         if (binding.id == id) {
             (this->*binding.handler)();
+            // The handler may have changed the port or its settings.
+            UpdateStatusLine();
             return;
         }
     }

@@ -3,6 +3,8 @@
 #include "app/command_bar.h"
 #include "app/command_ids.h"
 #include "app/monitor_dlg.h"
+#include "app/status_line.h"
+#include "platform/device_map.h"
 
 #include <QAction>
 #include <QMenu>
@@ -22,6 +24,15 @@ void CMonitorDlg::UpdateCommandState()
     EnableMenuCommand(ID_MENU_PORT_SETTING, !open());
     EnableMenuCommand(ID_MENU_RECORD_SETTING, !open());
     PressToolButton(ID_TOOL_PAUSE, m_bPaused != 0);
+    UpdateStatusLine();
+}
+
+void CMonitorDlg::UpdateStatusLine()
+{
+    if (!m_status)
+        return;
+    m_status->SetPort(m_strPortName, platform::devicePathForPort(m_strPortName), m_portSettings);
+    m_status->SetState(m_hPort != nullptr, m_bPaused != 0);
 }
 
 bool CMonitorDlg::EnableToolButton(int id, bool enable)

@@ -2,6 +2,7 @@
 
 #include "app/command_bar.h"
 #include "app/output_view.h"
+#include "app/status_line.h"
 #include "data/item_rendering.h"
 
 #include <QDateTime>
@@ -60,11 +61,13 @@ int CMonitorDlg::OnInitDialog()
 
     m_editOutput = new COutputView(this);
     m_wndCommandBar = new CCommandBar(this);
+    m_status = new CStatusLine(this);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(m_wndCommandBar);
     layout->addWidget(m_editOutput, 1);
+    layout->addWidget(m_status);
     resize(900, 600);
 
     UpdateData(false);
@@ -111,9 +114,14 @@ void CMonitorDlg::DoDataExchange(bool bSaveAndValidate)
             text = m_strOutput;
         for (int i = first; i < m_items.GetSize(); ++i)
             AppendItemEntry(text, m_items.GetAt(i));
+        m_nShownBytes = 0;
+        for (int i = 0; i < m_items.GetSize(); ++i)
+            m_nShownBytes += m_items.GetAt(i).GetLength();
         m_nShownItems = m_items.GetSize();
     }
     m_editOutput->ResetText(text);
+    if (m_status)
+        m_status->SetTotals(m_nShownItems, m_nShownBytes);
 }
 
 bool CMonitorDlg::UpdateData(bool bSaveAndValidate)
@@ -164,8 +172,12 @@ void CMonitorDlg::RefreshOutput()
         restart = first > shown;
         for (int i = first; i < m_items.GetSize(); ++i)
             AppendItemEntry(text, m_items.GetAt(i));
+        for (int i = shown; i < m_items.GetSize(); ++i)
+            m_nShownBytes += m_items.GetAt(i).GetLength();
         m_nShownItems = m_items.GetSize();
     }
+    if (m_status)
+        m_status->SetTotals(m_nShownItems, m_nShownBytes);
     if (restart)
         m_editOutput->ResetText(text);
     else

@@ -18,6 +18,7 @@
 
 class COutputView;
 class CCommandBar;
+class CStatusLine;
 class QMenu;
 class QIODevice;
 class SerialPort;
@@ -101,11 +102,14 @@ public:
     RecordSettings m_recordSettings{};
 
 private:
+    void UpdateStatusLine();
     void ScheduleRefresh();       // RefreshOutput, at most every few milliseconds
     int TailStart(int shown) const;
     bool m_bInitialized = false;
     bool m_bDestroyed = false;
+    CStatusLine* m_status = nullptr;
     int m_nShownItems = 0;               // items the output area shows already
+    qint64 m_nShownBytes = 0;            // the bytes those items hold
     std::atomic<bool> m_bRefreshPending{false};
     qint64 m_nLastRefreshMs = 0;         // when the output area last caught up
 };

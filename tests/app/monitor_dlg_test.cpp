@@ -31,6 +31,7 @@ struct Window {
     QAction* tool(int id) const { return dlg.m_wndCommandBar->ToolAction(id); }
     QAction* menu(int id) const { return dlg.m_wndCommandBar->MenuAction(id); }
     QString shown() const { return dlg.m_editOutput->ShownText(); }
+    QString status() const { return dlg.findChild<QLabel*>(QStringLiteral("statusLine"))->text(); }
 };
 
 void addItem(CMonitorDlg& dlg, const QByteArray& bytes, int kind)
@@ -47,6 +48,10 @@ TEST(MainWindow, StartsWithTheWelcomeTextAndTheClosedPortCommandState)
     EXPECT_EQ(w.dlg.windowTitle(), QStringLiteral("Vantrel"));
     EXPECT_EQ(w.shown(), QStringLiteral("Welcome to Vantrel \n Ver 0.4"));
     EXPECT_TRUE(w.dlg.m_editOutput->isReadOnly());
+    // COM1 maps to nothing in the test's empty device tree.
+    EXPECT_TRUE(w.status().startsWith(QStringLiteral("COM1 (")));
+    EXPECT_TRUE(w.status().contains(QStringLiteral("9600 8-N-1")));
+    EXPECT_TRUE(w.status().contains(QStringLiteral("Stopped")));
 
     for (int id : {ID_TOOL_BEGIN, ID_TOOL_SAVE, ID_TOOL_PORT_SETTING, ID_TOOL_CLEAR, ID_TOOL_ABOUT})
         EXPECT_TRUE(w.tool(id)->isEnabled()) << id;
@@ -114,6 +119,7 @@ TEST(MainWindow, ClearOutputEmptiesTheAreaAndTheItemsFromEitherPlace)
         addItem(w.dlg, "abc", 0);
         w.dlg.RefreshOutput();
         EXPECT_EQ(w.shown(), QStringLiteral("Welcome to Vantrel \n Ver 0.4\nRec :abc"));
+        EXPECT_TRUE(w.status().contains(QStringLiteral("1 items, 3 bytes"))) << w.status().toStdString();
         (id == ID_TOOL_CLEAR ? w.tool(id) : w.menu(id))->trigger();
         EXPECT_EQ(w.shown(), QString());
         EXPECT_EQ(w.dlg.m_items.GetSize(), 0);
@@ -122,6 +128,7 @@ TEST(MainWindow, ClearOutputEmptiesTheAreaAndTheItemsFromEitherPlace)
         addItem(w.dlg, "\x01\xff", 1);
         w.dlg.RefreshOutput();
         EXPECT_EQ(w.shown(), QStringLiteral("\nRec :01 ff "));
+        EXPECT_TRUE(w.status().contains(QStringLiteral("1 items, 2 bytes"))) << w.status().toStdString();
     }
 }
 

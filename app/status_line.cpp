@@ -1,0 +1,51 @@
+#include "app/status_line.h"
+
+#include "settings/port_settings.h"
+
+#include <QLocale>
+
+CStatusLine::CStatusLine(QWidget* parent) : QLabel(parent)
+{
+    setObjectName(QStringLiteral("statusLine"));
+    setContentsMargins(6, 3, 6, 3);
+    setTextInteractionFlags(Qt::TextSelectableByMouse);
+}
+
+QString CStatusLine::DescribeLine(const PortSettings& settings)
+{
+    static const char kParity[] = "NOEMS";
+    const QChar parity = settings.Parity < 5 ? QChar::fromLatin1(kParity[settings.Parity]) : u'?';
+    QString stop;
+    switch (settings.StopBits) {
+    case 0: stop = QStringLiteral("1"); break;
+    case 1: stop = QStringLiteral("1.5"); break;
+    case 2: stop = QStringLiteral("2"); break;
+    default: stop = QStringLiteral("?"); break;
+    }
+    return QStringLiteral("%1 %2-%3-%4").arg(settings.BaudRate).arg(settings.ByteSize).arg(parity).arg(stop);
+}
+
+void CStatusLine::SetPort(const QString& portName, const QString& devicePath, const PortSettings& settings)
+{
+    const QString device = devicePath.isEmpty() ? QStringLiteral("no device") : devicePath;
+    m_port = QStringLiteral("%1 (%2)  %3").arg(portName, device, DescribeLine(settings));
+    Show();
+}
+
+void CStatusLine::SetState(bool open, bool paused)
+{
+    m_state = !open ? QStringLiteral("Stopped") : paused ? QStringLiteral("Paused") : QStringLiteral("Recording");
+    Show();
+}
+
+void CStatusLine::SetTotals(qint64 items, qint64 bytes)
+{
+    const QLocale locale;
+    m_totals = QStringLiteral("%1 items, %2 bytes").arg(locale.toString(items), locale.toString(bytes));
+    Show();
+}
+
+void CStatusLine::Show()
+{
+    setText(QStringList({m_port, m_state, m_totals}).join(QStringLiteral("   \u2022   ")));
+}

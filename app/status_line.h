@@ -1,0 +1,25 @@
+#pragma once
+// The line under the output area: which port and line settings a capture
+// uses, whether it runs, and how much the capture holds.
+#include <QLabel>
+
+struct PortSettings;
+
+class CStatusLine : public QLabel {
+    Q_OBJECT
+public:
+    explicit CStatusLine(QWidget* parent);
+
+    void SetPort(const QString& portName, const QString& devicePath, const PortSettings& settings);
+    void SetState(bool open, bool paused);
+    void SetTotals(qint64 items, qint64 bytes);
+
+    // "9600 8-N-1" and the like.
+    static QString DescribeLine(const PortSettings& settings);
+
+private:
+    void Show();
+    QString m_port;
+    QString m_state;
+    QString m_totals;
+};
