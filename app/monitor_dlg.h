@@ -62,6 +62,7 @@ public:
     // On the user-interface thread, after the receive thread ended because
     // the port went away: closes the capture and tells the user.
     void OnPortLost(int errorCode);
+    void SignalListening();        // receive thread: the purge is done
 
     // Saving (data/).
     void OnSave();
@@ -91,6 +92,7 @@ public:
     CTime m_timeStart;
     SerialPort* m_hPort = nullptr;
     std::thread m_hThread;
+    std::atomic<bool> m_bListening{false};  // the receive thread has purged and waits for data
     std::mutex m_csCapture;
     PortSettings m_portSettings{};
     QString m_strPortName;

@@ -1,6 +1,118 @@
-// STUB: replaced by the capture engine.
+// The receive thread: waits for received characters, reads them chunk by
+// chunk and records what the gate lets through. It never waits for the
+// user-interface thread: a recorded chunk goes into the item list under the
+// capture lock, and the output area catches up on its own thread.
 #include "app/monitor_dlg.h"
-uint32_t CMonitorDlg::ReceiveThreadProc(CMonitorDlg*) { return 0; }
-int CMonitorDlg::OnReceive() { return 0; }
-bool CMonitorDlg::IsRecordTime() { return true; }
-int32_t CMonitorDlg::GetRecordPeriod() { return 60; }
+
+#include "platform/serial_port.h"
+
+#include <QMetaObject>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+constexpr uint32_t kChunkSize = 1024;
+constexpr uint32_t kEndedByClose = 100;
+
+QString timeOfDayName(const std::tm& local)
+{
+    return QString::asprintf("%.2d:%.2d:%.2d", local.tm_hour, local.tm_min, local.tm_sec);
+}
+
+// The name for the current second. Chunks of the same second share one
+// string (implicitly shared), which saves an allocation and the local-time
+// conversion per chunk in a flood.
+QString currentTimeOfDayName()
+{
+    thread_local int64_t s_second = std::numeric_limits<int64_t>::min();
+    thread_local QString s_name;
+    const CTime now = CTime::GetCurrentTime();
+    if (now.GetTime() != s_second) {
+        s_second = now.GetTime();
+        s_name = timeOfDayName(now.GetLocalTm());
+    }
+    return s_name;
+}
+
+} // namespace
+
+uint32_t CMonitorDlg::ReceiveThreadProc(CMonitorDlg* pDlg)
+{
+    // m_hPort is set before this thread starts and cleared only after it has
+    // ended, so reading it here needs no lock.
+    SerialPort* port = pDlg->m_hPort;
+    if (!port) {
+        pDlg->SignalListening();
+        return 0;
+    }
+    // Whatever arrived between the open and now is not part of the capture.
+    port->PurgeComm(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+    port->SetCommMask(EV_RXCHAR);
+    pDlg->SignalListening();
+
+    uint32_t eventMask = 0;
+    uint32_t errors = 0;
+    COMSTAT status{};
+    for (;;) {
+        const bool waited = port->WaitCommEvent(eventMask);
+        port->SetCommMask(EV_RXCHAR);
+        if (waited) {
+            port->ClearCommError(errors, status);
+            // Nothing to read yet: wait again. A wait ended by Stop (no
+            // event) falls through and ends the loop.
+            if (status.cbInQue == 0 && eventMask != 0)
+                continue;
+        } else {
+            // A failed wait leaves no event, so it ends the loop below rather
+            // than being taken for the previous event over and over.
+            errors = uint32_t(errno);
+        }
+        if (eventMask == 0)
+            break;
+        if (eventMask == EV_RXCHAR)
+            pDlg->OnReceive();
+    }
+
+    // Ended by a vanished device rather than by Stop: the user-interface
+    // thread closes the capture and says so. Queued, never waited for.
+    if (const int lost = port->LostError())
+        QMetaObject::invokeMethod(
+            pDlg, [pDlg, lost] { pDlg->OnPortLost(lost); }, Qt::QueuedConnection);
+    return kEndedByClose;
+}
+
+void CMonitorDlg::SignalListening()
+{
+    m_bListening = true;
+    m_bListening.notify_all();
+}
+
+int CMonitorDlg::OnReceive()
+{
+    bool recorded = false;
+    int result = 0;
+    {
+        std::lock_guard lock(m_csCapture);
+        uint32_t errors = 0;
+        COMSTAT status{};
+        result = m_hPort->ClearCommError(errors, status);
+
+        // One read per event; more than a chunk's worth stays for the next.
+        uint8_t buffer[kChunkSize];
+        std::memset(buffer, 0, sizeof buffer);
+        uint32_t read = 0;
+        m_hPort->ReadFile(buffer, kChunkSize, read);
+
+        if (IsRecordTime()) {
+            CDataItem item(buffer, int(read));
+            item.SetKind(m_nShowFormat);
+            item.SetName(currentTimeOfDayName());
+            m_items.Add(item);
+            recorded = true;
+        }
+    }
+    if (recorded)
+        NotifyOutputChanged();
+    return result;
+}

@@ -1,0 +1,285 @@
+#include "platform/serial_port.h"
+
+#include "platform/serial_termios.h"
+
+#include <sys/ioctl.h>
+
+#include <cerrno>
+#include <cmath>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+namespace {
+
+// How far a driver may round a rate before we call it refused (a UART
+// divisor is rarely exact; 3% is where framing starts to fail).
+constexpr double kRateTolerance = 0.03;
+
+// Polling again after a "readable" with nothing waiting waits this long on
+// the wake-up descriptor alone, so such a terminal never makes us spin.
+constexpr int kIdleBackoffMs = 10;
+
+bool fail(int error)
+{
+    errno = error;
+    return false;
+}
+
+bool rateClose(speed_t actual, uint32_t wanted)
+{
+    return std::fabs(double(actual) - double(wanted)) <= double(wanted) * kRateTolerance;
+}
+
+} // namespace
+
+SerialPort* SerialPort::Open(const QString& devicePath)
+{
+    if (devicePath.isEmpty()) {
+        errno = ENOENT;
+        return nullptr;
+    }
+    const QByteArray path = devicePath.toLocal8Bit();
+    const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    auto giveUp = [fd](int error) -> SerialPort* {
+        ::close(fd);
+        errno = error;
+        return nullptr;
+    };
+    termios2 probe{};
+    if (::ioctl(fd, TCGETS2, &probe) != 0)
+        return giveUp(ENOTTY);
+    // flock is what other serial tools honour, root included; TIOCEXCL keeps
+    // out anyone who does not ask.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
+        return giveUp(errno);
+    if (::ioctl(fd, TIOCEXCL) != 0)
+        return giveUp(errno);
+    const int wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (wakeFd < 0) {
+        const int error = errno;
+        ::ioctl(fd, TIOCNXCL);
+        return giveUp(error);
+    }
+    return new SerialPort(fd, wakeFd);
+}
+
+SerialPort::~SerialPort()
+{
+    Close();
+}
+
+bool SerialPort::IsPseudoTerminal() const
+{
+    struct stat info {};
+    if (::fstat(m_fd, &info) != 0)
+        return false;
+    const unsigned type = major(info.st_rdev);
+    return type == 3 || (type >= 136 && type <= 143);  // BSD and Unix98 slaves
+}
+
+bool SerialPort::Usable()
+{
+    if (m_fd < 0 || m_bInterrupted.load()) {
+        errno = EBADF;
+        return false;
+    }
+    return true;
+}
+
+bool SerialPort::GetCommState(DCB& dcb)
+{
+    if (!Usable())
+        return false;
+    termios2 t{};
+    if (::ioctl(m_fd, TCGETS2, &t) != 0)
+        return false;
+    platform::DcbFromTermios(t, dcb);
+    return true;
+}
+
+bool SerialPort::SetCommState(const DCB& dcb)
+{
+    if (!Usable())
+        return false;
+    termios2 before{};
+    if (::ioctl(m_fd, TCGETS2, &before) != 0)
+        return false;
+    termios2 t = before;
+    if (!platform::TermiosFromDcb(dcb, t))
+        return fail(EINVAL);
+    if (::ioctl(m_fd, TCSETS2, &t) != 0)
+        return false;
+    // A driver takes what it can and says so in what it reports back; a
+    // rate, size, parity or stop setting it changed was refused.
+    termios2 now{};
+    if (::ioctl(m_fd, TCGETS2, &now) != 0)
+        return false;
+    // A pseudo-terminal has no line: it keeps every byte as 8 bits without
+    // a parity bit whatever it is told, and that is no refusal.
+    const tcflag_t checked = IsPseudoTerminal() ? platform::kFrameFlags & ~(CSIZE | PARENB) : platform::kFrameFlags;
+    if ((now.c_cflag & checked) != (t.c_cflag & checked) || !rateClose(now.c_ospeed, dcb.BaudRate)) {
+        ::ioctl(m_fd, TCSETS2, &before);
+        return fail(EINVAL);
+    }
+    return true;
+}
+
+bool SerialPort::GetCommTimeouts(COMMTIMEOUTS& timeouts)
+{
+    if (!Usable())
+        return false;
+    timeouts = m_timeouts;
+    return true;
+}
+
+bool SerialPort::SetCommTimeouts(const COMMTIMEOUTS& timeouts)
+{
+    if (!Usable())
+        return false;
+    if (timeouts.ReadIntervalTimeout != MAXDWORD || timeouts.ReadTotalTimeoutMultiplier != 0 ||
+        timeouts.ReadTotalTimeoutConstant != 0)
+        return fail(EINVAL);
+    m_timeouts = timeouts;
+    return true;
+}
+
+bool SerialPort::EscapeCommFunction(int function)
+{
+    if (!Usable())
+        return false;
+    int line = 0;
+    switch (function) {
+    case SETDTR: line = TIOCM_DTR; break;
+    case SETRTS: line = TIOCM_RTS; break;
+    default: return fail(EINVAL);
+    }
+    return ::ioctl(m_fd, TIOCMBIS, &line) == 0;
+}
+
+bool SerialPort::PurgeComm(uint32_t flags)
+{
+    if (!Usable())
+        return false;
+    const bool input = flags & (PURGE_RXCLEAR | PURGE_RXABORT);
+    const bool output = flags & (PURGE_TXCLEAR | PURGE_TXABORT);
+    if (!input && !output)
+        return true;
+    const int queue = input && output ? TCIOFLUSH : input ? TCIFLUSH : TCOFLUSH;
+    return ::ioctl(m_fd, TCFLSH, queue) == 0;
+}
+
+bool SerialPort::SetCommMask(uint32_t mask)
+{
+    if (!Usable())
+        return false;
+    m_nMask = mask;
+    return true;
+}
+
+bool SerialPort::WaitCommEvent(uint32_t& mask)
+{
+    mask = 0;
+    if (m_fd < 0)
+        return fail(EBADF);
+    if (!(m_nMask & EV_RXCHAR))
+        return fail(EINVAL);  // nothing selected: the wait could never end
+    auto lost = [this](int error) {
+        m_nLostError = error;
+        errno = error;
+        return false;
+    };
+    for (;;) {
+        if (m_bInterrupted.load())
+            return true;  // the port is closing: no event
+        pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
+        if (::poll(fds, 2, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            return lost(errno);
+        }
+        if (fds[1].revents)
+            return true;
+        const short events = fds[0].revents;
+        if (events & POLLNVAL)
+            return lost(EBADF);
+        if (!(events & (POLLIN | POLLHUP | POLLERR)))
+            continue;
+        // What has arrived is read before a hang-up is believed.
+        int waiting = 0;
+        if (::ioctl(m_fd, FIONREAD, &waiting) != 0)
+            return lost(errno);
+        if (waiting > 0) {
+            mask = EV_RXCHAR;
+            return true;
+        }
+        if (events & (POLLHUP | POLLERR))
+            return lost(EIO);
+        pollfd wake{m_wakeFd, POLLIN, 0};
+        ::poll(&wake, 1, kIdleBackoffMs);
+    }
+}
+
+bool SerialPort::ClearCommError(uint32_t& errors, COMSTAT& status)
+{
+    errors = 0;
+    status = COMSTAT{};
+    if (!Usable())
+        return false;
+    int waiting = 0;
+    if (::ioctl(m_fd, FIONREAD, &waiting) != 0)
+        return false;
+    status.cbInQue = uint32_t(waiting);
+    status.cbOutQue = 0;  // nothing is ever written
+    return true;
+}
+
+bool SerialPort::ReadFile(void* buffer, uint32_t size, uint32_t& read)
+{
+    read = 0;
+    if (!Usable())
+        return false;
+    for (;;) {
+        const ssize_t n = ::read(m_fd, buffer, size);
+        if (n >= 0) {
+            read = uint32_t(n);
+            return true;
+        }
+        if (errno == EINTR)
+            continue;
+        return errno == EAGAIN;  // nothing has arrived: a read of 0 bytes
+    }
+}
+
+void SerialPort::Interrupt()
+{
+    if (m_bInterrupted.exchange(true))
+        return;
+    const uint64_t one = 1;
+    if (m_wakeFd >= 0)
+        (void)!::write(m_wakeFd, &one, sizeof one);
+}
+
+bool SerialPort::Close()
+{
+    Interrupt();
+    bool result = true;
+    if (m_fd >= 0) {
+        // The exclusive flag outlives our descriptor on some terminals
+        // (a pseudo-terminal keeps it while its master is open).
+        ::ioctl(m_fd, TIOCNXCL);
+        result = ::close(m_fd) == 0;  // also drops the flock
+        m_fd = -1;
+    }
+    if (m_wakeFd >= 0) {
+        ::close(m_wakeFd);
+        m_wakeFd = -1;
+    }
+    return result;
+}

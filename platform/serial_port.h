@@ -1,0 +1,95 @@
+#pragma once
+// A serial port on termios2: the operations the capture engine calls, with
+// the handheld's names and effects. Every failing call returns false and
+// leaves the reason in errno, which the caller shows to the user.
+//
+// Threads: one thread (the receive thread) waits and reads; another (the
+// user-interface thread) may call Interrupt at any time to release it. Close
+// and the destructor run only once no other thread uses the object.
+#include "settings/port_settings.h"
+
+#include <QString>
+#include <atomic>
+#include <cstdint>
+
+// The port's read and write time-outs, in milliseconds.
+struct COMMTIMEOUTS {
+    uint32_t ReadIntervalTimeout;
+    uint32_t ReadTotalTimeoutMultiplier;
+    uint32_t ReadTotalTimeoutConstant;
+    uint32_t WriteTotalTimeoutMultiplier;
+    uint32_t WriteTotalTimeoutConstant;
+};
+
+// What ClearCommError reports; cbInQue is the number of received bytes waiting.
+struct COMSTAT {
+    uint32_t cbInQue;
+    uint32_t cbOutQue;
+};
+
+constexpr uint32_t MAXDWORD = 0xFFFFFFFFu;
+enum : uint32_t { EV_RXCHAR = 0x0001 };
+enum : uint32_t { PURGE_TXABORT = 0x01, PURGE_RXABORT = 0x02, PURGE_TXCLEAR = 0x04, PURGE_RXCLEAR = 0x08 };
+enum : int { SETRTS = 3, SETDTR = 5 };
+
+class SerialPort {
+public:
+    // Opens a terminal device for reading and writing, non-blocking and
+    // exclusively (flock and TIOCEXCL). nullptr with errno set when the path
+    // cannot be opened, is not a terminal (ENOTTY) or is held elsewhere.
+    static SerialPort* Open(const QString& devicePath);
+
+    ~SerialPort();
+    SerialPort(const SerialPort&) = delete;
+    SerialPort& operator=(const SerialPort&) = delete;
+
+    // The line settings in DCB form, read from the terminal.
+    bool GetCommState(DCB& dcb);
+    // Applies BaudRate (any positive rate), ByteSize 5-8, Parity, StopBits
+    // (1.5 only with 5 data bits, 2 not with 5) and the flags that have a
+    // termios meaning, always in raw mode. A value the line cannot take
+    // fails with EINVAL and leaves the previous settings in place.
+    bool SetCommState(const DCB& dcb);
+    bool GetCommTimeouts(COMMTIMEOUTS& timeouts);
+    // Reads here never wait, so the only read time-outs accepted are the
+    // ones that say so: MAXDWORD, 0, 0. Others fail with EINVAL.
+    bool SetCommTimeouts(const COMMTIMEOUTS& timeouts);
+    // SETDTR or SETRTS raises that modem line.
+    bool EscapeCommFunction(int function);
+    // Discards received (PURGE_RXCLEAR) and unsent (PURGE_TXCLEAR) bytes.
+    bool PurgeComm(uint32_t flags);
+    bool SetCommMask(uint32_t mask);
+    // Waits until received bytes are waiting (mask EV_RXCHAR) or Interrupt
+    // is called (mask 0, true). When the device goes away or the wait
+    // itself fails it returns false with errno set and mask 0, and
+    // LostError keeps the code.
+    bool WaitCommEvent(uint32_t& mask);
+    // Clears the error word (no line errors are tracked here) and fills the
+    // count of waiting bytes (cbOutQue is 0: the program never writes).
+    bool ClearCommError(uint32_t& errors, COMSTAT& status);
+    // Reads what has arrived, up to `size` bytes, without waiting.
+    bool ReadFile(void* buffer, uint32_t size, uint32_t& read);
+
+    // Releases a thread waiting in WaitCommEvent at once; later waits and
+    // reads fail with EBADF. Safe from any thread.
+    void Interrupt();
+    // Releases the device: the exclusive hold, the lock and the descriptor.
+    // Its result is that of close(2).
+    bool Close();
+
+    // The errno with which the device was found gone, or 0.
+    int LostError() const { return m_nLostError.load(); }
+    int Descriptor() const { return m_fd; }
+
+private:
+    SerialPort(int fd, int wakeFd) : m_fd(fd), m_wakeFd(wakeFd) {}
+    bool Usable();
+    bool IsPseudoTerminal() const;
+
+    int m_fd = -1;
+    int m_wakeFd = -1;  // an eventfd; readable once Interrupt was called
+    std::atomic<bool> m_bInterrupted{false};
+    std::atomic<int> m_nLostError{0};
+    uint32_t m_nMask = 0;
+    COMMTIMEOUTS m_timeouts{MAXDWORD, 0, 0, 0, 0};
+};

@@ -1,0 +1,404 @@
+// Captures on a real pseudo-terminal through the real main window: what the
+// far end sends is what the item list and the output area get.
+#include "capture_fixture.h"
+
+#include "app/command_bar.h"
+#include "app/command_ids.h"
+#include "app/output_view.h"
+#include "data/item_rendering.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QBuffer>
+#include <QDateTime>
+#include <QDir>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <asm/termbits.h>
+#include <atomic>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace {
+
+using testing_support::CapturedMessages;
+using testing_support::WaitUntil;
+
+bool Enabled(CMonitorDlg& dlg, int id)
+{
+    return dlg.m_wndCommandBar->ToolAction(id)->isEnabled();
+}
+
+QString Normalized(QString text)
+{
+    return text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+}
+
+TEST_F(CaptureOnPty, RecordsEveryByteInOrderAcrossManyChunks)
+{
+    Begin();
+    EXPECT_FALSE(Enabled(*dlg, ID_TOOL_BEGIN));
+    EXPECT_TRUE(Enabled(*dlg, ID_TOOL_STOP));
+    EXPECT_TRUE(Enabled(*dlg, ID_TOOL_PAUSE));
+
+    QByteArray sent;
+    auto* random = QRandomGenerator::global();
+    for (int i = 0; i < 300; ++i) {
+        QByteArray piece(int(random->bounded(1, 3000)), Qt::Uninitialized);
+        for (char& c : piece)
+            c = char(random->bounded(256));
+        ASSERT_TRUE(pty.WriteAll(piece));
+        sent += piece;
+    }
+    ASSERT_TRUE(WaitUntil([&] { return Recorded().size() >= sent.size(); }, 20000));
+    dlg->OnStop();
+    EXPECT_EQ(dlg->m_hPort, nullptr);
+    EXPECT_TRUE(Enabled(*dlg, ID_TOOL_BEGIN));
+    EXPECT_FALSE(Enabled(*dlg, ID_TOOL_STOP));
+
+    EXPECT_EQ(Recorded(), sent);
+    const QRegularExpression timeOfDay(QStringLiteral("^([01][0-9]|2[0-3]):[0-5][0-9]:[0-5][0-9]$"));
+    for (int i = 0; i < dlg->m_items.GetSize(); ++i) {
+        const CDataItem& item = dlg->m_items.GetAt(i);
+        ASSERT_GE(item.GetLength(), 1);
+        ASSERT_LE(item.GetLength(), 1024);
+        ASSERT_EQ(item.GetKind(), 0);
+        ASSERT_TRUE(timeOfDay.match(item.GetName()).hasMatch()) << item.GetName().toStdString();
+    }
+}
+
+TEST_F(CaptureOnPty, TakesMoreThanAChunkOfWaitingBytesAsSeveralChunks)
+{
+    Begin();
+    // The terminal holds at most 4095 bytes for a reader.
+    QByteArray sent(4000, Qt::Uninitialized);
+    for (int i = 0; i < sent.size(); ++i)
+        sent[i] = char('a' + i % 26);
+    SendAsOneChunk(sent);
+    ASSERT_TRUE(WaitUntil([&] { return Recorded().size() >= sent.size(); }));
+    EXPECT_EQ(Recorded(), sent);
+    std::lock_guard lock(dlg->m_csCapture);
+    ASSERT_EQ(dlg->m_items.GetSize(), 4);  // three full chunks and the rest
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(dlg->m_items.GetAt(i).GetLength(), 1024);
+}
+
+TEST_F(CaptureOnPty, DiscardsWhatArrivedBeforeTheCaptureStarted)
+{
+    // A descriptor of our own on the slave lets us see the bytes wait there.
+    const int own = ::open(pty.SlavePath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(own, 0);
+    termios2 raw{};
+    ASSERT_EQ(::ioctl(own, TCGETS2, &raw), 0);
+    raw.c_lflag &= ~(ICANON | ECHO);
+    ASSERT_EQ(::ioctl(own, TCSETS2, &raw), 0);
+    ASSERT_TRUE(pty.WriteAll("stale bytes"));
+    ASSERT_TRUE(WaitUntil([&] {
+        int waiting = 0;
+        return ::ioctl(own, FIONREAD, &waiting) == 0 && waiting == 11;
+    }));
+    Begin();
+    ASSERT_TRUE(pty.WriteAll("fresh"));
+    ASSERT_TRUE(WaitUntil([&] { return Recorded().size() >= 5; }));
+    dlg->OnStop();
+    EXPECT_EQ(Recorded(), QByteArray("fresh"));
+    ::close(own);
+}
+
+TEST_F(CaptureOnPty, ShowsHexAndTextAsTheShowFormatSaysAndKeepsEveryByte)
+{
+    // The show format changes under the capture lock: the receive thread
+    // reads it while it records.
+    auto showAs = [&](int format) {
+        std::lock_guard lock(dlg->m_csCapture);
+        dlg->m_nShowFormat = format;
+    };
+    Begin();
+    showAs(1);
+    SendAsOneChunk(QByteArray("AB\r\n", 4));
+    showAs(0);
+    SendAsOneChunk(QByteArray("ab\0cd", 5));
+    SendAsOneChunk(QByteArray("\xff\xfe", 2));
+    SendAsOneChunk(QByteArray("h\xc3\xa9", 3));
+    showAs(2);
+    SendAsOneChunk(QByteArray("x"));
+    showAs(-1);
+    SendAsOneChunk(QByteArray("y"));
+    dlg->OnStop();  // returns with everything on screen
+
+    ASSERT_EQ(ItemCount(), 6);
+    const int kinds[] = {1, 0, 0, 0, 2, -1};
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(dlg->m_items.GetAt(i).GetKind(), kinds[i]);
+    EXPECT_EQ(dlg->m_items.GetAt(1).GetLength(), 5);  // the zero byte and what follows are kept
+
+    const QString expected = QStringLiteral("Welcome to Vantrel \n Ver 0.4") + QStringLiteral("\nRec :41 42 0d 0a ") +
+                             QStringLiteral("\nRec :ab") + QStringLiteral("\nRec :\uFFFD\uFFFD") +
+                             QStringLiteral("\nRec :h\u00E9") + QStringLiteral("\nRec :x") + QStringLiteral("\nRec :y");
+    EXPECT_EQ(dlg->m_editOutput->ShownText(), expected);
+    QBuffer saved;
+    saved.open(QIODevice::WriteOnly);
+    ASSERT_TRUE(dlg->WriteOutputText(saved));
+    EXPECT_EQ(Normalized(QString::fromUtf8(saved.data())), expected);
+}
+
+TEST_F(CaptureOnPty, PauseReadsAndDropsWhileTheCaptureRuns)
+{
+    Begin();
+    dlg->OnPause();
+    EXPECT_TRUE(dlg->m_wndCommandBar->ToolAction(ID_TOOL_PAUSE)->isChecked());
+    SendAsOneChunk("dropped while paused");  // read from the port all the same
+    EXPECT_EQ(ItemCount(), 0);
+    dlg->OnPause();
+    SendAsOneChunk("kept");
+    dlg->OnStop();
+    EXPECT_EQ(Recorded(), QByteArray("kept"));
+}
+
+TEST_F(CaptureOnPty, StopWhilePausedKeepsThePauseForTheNextCapture)
+{
+    Begin();
+    dlg->OnPause();
+    dlg->OnStop();
+    EXPECT_EQ(dlg->m_bPaused, 1);
+    Begin();
+    SendAsOneChunk("nothing");
+    dlg->OnStop();
+    EXPECT_EQ(ItemCount(), 0);
+    EXPECT_EQ(dlg->m_bPaused, 1);
+}
+
+TEST_F(CaptureOnPty, RecordsOnlyInsideTheWindowsOfTheRule)
+{
+    std::atomic<int64_t> now{1'000'000};
+    CTime::SetClock([&] { return now.load(); });
+    dlg->m_recordSettings = RecordSettings{0, 10, 3, 0};  // 3 s of every 10 s
+    Begin();
+    EXPECT_EQ(dlg->m_timeStart.GetTime(), 1'000'000);
+
+    const struct {
+        int64_t elapsed;
+        const char* bytes;
+    } chunks[] = {{0, "a"}, {2, "b"}, {3, "-"}, {9, "-"}, {10, "c"}, {12, "d"}, {13, "-"}, {-7, "e"}};
+    QByteArray expected;
+    QStringList expectedNames;
+    for (const auto& chunk : chunks) {
+        now = 1'000'000 + chunk.elapsed;
+        SendAsOneChunk(chunk.bytes);
+        if (chunk.bytes[0] != '-') {
+            expected += chunk.bytes;
+            expectedNames << QDateTime::fromSecsSinceEpoch(now.load()).toString(QStringLiteral("HH:mm:ss"));
+        }
+    }
+    dlg->OnStop();
+    EXPECT_EQ(Recorded(), expected);
+    QStringList names;
+    for (int i = 0; i < dlg->m_items.GetSize(); ++i)
+        names << dlg->m_items.GetAt(i).GetName();
+    EXPECT_EQ(names, expectedNames);
+}
+
+TEST_F(CaptureOnPty, ConfiguresTheLineFromTheSettings)
+{
+    struct Case {
+        uint32_t rate;
+        uint8_t size, parity, stop;
+        bool checkParity;
+        tcflag_t visibleFrame;  // a pseudo-terminal keeps CS8 and drops PARENB
+    } cases[] = {
+        {14400, 7, MARKPARITY, ONESTOPBIT, true, PARODD | CMSPAR},
+        {256000, 8, SPACEPARITY, TWOSTOPBITS, false, CMSPAR | CSTOPB},
+        {9600, 5, ODDPARITY, ONE5STOPBITS, true, PARODD | CSTOPB},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.rate);
+        dlg->m_portSettings.BaudRate = c.rate;
+        dlg->m_portSettings.ByteSize = c.size;
+        dlg->m_portSettings.Parity = c.parity;
+        dlg->m_portSettings.StopBits = c.stop;
+        dlg->m_portSettings.Flags = c.checkParity ? uint32_t(kDcbParity) : 0u;
+        Begin();
+        termios2 t{};
+        ASSERT_EQ(::ioctl(pty.MasterFd(), TCGETS2, &t), 0);
+        EXPECT_EQ(t.c_ospeed, c.rate);
+        EXPECT_EQ(t.c_cflag & (PARODD | CMSPAR | CSTOPB), c.visibleFrame);
+        EXPECT_EQ(bool(t.c_iflag & INPCK), c.checkParity);
+        EXPECT_EQ(t.c_cflag & CRTSCTS, 0u);
+        EXPECT_EQ(t.c_iflag & (IXON | IXOFF | ICRNL | ISTRIP), 0u);
+        EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG), 0u);
+        // What the port now holds, in the settings' own terms.
+        DCB dcb{};
+        ASSERT_TRUE(dlg->m_hPort->GetCommState(dcb));
+        EXPECT_EQ(dcb.BaudRate, c.rate);
+        EXPECT_EQ(dcb.Flags & (kDcbOutxCtsFlow | kDcbOutX | kDcbInX), 0u);
+        dlg->OnStop();
+    }
+}
+
+TEST_F(CaptureOnPty, RefusedLineSettingsAreReportedAndTheCaptureRunsAnyway)
+{
+    CapturedMessages messages;
+    dlg->m_portSettings.ByteSize = 8;
+    dlg->m_portSettings.StopBits = ONE5STOPBITS;  // 1.5 stop bits exist only with 5 data bits
+    Begin();
+    ASSERT_EQ(messages.Count(), 1);
+    EXPECT_EQ(messages.Last().text, QStringLiteral("Unable to configure the serial port\n Error Code: %1 ").arg(EINVAL));
+    EXPECT_EQ(messages.Last().caption, QStringLiteral("Error"));
+    EXPECT_EQ(messages.Last().type, unsigned(MB_OK));
+    // The line keeps its previous, line-by-line settings.
+    SendAsOneChunk("still captured\n");
+    dlg->OnStop();
+    EXPECT_EQ(Recorded(), QByteArray("still captured\n"));
+}
+
+TEST_F(CaptureOnPty, APortThatCannotBeOpenedLeavesTheCaptureClosed)
+{
+    CapturedMessages messages;
+    const int held = ::open(pty.SlavePath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);  // as another serial tool holds it
+    QFile plain(testing_support::TestDir() + QStringLiteral("/plain"));
+    ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
+    plain.close();
+    testing_support::SetPortOverride(6, plain.fileName());
+
+    const struct {
+        const char* name;
+        int error;
+    } cases[] = {{"COM5", EWOULDBLOCK}, {"COM7", ENOENT}, {"COM6", ENOTTY}, {"", ENOENT}};
+    for (const auto& c : cases) {
+        dlg->m_strPortName = QString::fromLatin1(c.name);
+        EXPECT_FALSE(dlg->OpenPort());
+        EXPECT_EQ(dlg->m_hPort, nullptr);
+        EXPECT_FALSE(dlg->m_hThread.joinable());
+        EXPECT_TRUE(Enabled(*dlg, ID_TOOL_BEGIN));
+        EXPECT_FALSE(Enabled(*dlg, ID_TOOL_STOP));
+        ASSERT_GT(messages.Count(), 0);
+        EXPECT_EQ(messages.Last().text, QStringLiteral("Cannot Open Port %1:. Error No\uFF1A%2")
+                                            .arg(QString::fromLatin1(c.name))
+                                            .arg(c.error));
+        EXPECT_EQ(messages.Last().type, unsigned(MB_OK | MB_ICONSTOP));
+    }
+    EXPECT_EQ(messages.Count(), 4);
+    ::close(held);
+}
+
+TEST_F(CaptureOnPty, ALostDeviceEndsTheCaptureAndTellsTheUser)
+{
+    CapturedMessages messages;
+    Begin();
+    SendAsOneChunk("before the unplug");
+    pty.Close();
+    ASSERT_TRUE(WaitUntil([&] { return dlg->m_hPort == nullptr; }));
+    EXPECT_FALSE(dlg->m_hThread.joinable());
+    ASSERT_EQ(messages.Count(), 1);
+    EXPECT_EQ(messages.Last().text, QStringLiteral("Port COM5: was lost. Error No\uFF1A%1").arg(EIO));
+    EXPECT_EQ(messages.Last().type, unsigned(MB_OK | MB_ICONSTOP));
+    EXPECT_TRUE(Enabled(*dlg, ID_TOOL_BEGIN));
+    EXPECT_FALSE(Enabled(*dlg, ID_TOOL_PAUSE));
+    EXPECT_EQ(Recorded(), QByteArray("before the unplug"));
+    EXPECT_TRUE(dlg->m_editOutput->ShownText().endsWith(QStringLiteral("Rec :before the unplug")));
+}
+
+TEST_F(CaptureOnPty, BeginWhileOpenStartsAFreshCapture)
+{
+    std::atomic<int64_t> now{5000};
+    CTime::SetClock([&] { return now.load(); });
+    Begin();
+    SendAsOneChunk("first");
+    now = 6000;
+    dlg->OnBegin();
+    ASSERT_NE(dlg->m_hPort, nullptr);
+    EXPECT_EQ(dlg->m_timeStart.GetTime(), 6000);
+    SendAsOneChunk("second");
+    dlg->OnStop();
+    EXPECT_EQ(Recorded(), QByteArray("firstsecond"));  // Begin keeps what was recorded
+}
+
+int OpenDescriptors()
+{
+    return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size());
+}
+
+// Floods the master side until told to stop, whether or not anyone listens.
+class Flood {
+public:
+    explicit Flood(int masterFd)
+        : m_thread([this, masterFd] {
+              const QByteArray block(4096, 'z');
+              while (!m_stop) {
+                  if (::write(masterFd, block.constData(), size_t(block.size())) < 0)
+                      std::this_thread::sleep_for(std::chrono::microseconds(200));
+              }
+          })
+    {
+    }
+    ~Flood()
+    {
+        m_stop = true;
+        m_thread.join();
+    }
+
+private:
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+TEST_F(CaptureOnPty, BeginAndStopUnderAFloodNeverHangAndLeakNothing)
+{
+    Flood flood(pty.MasterFd());
+    // One capture first, so what Qt opens once and keeps (font and timer
+    // descriptors) is already there when the count is taken.
+    Begin();
+    WaitUntil([] { return false; }, 50);
+    dlg->OnStop();
+    WaitUntil([] { return false; }, 50);
+    const int descriptorsBefore = OpenDescriptors();
+    for (int cycle = 0; cycle < 25; ++cycle) {
+        Begin();
+        if (cycle % 3 == 1)
+            dlg->OnPause();  // Stop while paused too
+        WaitUntil([] { return false; }, 15);
+        dlg->OnStop();
+        ASSERT_EQ(dlg->m_hPort, nullptr);
+        ASSERT_FALSE(dlg->m_hThread.joinable());
+        if (dlg->m_bPaused)
+            dlg->OnPause();
+        // After Stop nothing more is recorded, and the view has all of it.
+        const int recorded = ItemCount();
+        WaitUntil([] { return false; }, 10);
+        ASSERT_EQ(ItemCount(), recorded);
+    }
+    EXPECT_GT(ItemCount(), 0);
+    EXPECT_EQ(OpenDescriptors(), descriptorsBefore);
+}
+
+TEST_F(CaptureOnPty, ClosingTheWindowDuringACaptureStopsItFirst)
+{
+    {
+        Flood flood(pty.MasterFd());
+        Begin();
+        WaitUntil([&] { return ItemCount() > 10; });
+        EXPECT_TRUE(dlg->DestroyWindow());
+        EXPECT_EQ(dlg->m_hPort, nullptr);
+        EXPECT_FALSE(dlg->m_hThread.joinable());
+
+        // A window destroyed without closing first stops its capture too.
+        auto other = std::make_unique<CMonitorDlg>();
+        other->m_strPortName = QStringLiteral("COM5");
+        ASSERT_TRUE(other->OpenPort());
+        WaitUntil([&] {
+            std::lock_guard lock(other->m_csCapture);
+            return other->m_items.GetSize() > 10;
+        });
+        other.reset();
+    }
+    // The port was released both times.
+    std::unique_ptr<SerialPort> again(SerialPort::Open(pty.SlavePath()));
+    EXPECT_NE(again, nullptr) << errno;
+}
+
+} // namespace

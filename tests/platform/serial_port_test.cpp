@@ -1,0 +1,264 @@
+// The serial layer against real pseudo-terminals, checked from the far end.
+#include "platform/pseudo_terminal.h"
+#include "platform/serial_port.h"
+#include "platform/serial_termios.h"
+#include "test_support.h"
+
+#include <QFile>
+#include <cerrno>
+#include <chrono>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <memory>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+struct PortOnPty : ::testing::Test {
+    void SetUp() override
+    {
+        ASSERT_TRUE(pty.Open());
+        port.reset(SerialPort::Open(pty.SlavePath()));
+        ASSERT_NE(port, nullptr) << errno;
+    }
+    DCB Settings(uint32_t rate, uint8_t size, uint8_t parity, uint8_t stop, uint32_t flags = kDcbBinary)
+    {
+        DCB dcb{};
+        EXPECT_TRUE(port->GetCommState(dcb));
+        dcb.BaudRate = rate;
+        dcb.ByteSize = size;
+        dcb.Parity = parity;
+        dcb.StopBits = stop;
+        dcb.Flags = flags;
+        return dcb;
+    }
+    // On Linux TCGETS2 on the master reports the slave's settings.
+    termios2 FarEnd()
+    {
+        termios2 t{};
+        EXPECT_EQ(::ioctl(pty.MasterFd(), TCGETS2, &t), 0);
+        return t;
+    }
+    // Waits for data the way the receive thread does.
+    QByteArray ReadWithin(int expected)
+    {
+        QByteArray got;
+        while (got.size() < expected) {
+            uint32_t mask = 0;
+            if (!port->WaitCommEvent(mask) || mask != EV_RXCHAR)
+                break;
+            char buffer[1024];
+            uint32_t n = 0;
+            EXPECT_TRUE(port->ReadFile(buffer, sizeof buffer, n));
+            got.append(buffer, int(n));
+        }
+        return got;
+    }
+    platform::PseudoTerminal pty;
+    std::unique_ptr<SerialPort> port;
+};
+
+TEST(SerialPortOpen, RefusesWhatIsNotAnOpenableTerminal)
+{
+    errno = 0;
+    EXPECT_EQ(SerialPort::Open(testing_support::TestDir() + "/absent"), nullptr);
+    EXPECT_EQ(errno, ENOENT);
+
+    QFile plain(testing_support::TestDir() + "/plain");
+    ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
+    plain.close();
+    EXPECT_EQ(SerialPort::Open(plain.fileName()), nullptr);
+    EXPECT_EQ(errno, ENOTTY);
+
+    EXPECT_EQ(SerialPort::Open(QString()), nullptr);
+    EXPECT_EQ(errno, ENOENT);
+}
+
+TEST_F(PortOnPty, IsHeldExclusivelyUntilClosed)
+{
+    // A second opener, from this program or another, is turned away.
+    errno = 0;
+    EXPECT_EQ(SerialPort::Open(pty.SlavePath()), nullptr);
+    EXPECT_TRUE(errno == EWOULDBLOCK || errno == EBUSY) << errno;
+    const int other = ::open(pty.SlavePath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (other >= 0) {  // only root gets past TIOCEXCL; flock still stops it
+        EXPECT_NE(::flock(other, LOCK_EX | LOCK_NB), 0);
+        ::close(other);
+    }
+    EXPECT_TRUE(port->Close());
+    port.reset(SerialPort::Open(pty.SlavePath()));
+    EXPECT_NE(port, nullptr) << errno;
+}
+
+struct FrameCase {
+    uint32_t rate;
+    uint8_t size, parity, stop;
+    tcflag_t frame;
+};
+const FrameCase kFrameCases[] = {
+    {9600, 8, NOPARITY, ONESTOPBIT, CS8},
+    {14400, 7, EVENPARITY, ONESTOPBIT, CS7 | PARENB},
+    {256000, 6, ODDPARITY, TWOSTOPBITS, CS6 | PARENB | PARODD | CSTOPB},
+    {56000, 5, MARKPARITY, ONE5STOPBITS, CS5 | PARENB | PARODD | CMSPAR | CSTOPB},
+    {128000, 8, SPACEPARITY, TWOSTOPBITS, CS8 | PARENB | CMSPAR | CSTOPB},
+};
+
+TEST(SerialTermios, BuildsTheWholeFrameInRawModeWithoutFlowControl)
+{
+    for (const FrameCase& c : kFrameCases) {
+        SCOPED_TRACE(c.rate);
+        termios2 t{};
+        // Start from a cooked terminal with flow control, as a fresh tty is.
+        t.c_cflag = B9600 | CS8 | CRTSCTS | HUPCL;
+        t.c_iflag = ICRNL | IXON | IXOFF | ISTRIP | PARMRK | IGNPAR;
+        t.c_oflag = OPOST | ONLCR;
+        t.c_lflag = ICANON | ECHO | ISIG | IEXTEN;
+        DCB dcb{};
+        dcb.BaudRate = c.rate;
+        dcb.ByteSize = c.size;
+        dcb.Parity = c.parity;
+        dcb.StopBits = c.stop;
+        dcb.Flags = kDcbBinary | kDcbParity;
+        ASSERT_TRUE(platform::TermiosFromDcb(dcb, t));
+        EXPECT_EQ(t.c_cflag & platform::kFrameFlags, c.frame);
+        EXPECT_EQ(t.c_cflag & CBAUD, tcflag_t(BOTHER));
+        EXPECT_EQ(t.c_ospeed, c.rate);
+        EXPECT_EQ(t.c_cflag & CRTSCTS, 0u);
+        EXPECT_TRUE(t.c_cflag & HUPCL);  // what has no DCB meaning is kept
+        EXPECT_EQ(t.c_iflag, tcflag_t(INPCK));
+        EXPECT_EQ(t.c_oflag & OPOST, 0u);
+        EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
+
+        DCB back{};
+        platform::DcbFromTermios(t, back);
+        EXPECT_EQ(back.BaudRate, c.rate);
+        EXPECT_EQ(back.ByteSize, c.size);
+        EXPECT_EQ(back.Parity, c.parity);
+        EXPECT_EQ(back.StopBits, c.stop);
+        EXPECT_EQ(back.Flags & (kDcbParity | kDcbOutxCtsFlow | kDcbOutX | kDcbInX), uint32_t(kDcbParity));
+    }
+}
+
+TEST_F(PortOnPty, AppliesLineSettingsSeenFromTheFarEnd)
+{
+    // A pseudo-terminal always keeps 8 data bits and no parity bit; all the
+    // rest reaches it as a real line would get it.
+    const tcflag_t visible = platform::kFrameFlags & ~(CSIZE | PARENB);
+    for (const FrameCase& c : kFrameCases) {
+        SCOPED_TRACE(c.rate);
+        ASSERT_TRUE(port->SetCommState(Settings(c.rate, c.size, c.parity, c.stop, kDcbBinary | kDcbParity)));
+        const termios2 t = FarEnd();
+        EXPECT_EQ(t.c_ospeed, c.rate);
+        EXPECT_EQ(t.c_ispeed, c.rate);
+        EXPECT_EQ(t.c_cflag & visible, c.frame & visible);
+        EXPECT_EQ(t.c_cflag & CRTSCTS, 0u);
+        EXPECT_TRUE(t.c_cflag & CREAD);
+        EXPECT_TRUE(t.c_iflag & INPCK);
+        EXPECT_EQ(t.c_iflag & (IXON | IXOFF | ICRNL | INLCR | IGNCR | ISTRIP | PARMRK), 0u);
+        EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
+        EXPECT_EQ(t.c_oflag & OPOST, 0u);
+    }
+    ASSERT_TRUE(port->SetCommState(Settings(9600, 8, NOPARITY, ONESTOPBIT, kDcbBinary)));
+    EXPECT_EQ(FarEnd().c_iflag & INPCK, 0u);
+}
+
+TEST_F(PortOnPty, RefusesSettingsNoLineTakesAndKeepsThePrevious)
+{
+    ASSERT_TRUE(port->SetCommState(Settings(19200, 8, EVENPARITY, ONESTOPBIT)));
+    ASSERT_TRUE(port->SetCommState(Settings(19200, 8, NOPARITY, ONESTOPBIT)));
+    const DCB refused[] = {
+        Settings(0, 8, NOPARITY, ONESTOPBIT),       Settings(9600, 4, NOPARITY, ONESTOPBIT),
+        Settings(9600, 9, NOPARITY, ONESTOPBIT),    Settings(9600, 8, 5, ONESTOPBIT),
+        Settings(9600, 8, NOPARITY, 3),             Settings(9600, 8, NOPARITY, ONE5STOPBITS),
+        Settings(9600, 5, NOPARITY, TWOSTOPBITS),   Settings(9600, 8, NOPARITY, ONESTOPBIT, kDcbOutxDsrFlow),
+    };
+    for (const DCB& dcb : refused) {
+        errno = 0;
+        EXPECT_FALSE(port->SetCommState(dcb));
+        EXPECT_EQ(errno, EINVAL);
+    }
+    const termios2 t = FarEnd();
+    EXPECT_EQ(t.c_ospeed, 19200u);
+    EXPECT_EQ(t.c_cflag & (PARODD | CMSPAR | CSTOPB), 0u);
+}
+
+TEST_F(PortOnPty, ReadsWithoutWaitingAndCountsWaitingBytes)
+{
+    ASSERT_TRUE(port->SetCommState(Settings(9600, 8, NOPARITY, ONESTOPBIT)));
+    char buffer[16];
+    uint32_t n = 99;
+    EXPECT_TRUE(port->ReadFile(buffer, sizeof buffer, n));  // nothing there: returns at once
+    EXPECT_EQ(n, 0u);
+
+    ASSERT_TRUE(pty.WriteAll(QByteArray("\x00\xff\r\n\x11\x13 raw", 10)));
+    ASSERT_TRUE(testing_support::WaitUntil([&] {
+        uint32_t errors = 0;
+        COMSTAT status{};
+        return port->ClearCommError(errors, status) && status.cbInQue == 10;
+    }));
+    ASSERT_TRUE(port->SetCommMask(EV_RXCHAR));
+    EXPECT_EQ(ReadWithin(10), QByteArray("\x00\xff\r\n\x11\x13 raw", 10));  // byte for byte, nothing translated
+}
+
+TEST_F(PortOnPty, PurgeDropsWhatHasArrived)
+{
+    ASSERT_TRUE(port->SetCommState(Settings(9600, 8, NOPARITY, ONESTOPBIT)));
+    ASSERT_TRUE(pty.WriteAll("stale"));
+    ASSERT_TRUE(testing_support::WaitUntil([&] {
+        uint32_t errors = 0;
+        COMSTAT status{};
+        return port->ClearCommError(errors, status) && status.cbInQue == 5;
+    }));
+    ASSERT_TRUE(port->PurgeComm(PURGE_RXCLEAR | PURGE_TXCLEAR));
+    uint32_t errors = 0;
+    COMSTAT status{};
+    ASSERT_TRUE(port->ClearCommError(errors, status));
+    EXPECT_EQ(status.cbInQue, 0u);
+    ASSERT_TRUE(pty.WriteAll("fresh"));
+    ASSERT_TRUE(port->SetCommMask(EV_RXCHAR));
+    EXPECT_EQ(ReadWithin(5), QByteArray("fresh"));
+}
+
+TEST_F(PortOnPty, InterruptReleasesAWaitingThread)
+{
+    ASSERT_TRUE(port->SetCommMask(EV_RXCHAR));
+    uint32_t mask = 77;
+    bool waited = false;
+    std::thread waiter([&] { waited = port->WaitCommEvent(mask); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    port->Interrupt();
+    waiter.join();  // hangs here if the wake-up did not reach the poll
+    EXPECT_TRUE(waited);
+    EXPECT_EQ(mask, 0u);
+    EXPECT_EQ(port->LostError(), 0);
+    // After the interrupt nothing works on the port any more.
+    uint32_t n = 0;
+    char buffer[4];
+    EXPECT_FALSE(port->ReadFile(buffer, sizeof buffer, n));
+    EXPECT_EQ(errno, EBADF);
+}
+
+TEST_F(PortOnPty, AVanishedFarEndEndsTheWaitWithItsError)
+{
+    ASSERT_TRUE(port->SetCommMask(EV_RXCHAR));
+    pty.Close();
+    uint32_t mask = EV_RXCHAR;
+    EXPECT_FALSE(port->WaitCommEvent(mask));
+    EXPECT_EQ(mask, 0u);
+    EXPECT_EQ(port->LostError(), EIO);
+}
+
+TEST_F(PortOnPty, AcceptsOnlyTimeOutsThatNeverWait)
+{
+    COMMTIMEOUTS t{};
+    ASSERT_TRUE(port->GetCommTimeouts(t));
+    EXPECT_EQ(t.ReadIntervalTimeout, MAXDWORD);
+    EXPECT_TRUE(port->SetCommTimeouts({MAXDWORD, 0, 0, 10, 1000}));
+    EXPECT_FALSE(port->SetCommTimeouts({0, 0, 500, 10, 1000}));
+    EXPECT_EQ(errno, EINVAL);
+}
+
+} // namespace
