@@ -1,4 +1,37 @@
-// STUB: replaced by the settings dialogs.
+// The main window's Port Setting and Record Setting commands: each runs its
+// dialog on copies of the settings and takes the result only on OK.
 #include "app/monitor_dlg.h"
-void CMonitorDlg::OnPortSetting() {}
-void CMonitorDlg::OnRecordSetting() {}
+#include "platform/message_box.h"
+#include "settings/port_setting_dlg.h"
+#include "settings/record_setting_dlg.h"
+
+void CMonitorDlg::OnPortSetting()
+{
+    CPortSettingDlg dlg(m_portSettings, this);
+    dlg.SetPortName(m_strPortName);
+    if (dlg.DoModal() != IDOK)
+        return;
+    m_portSettings = dlg.GetPortSettings();
+    m_strPortName = dlg.GetPortName();
+    // Applies the new line parameters to an open port; none is open while
+    // the command is enabled, so they take effect at the next Begin.
+    ConfigurePort();
+}
+
+void CMonitorDlg::OnRecordSetting()
+{
+    CRecordSettingDlg dlg(this);
+    dlg.SetShowFormat(m_nShowFormat);
+    dlg.SetRecordSettings(m_recordSettings);
+    if (dlg.DoModal() != IDOK)
+        return;
+    RecordSettings settings = dlg.GetRecordSettings();
+    // A list left without selection (its stored value was not one of the
+    // entries) keeps the stored value rather than taking -1.
+    if (settings.nUnit < 0 || settings.nUnit > 2)
+        settings.nUnit = m_recordSettings.nUnit;
+    const int32_t format = dlg.GetShowFormat();
+    if (format >= 0)
+        m_nShowFormat = format;
+    m_recordSettings = settings;
+}
