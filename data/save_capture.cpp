@@ -1,4 +1,113 @@
-// STUB: replaced by the Save command.
+// The Save command: the capture written as a Serial Log (the output area's
+// text) or as Send Data (one line per item), whichever filter the user chose.
+#include "data/save_capture.h"
+
 #include "app/monitor_dlg.h"
-void CMonitorDlg::OnSave() {}
-void CMonitorDlg::WriteSendData(QIODevice&) {}
+#include "platform/message_box.h"
+#include "platform/save_file_dialog.h"
+
+#include <QDir>
+#include <QSaveFile>
+
+int s_nSaveFilterIndex = 1;
+
+namespace {
+
+// Written in pieces of about this size, so the whole file never sits in memory.
+constexpr qsizetype kWriteChunk = 1 << 16;
+
+// Passes every byte on to the file. A file write that stops short (the disk
+// filled, a size limit was reached) is tried again for the rest, so the
+// system's reason comes to light instead of a silently shorter file.
+class CompleteWriter : public QIODevice {
+public:
+    explicit CompleteWriter(QFileDevice& file) : m_file(file) { open(QIODevice::WriteOnly | QIODevice::Unbuffered); }
+
+protected:
+    qint64 readData(char*, qint64) override { return -1; }
+    qint64 writeData(const char* data, qint64 length) override
+    {
+        for (qint64 done = 0; done < length;) {
+            const qint64 written = m_file.write(data + done, length - done);
+            if (written <= 0)
+                return -1;
+            done += written;
+        }
+        return length;
+    }
+
+private:
+    QFileDevice& m_file;
+};
+
+void ReportSaveFailure(QWidget* owner, const QString& path, const QString& reason)
+{
+    ShowMessageBox(owner,
+                   QStringLiteral("The capture could not be saved to\n%1\n\n%2").arg(QDir::toNativeSeparators(path), reason),
+                   QStringLiteral("Vantrel"), MB_ICONEXCLAMATION);
+}
+
+} // namespace
+
+void CMonitorDlg::OnSave()
+{
+    SaveFileRequest request;
+    request.initialPath = QDir::home().filePath(kSaveInitialName);
+    request.filter = kSaveFilter;
+    request.filterIndex = s_nSaveFilterIndex;
+    request.defaultSuffix = kSaveDefaultSuffix;
+    const SaveFileAnswer answer = GetSaveFileName(this, request);
+    if (!answer.accepted)
+        return;
+
+    // Written beside the target and moved over it only when every byte got
+    // there, so a failed save never leaves a cut-off file where a good one was.
+    QSaveFile file(answer.path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        ReportSaveFailure(this, answer.path, file.errorString());
+        return;
+    }
+    s_nSaveFilterIndex = answer.filterIndex;
+
+    CompleteWriter out(file);
+    bool written = true;
+    if (answer.filterIndex == kSendDataFilterIndex)
+        WriteSendData(out);
+    else
+        written = WriteOutputText(out);
+    written = written && file.error() == QFileDevice::NoError;
+    if (!written || !file.commit()) {
+        const QString reason = file.errorString();
+        file.cancelWriting();
+        ReportSaveFailure(this, answer.path, reason);
+    }
+}
+
+void CMonitorDlg::WriteSendData(QIODevice& out)
+{
+    // "name",Kind,"hex text" and a line end per item, oldest first; nothing
+    // at all for an empty list. Names and hex text hold neither quotes nor
+    // commas, so nothing needs escaping.
+    std::lock_guard lock(m_csCapture);
+    QString line;
+    QByteArray bytes;
+    for (int i = 0; i < m_items.GetSize(); ++i) {
+        const CDataItem& item = m_items.GetAt(i);
+        line.clear();
+        line += QLatin1Char('"');
+        line += item.GetName();
+        line += QLatin1String("\",");
+        line += GetKindName(item.GetKind());
+        line += QLatin1String(",\"");
+        AppendHexString(line, item.GetData(), item.GetLength());
+        line += QLatin1String("\"\n");
+        bytes += line.toUtf8();
+        if (bytes.size() >= kWriteChunk) {
+            if (out.write(bytes) != bytes.size())
+                return;  // the device keeps the error; the caller reports it
+            bytes.clear();
+        }
+    }
+    if (!bytes.isEmpty())
+        out.write(bytes);
+}
