@@ -8,6 +8,8 @@ CMonitorApp theApp;
 bool CMonitorApp::InitInstance()
 {
     CMonitorDlg dlg(nullptr);
+    if (m_pfnPrepareWindow)
+        m_pfnPrepareWindow(dlg);
     CSingleInstance::Current().SetRaiseTarget(&dlg);
     dlg.DoModal();
     CSingleInstance::Current().SetRaiseTarget(nullptr);

@@ -1,0 +1,22 @@
+#pragma once
+// The program's command line: --help, --version and --demo.
+#include <QString>
+#include <QStringList>
+
+struct CommandLine {
+    enum Action { Run, ShowHelp, ShowVersion, Error };
+    Action action = Run;
+    bool bDemo = false;  // start the built-in virtual instrument
+    QString strError;    // one line, for Error
+};
+
+// Reads `arguments` (the program's name first).
+CommandLine ParseCommandLine(const QStringList& arguments);
+
+// The text --help prints.
+QString CommandLineHelpText();
+QString CommandLineVersionText();
+
+// Prints the help, the version or the error for an action other than Run and
+// returns the process's exit status: 0, or 2 for a bad command line.
+int FinishCommandLine(const CommandLine& commandLine);

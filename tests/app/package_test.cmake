@@ -1,0 +1,102 @@
+# The installed tree and the Debian package: every file in its standard
+# place, the installed program answering, the package's file list and
+# control fields. Run by CTest with BUILD_DIR, WORK_DIR and VERSION set.
+cmake_minimum_required(VERSION 3.25)
+
+function(fail message)
+  message(FATAL_ERROR "${message}")
+endfunction()
+
+function(run out_var)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE errors)
+  if(NOT result EQUAL 0)
+    string(REPLACE ";" " " command "${ARGN}")
+    fail("${command} failed (${result}):\n${output}\n${errors}")
+  endif()
+  set(${out_var} "${output}" PARENT_SCOPE)
+endfunction()
+
+function(expect_contains text needle what)
+  string(FIND "${text}" "${needle}" at)
+  if(at EQUAL -1)
+    fail("${what} lacks \"${needle}\":\n${text}")
+  endif()
+endfunction()
+
+set(icon_sizes 16 22 24 32 48 64 128 256)
+set(expected_files
+  usr/bin/vantrel
+  usr/share/applications/vantrel.desktop
+  usr/share/metainfo/vantrel.metainfo.xml
+  usr/share/man/man1/vantrel.1.gz
+  usr/share/icons/hicolor/scalable/apps/vantrel.svg)
+foreach(size ${icon_sizes})
+  list(APPEND expected_files usr/share/icons/hicolor/${size}x${size}/apps/vantrel.png)
+endforeach()
+
+# --- cmake --install into a scratch root ---
+set(root ${WORK_DIR}/root)
+file(REMOVE_RECURSE ${WORK_DIR})
+file(MAKE_DIRECTORY ${root})
+run(ignored ${CMAKE_COMMAND} -E env DESTDIR=${root} ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix /usr)
+foreach(path ${expected_files})
+  if(NOT EXISTS ${root}/${path})
+    fail("cmake --install did not install ${path}")
+  endif()
+endforeach()
+
+run(version ${root}/usr/bin/vantrel --version)
+if(NOT version STREQUAL "vantrel ${VERSION}\n")
+  fail("the installed program answers --version with \"${version}\"")
+endif()
+
+foreach(size ${icon_sizes})
+  run(kind file -b ${root}/usr/share/icons/hicolor/${size}x${size}/apps/vantrel.png)
+  expect_contains("${kind}" "PNG image data, ${size} x ${size}" "the ${size}x${size} icon")
+endforeach()
+
+file(READ ${root}/usr/share/applications/vantrel.desktop desktop)
+foreach(line "[Desktop Entry]" "Type=Application" "Exec=vantrel\n" "Icon=vantrel\n" "Categories=Utility;Development;\n")
+  expect_contains("${desktop}" "${line}" "vantrel.desktop")
+endforeach()
+
+file(READ ${root}/usr/share/metainfo/vantrel.metainfo.xml metainfo)
+expect_contains("${metainfo}" "<id>vantrel</id>" "the AppStream metadata")
+expect_contains("${metainfo}" "<launchable type=\"desktop-id\">vantrel.desktop</launchable>" "the AppStream metadata")
+
+run(manual gzip -dc ${root}/usr/share/man/man1/vantrel.1.gz)
+foreach(needle ".TH VANTREL 1" "\\-\\-demo" "\\-\\-version" "$VANTREL_REGISTRY" "$XDG_CONFIG_HOME/vantrel/registry.reg"
+        "COM129\\-COM160\t/dev/rfcomm0" "Kerbix\\eVantrel\\ePorts]" "/dev/serial/by-id/" "dialout")
+  expect_contains("${manual}" "${needle}" "the manual page")
+endforeach()
+
+# --- the Debian package ---
+run(ignored cpack --config ${BUILD_DIR}/CPackConfig.cmake -G DEB -B ${WORK_DIR}/deb)
+file(GLOB packages ${WORK_DIR}/deb/vantrel_*.deb)
+list(LENGTH packages count)
+if(NOT count EQUAL 1)
+  fail("expected one vantrel_*.deb, found: ${packages}")
+endif()
+
+run(contents dpkg-deb -c ${packages})
+foreach(path ${expected_files})
+  expect_contains("${contents}" " ./${path}\n" "the package's file list")
+endforeach()
+
+run(arch dpkg --print-architecture)
+string(STRIP "${arch}" arch)
+foreach(field Package Version Architecture Depends Maintainer Description)
+  run(value_${field} dpkg-deb -f ${packages} ${field})
+  string(STRIP "${value_${field}}" value_${field})
+endforeach()
+if(NOT value_Package STREQUAL "vantrel" OR NOT value_Version STREQUAL "${VERSION}-1" OR NOT value_Architecture STREQUAL "${arch}")
+  fail("control fields: ${value_Package} ${value_Version} ${value_Architecture}")
+endif()
+# Taken from the linked libraries, plus the SVG plugin named by hand.
+foreach(dependency libc6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6 libqt6svg6)
+  if(NOT value_Depends MATCHES "(^|, )${dependency}( |,|$)")
+    fail("Depends lacks ${dependency}: ${value_Depends}")
+  endif()
+endforeach()
+expect_contains("${value_Description}" "virtual instrument" "the package description")
+message(STATUS "installed tree and ${packages} are complete")
