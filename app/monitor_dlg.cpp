@@ -109,7 +109,7 @@ void CMonitorDlg::DoDataExchange(bool bSaveAndValidate)
     QString text;
     {
         std::lock_guard lock(m_csCapture);
-        const int first = TailStart(0);
+        const int first = TailStart(0, COutputView::kMaxChars);
         if (first == 0)
             text = m_strOutput;
         for (int i = first; i < m_items.GetSize(); ++i)
@@ -130,12 +130,13 @@ bool CMonitorDlg::UpdateData(bool bSaveAndValidate)
     return true;
 }
 
-int CMonitorDlg::TailStart(int shown) const
+int CMonitorDlg::TailStart(int shown, qint64 maxChars) const
 {
-    // Items from the end backwards, as many as the view keeps.
+    // Items from the end backwards, not before `shown`, until their text
+    // reaches maxChars.
     int first = m_items.GetSize();
     qint64 chars = 0;
-    while (first > shown && chars < COutputView::kMaxChars)
+    while (first > shown && chars < maxChars)
         chars += estimatedEntryChars(m_items.GetAt(--first));
     return first;
 }
@@ -167,8 +168,8 @@ void CMonitorDlg::RefreshOutput()
     {
         std::lock_guard lock(m_csCapture);
         const int shown = std::min(m_nShownItems, m_items.GetSize());
-        const int first = TailStart(shown);
-        // More has arrived than the view keeps: show just the tail.
+        const int first = TailStart(shown, COutputView::kMaxCatchUpChars);
+        // More has arrived than one catch-up lays out: show just the newest.
         restart = first > shown;
         for (int i = first; i < m_items.GetSize(); ++i)
             AppendItemEntry(text, m_items.GetAt(i));

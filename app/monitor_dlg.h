@@ -106,7 +106,7 @@ public:
 private:
     void UpdateStatusLine();
     void ScheduleRefresh();       // RefreshOutput, at most every few milliseconds
-    int TailStart(int shown) const;
+    int TailStart(int shown, qint64 maxChars) const;
     bool m_bInitialized = false;
     bool m_bDestroyed = false;
     CStatusLine* m_status = nullptr;

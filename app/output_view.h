@@ -9,7 +9,12 @@
 class COutputView : public QPlainTextEdit {
     Q_OBJECT
 public:
-    static constexpr int kMaxChars = 4 * 1024 * 1024;
+    // Characters kept: about twelve thousand lines of 80 characters.
+    static constexpr int kMaxChars = 1024 * 1024;
+    // The most one catch-up lays out. When more has arrived since the last
+    // one (a flood faster than anyone reads), the view starts again from
+    // this much of the newest text instead of laying out all of it.
+    static constexpr int kMaxCatchUpChars = 256 * 1024;
 
     explicit COutputView(QWidget* parent = nullptr);
 

@@ -172,15 +172,33 @@ TEST(MainWindow, TheViewKeepsABoundedTailWhileTheModelKeepsEverything)
 {
     Window w;
     const QByteArray chunk(1024, 'z');
-    const int count = COutputView::kMaxChars / 1024 * 2;
-    for (int i = 0; i < count; ++i)
-        addItem(w.dlg, chunk, 0);
-    w.dlg.RefreshOutput();
+    const int batches = COutputView::kMaxChars / (1024 * 100) * 3;
+    for (int b = 0; b < batches; ++b) {
+        for (int i = 0; i < 100; ++i)
+            addItem(w.dlg, chunk, 0);
+        w.dlg.RefreshOutput();
+        EXPECT_LE(w.shown().size(), COutputView::kMaxChars + COutputView::kMaxChars / 8);
+    }
     const QString shown = w.shown();
-    EXPECT_LE(shown.size(), COutputView::kMaxChars + COutputView::kMaxChars / 8);
     EXPECT_GT(shown.size(), COutputView::kMaxChars / 2);
     EXPECT_TRUE(shown.endsWith(QString(1024, u'z')));
-    EXPECT_EQ(w.dlg.m_items.GetSize(), count);
+    EXPECT_GT(w.dlg.m_editOutput->DroppedChars(), 0);
+    EXPECT_EQ(w.dlg.m_items.GetSize(), batches * 100);
+}
+
+TEST(MainWindow, AFloodFasterThanTheViewShowsTheNewestText)
+{
+    Window w;
+    const int count = COutputView::kMaxCatchUpChars / 1024 * 4;
+    for (int i = 0; i < count; ++i)
+        addItem(w.dlg, QByteArray::number(i).rightJustified(1024, '.'), 0);
+    w.dlg.RefreshOutput();
+    const QString shown = w.shown();
+    EXPECT_GE(shown.size(), COutputView::kMaxCatchUpChars);
+    EXPECT_LT(shown.size(), COutputView::kMaxCatchUpChars * 2);
+    EXPECT_TRUE(shown.endsWith(QString::number(count - 1)));
+    // Each shown entry is whole.
+    EXPECT_TRUE(shown.startsWith(QStringLiteral("\nRec :")));
 }
 
 // Runs `action` once the About box is up, checks it, and closes it.
