@@ -4,7 +4,9 @@
 
 #include <QAbstractButton>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QLineEdit>
+#include <QPushButton>
 
 #include <algorithm>
 #include <limits>
@@ -187,4 +189,16 @@ void CExchangeDialog::OnOK()
 void CExchangeDialog::OnCancel()
 {
     done(IDCANCEL);
+}
+
+QDialogButtonBox* CExchangeDialog::MakeOkCancelButtons()
+{
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    m_btnOK = buttons->button(QDialogButtonBox::Ok);
+    m_btnOK->setObjectName(QStringLiteral("okButton"));
+    m_btnOK->setDefault(true);
+    buttons->button(QDialogButtonBox::Cancel)->setObjectName(QStringLiteral("cancelButton"));
+    connect(buttons, &QDialogButtonBox::accepted, this, &CExchangeDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &CExchangeDialog::reject);
+    return buttons;
 }

@@ -11,6 +11,8 @@
 #include <optional>
 
 class QAbstractButton;
+class QDialogButtonBox;
+class QPushButton;
 class QComboBox;
 class QLineEdit;
 
@@ -80,6 +82,9 @@ public:
 
 protected:
     virtual void DoDataExchange(CDataExchange* pDX) = 0;
+    // The OK (default) and Cancel buttons, wired to OnOK and OnCancel.
+    QDialogButtonBox* MakeOkCancelButtons();
+    QPushButton* m_btnOK = nullptr;
 
 private:
     bool m_bInitialized = false;

@@ -84,13 +84,7 @@ CPortSettingDlg::CPortSettingDlg(const PortSettings& settings, QWidget* pParent)
     grid->setColumnStretch(2, 1);
     grid->setColumnMinimumWidth(2, fontMetrics().horizontalAdvance(QStringLiteral("/dev/ttyUSB00")));
 
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    m_btnOK = buttons->button(QDialogButtonBox::Ok);
-    m_btnOK->setObjectName(QStringLiteral("okButton"));
-    m_btnOK->setDefault(true);
-    buttons->button(QDialogButtonBox::Cancel)->setObjectName(QStringLiteral("cancelButton"));
-    connect(buttons, &QDialogButtonBox::accepted, this, &CPortSettingDlg::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &CPortSettingDlg::reject);
+    QDialogButtonBox* buttons = MakeOkCancelButtons();
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(grid);

@@ -58,5 +58,4 @@ private:
     void UpdateDevicePath();
 
     QLabel* m_labelDevicePath = nullptr;
-    QPushButton* m_btnOK = nullptr;
 };

@@ -100,13 +100,7 @@ CRecordSettingDlg::CRecordSettingDlg(QWidget* pParent) : CExchangeDialog(pParent
     format->addWidget(formatLabel);
     format->addWidget(m_cbShowFormat, 1);
 
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    m_btnOK = buttons->button(QDialogButtonBox::Ok);
-    m_btnOK->setObjectName(QStringLiteral("okButton"));
-    m_btnOK->setDefault(true);
-    buttons->button(QDialogButtonBox::Cancel)->setObjectName(QStringLiteral("cancelButton"));
-    connect(buttons, &QDialogButtonBox::accepted, this, &CRecordSettingDlg::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &CRecordSettingDlg::reject);
+    QDialogButtonBox* buttons = MakeOkCancelButtons();
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(group);

@@ -49,5 +49,4 @@ protected:
     void DoDataExchange(CDataExchange* pDX) override;
 
 private:
-    QPushButton* m_btnOK = nullptr;
 };

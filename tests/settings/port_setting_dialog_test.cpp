@@ -54,21 +54,6 @@ bool sameBytes(const PortSettings& a, const PortSettings& b)
     return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
-// Runs `script` on the modal dialog once its loop is running. A dialog the
-// script left open is cancelled, so a failing test cannot hang.
-void onceModal(std::function<void(QDialog*)> script)
-{
-    QTimer::singleShot(0, [script] {
-        auto* dlg = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-        if (!dlg) {
-            ADD_FAILURE() << "no modal dialog is running";
-            return;
-        }
-        script(dlg);
-        if (dlg->isVisible())
-            dlg->reject();
-    });
-}
 
 struct PortDialogTest : ::testing::Test {
     // Makes COMn present: a pseudo-terminal behind a Ports override.
@@ -230,7 +215,7 @@ TEST_F(PortDialogTest, TheCommandTakesTheResultOnlyOnOk)
     window.m_strPortName = "COM5";
 
     // Cancel, after changing everything: nothing changes.
-    onceModal([](QDialog* dlg) {
+    testing_support::OnceModal([](QDialog* dlg) {
         dlg->findChild<QComboBox*>("portList")->setCurrentIndex(0);
         dlg->findChild<QComboBox*>("baudRateList")->setCurrentIndex(0);
         dlg->findChild<QComboBox*>("parityList")->setCurrentIndex(0);
@@ -241,7 +226,7 @@ TEST_F(PortDialogTest, TheCommandTakesTheResultOnlyOnOk)
     EXPECT_EQ(window.m_strPortName, "COM5");
 
     // Escape is Cancel too.
-    onceModal([](QDialog* dlg) {
+    testing_support::OnceModal([](QDialog* dlg) {
         dlg->findChild<QComboBox*>("baudRateList")->setCurrentIndex(0);
         QTest::keyClick(dlg, Qt::Key_Escape);
     });
@@ -250,7 +235,7 @@ TEST_F(PortDialogTest, TheCommandTakesTheResultOnlyOnOk)
 
     // OK: the dialog opened on the stored port; the choices come back.
     QString openedOn;
-    onceModal([&openedOn](QDialog* dlg) {
+    testing_support::OnceModal([&openedOn](QDialog* dlg) {
         auto* port = dlg->findChild<QComboBox*>("portList");
         openedOn = port->currentText();
         port->setCurrentIndex(0);

@@ -63,21 +63,6 @@ void retype(QLineEdit* edit, const QString& text)
     edit->setText(text);
 }
 
-// Runs `script` on the modal dialog once its loop is running. A dialog the
-// script left open is cancelled, so a failing test cannot hang.
-void onceModal(std::function<void(QDialog*)> script)
-{
-    QTimer::singleShot(0, [script] {
-        auto* dlg = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-        if (!dlg) {
-            ADD_FAILURE() << "no modal dialog is running";
-            return;
-        }
-        script(dlg);
-        if (dlg->isVisible())
-            dlg->reject();
-    });
-}
 
 } // namespace
 
@@ -257,7 +242,7 @@ TEST(RecordDialog, TheCommandStoresTheRuleChosenWithTheKeyboardOnlyOnOk)
     ASSERT_EQ(window.m_recordSettings, (RecordSettings{1, 1, 1, 1}));
 
     // OK with "Record Partial", 5, "Hour", 30 and "Hex".
-    onceModal([](QDialog* dlg) {
+    testing_support::OnceModal([](QDialog* dlg) {
         QTest::mouseClick(dlg->findChild<QRadioButton*>("recordPartial"), Qt::LeftButton);
         auto* period = dlg->findChild<QLineEdit*>("periodEdit");
         period->selectAll();
@@ -274,7 +259,7 @@ TEST(RecordDialog, TheCommandStoresTheRuleChosenWithTheKeyboardOnlyOnOk)
     EXPECT_EQ(window.m_nShowFormat, 1);
 
     // Cancel after changing everything keeps it all.
-    onceModal([](QDialog* dlg) {
+    testing_support::OnceModal([](QDialog* dlg) {
         QTest::mouseClick(dlg->findChild<QRadioButton*>("recordAll"), Qt::LeftButton);
         dlg->findChild<QLineEdit*>("periodEdit")->setText("77");
         dlg->findChild<QComboBox*>("showFormatList")->setCurrentIndex(0);
@@ -286,7 +271,7 @@ TEST(RecordDialog, TheCommandStoresTheRuleChosenWithTheKeyboardOnlyOnOk)
 
     // A refused number keeps the dialog open; closing it then changes nothing.
     bool stayedOpen = false;
-    onceModal([&stayedOpen](QDialog* dlg) {
+    testing_support::OnceModal([&stayedOpen](QDialog* dlg) {
         CapturedMessages messages;
         dlg->findChild<QLineEdit*>("lengthEdit")->setText("1000");
         QTest::mouseClick(dlg->findChild<QPushButton*>("okButton"), Qt::LeftButton);
@@ -305,7 +290,7 @@ TEST(RecordDialog, AStoredUnitOrFormatOutsideItsListIsKeptRatherThanMinusOne)
     window.m_nShowFormat = 7;
     int unitIndex = 0;
     int formatIndex = 0;
-    onceModal([&](QDialog* dlg) {
+    testing_support::OnceModal([&](QDialog* dlg) {
         unitIndex = dlg->findChild<QComboBox*>("unitList")->currentIndex();
         formatIndex = dlg->findChild<QComboBox*>("showFormatList")->currentIndex();
         dlg->findChild<QLineEdit*>("periodEdit")->setText("4");

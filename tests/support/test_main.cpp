@@ -9,7 +9,9 @@
 
 #include <QApplication>
 #include <QDeadlineTimer>
+#include <QDialog>
 #include <QDir>
+#include <QTimer>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <memory>
@@ -56,6 +58,20 @@ bool WaitUntil(const std::function<bool()>& done, int timeoutMs)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     }
     return true;
+}
+
+void OnceModal(std::function<void(QDialog*)> script)
+{
+    QTimer::singleShot(0, [script] {
+        auto* dlg = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (!dlg) {
+            ADD_FAILURE() << "no modal dialog is running";
+            return;
+        }
+        script(dlg);
+        if (dlg->isVisible())
+            dlg->reject();
+    });
 }
 
 void SetPortOverride(int number, const QString& path)

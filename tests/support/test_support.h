@@ -5,6 +5,8 @@
 #include "platform/message_box.h"
 
 #include <QString>
+
+class QDialog;
 #include <QVector>
 #include <functional>
 
@@ -31,6 +33,10 @@ void FailOnMessages();
 
 // Runs the event loop until `done` is true or `timeoutMs` passes; returns done().
 bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 5000);
+
+// Runs `script` on the modal dialog once its loop is running. A dialog the
+// script left open is cancelled, so a failing test cannot hang.
+void OnceModal(std::function<void(QDialog*)> script);
 
 // Writes a registry value "COMn" under the Ports key pointing at `path`.
 void SetPortOverride(int number, const QString& path);
