@@ -26,12 +26,11 @@ void CMonitorDlg::OnRecordSetting()
     if (dlg.DoModal() != IDOK)
         return;
     RecordSettings settings = dlg.GetRecordSettings();
-    // A list left without selection (its stored value was not one of the
-    // entries) keeps the stored value rather than taking -1.
+    // A unit list left without selection (its stored value was not one of
+    // the entries) keeps the stored unit rather than taking -1. A show format
+    // without selection is stored as -1: it shows chunks as text.
     if (settings.nUnit < 0 || settings.nUnit > 2)
         settings.nUnit = m_recordSettings.nUnit;
-    const int32_t format = dlg.GetShowFormat();
-    if (format >= 0)
-        m_nShowFormat = format;
+    m_nShowFormat = dlg.GetShowFormat();
     m_recordSettings = settings;
 }

@@ -283,7 +283,7 @@ TEST(RecordDialog, TheCommandStoresTheRuleChosenWithTheKeyboardOnlyOnOk)
     EXPECT_EQ(window.m_recordSettings, (RecordSettings{2, 5, 30, 0}));
 }
 
-TEST(RecordDialog, AStoredUnitOrFormatOutsideItsListIsKeptRatherThanMinusOne)
+TEST(RecordDialog, AStoredUnitOutsideItsListIsKeptRatherThanMinusOne)
 {
     CMonitorDlg window;
     window.m_recordSettings = RecordSettings{5, 2, 3, 0};
@@ -300,5 +300,6 @@ TEST(RecordDialog, AStoredUnitOrFormatOutsideItsListIsKeptRatherThanMinusOne)
     EXPECT_EQ(unitIndex, -1);
     EXPECT_EQ(formatIndex, -1);
     EXPECT_EQ(window.m_recordSettings, (RecordSettings{5, 4, 3, 0}));
-    EXPECT_EQ(window.m_nShowFormat, 7);
+    // A show format list without selection stores -1, which shows as text.
+    EXPECT_EQ(window.m_nShowFormat, -1);
 }
