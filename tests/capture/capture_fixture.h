@@ -67,6 +67,9 @@ protected:
             ASSERT_TRUE(WaitWithoutEvents([&] { return WaitingInPort() >= uint32_t(bytes.size()); }));
         }
         ASSERT_TRUE(testing_support::WaitUntil([&] { return WaitingInPort() == 0; }));
+        // The handler holds the lock from before its read until it has asked
+        // the gate and recorded, so once the lock is free again it is done.
+        std::lock_guard done(dlg->m_csCapture);
     }
 
     static bool WaitWithoutEvents(const std::function<bool()>& done)
