@@ -14,7 +14,7 @@ public:
     // The most one catch-up lays out. When more has arrived since the last
     // one (a flood faster than anyone reads), the view starts again from
     // this much of the newest text instead of laying out all of it.
-    static constexpr int kMaxCatchUpChars = 256 * 1024;
+    static constexpr int kMaxCatchUpChars = 64 * 1024;
 
     explicit COutputView(QWidget* parent = nullptr);
 

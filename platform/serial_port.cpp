@@ -211,6 +211,11 @@ bool SerialPort::WaitCommEvent(uint32_t& mask)
             return lost(EBADF);
         if (!(events & (POLLIN | POLLHUP | POLLERR)))
             continue;
+        if (!(events & (POLLHUP | POLLERR)) && m_bReadSinceEvent) {
+            m_bReadSinceEvent = false;
+            mask = EV_RXCHAR;
+            return true;
+        }
         // What has arrived is read before a hang-up is believed.
         int waiting = 0;
         if (::ioctl(m_fd, FIONREAD, &waiting) != 0)
@@ -247,6 +252,7 @@ bool SerialPort::ReadFile(void* buffer, uint32_t size, uint32_t& read)
         return false;
     for (;;) {
         const ssize_t n = ::read(m_fd, buffer, size);
+        m_bReadSinceEvent = true;
         if (n >= 0) {
             read = uint32_t(n);
             return true;

@@ -90,6 +90,10 @@ private:
     int m_wakeFd = -1;  // an eventfd; readable once Interrupt was called
     std::atomic<bool> m_bInterrupted{false};
     std::atomic<int> m_nLostError{0};
+    // A read came after the last reported event. Until one does, a readable
+    // port is checked for bytes before it is reported again, so a port that
+    // says "readable" with nothing to read cannot make the loop spin.
+    bool m_bReadSinceEvent = true;
     uint32_t m_nMask = 0;
     COMMTIMEOUTS m_timeouts{MAXDWORD, 0, 0, 0, 0};
 };
