@@ -172,9 +172,11 @@ TEST(MainWindow, TheViewKeepsABoundedTailWhileTheModelKeepsEverything)
 {
     Window w;
     const QByteArray chunk(1024, 'z');
-    const int batches = COutputView::kMaxChars / (1024 * 100) * 3;
+    // Each batch fits in one catch-up, as when data arrives at a readable pace.
+    const int perBatch = COutputView::kMaxCatchUpChars / 2 / (1024 + 7);
+    const int batches = COutputView::kMaxChars * 3 / (perBatch * 1024);
     for (int b = 0; b < batches; ++b) {
-        for (int i = 0; i < 100; ++i)
+        for (int i = 0; i < perBatch; ++i)
             addItem(w.dlg, chunk, 0);
         w.dlg.RefreshOutput();
         EXPECT_LE(w.shown().size(), COutputView::kMaxChars + COutputView::kMaxChars / 8);
@@ -183,7 +185,7 @@ TEST(MainWindow, TheViewKeepsABoundedTailWhileTheModelKeepsEverything)
     EXPECT_GT(shown.size(), COutputView::kMaxChars / 2);
     EXPECT_TRUE(shown.endsWith(QString(1024, u'z')));
     EXPECT_GT(w.dlg.m_editOutput->DroppedChars(), 0);
-    EXPECT_EQ(w.dlg.m_items.GetSize(), batches * 100);
+    EXPECT_EQ(w.dlg.m_items.GetSize(), batches * perBatch);
 }
 
 TEST(MainWindow, AFloodFasterThanTheViewShowsTheNewestText)
