@@ -61,6 +61,15 @@ SerialPort* SerialPort::Open(const QString& devicePath)
         return giveUp(errno);
     if (::ioctl(fd, TIOCEXCL) != 0)
         return giveUp(errno);
+    // The port is only ever read as binary: raw from the start, so even a
+    // line whose settings are then refused neither edits, eats nor echoes
+    // what arrives.
+    platform::MakeRawInput(probe);
+    if (::ioctl(fd, TCSETS2, &probe) != 0) {
+        const int error = errno;
+        ::ioctl(fd, TIOCNXCL);
+        return giveUp(error);
+    }
     const int wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (wakeFd < 0) {
         const int error = errno;

@@ -65,9 +65,7 @@ bool TermiosFromDcb(const DCB& dcb, termios2& t)
     t.c_ispeed = dcb.BaudRate;
     t.c_ospeed = dcb.BaudRate;
 
-    // Raw binary input: every byte as it came, nothing translated or eaten.
-    t.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IUCLC | IXON | IXOFF | IXANY |
-                   IMAXBEL | INPCK | IGNPAR);
+    MakeRawInput(t);
     // Parity checking: a byte received with a parity error is read as 0.
     if (dcb.Flags & kDcbParity)
         t.c_iflag |= INPCK;
@@ -75,15 +73,22 @@ bool TermiosFromDcb(const DCB& dcb, termios2& t)
         t.c_iflag |= IXON;
     if (dcb.Flags & kDcbInX)
         t.c_iflag |= IXOFF;
-    t.c_oflag &= ~OPOST;
-    t.c_lflag &= ~(ISIG | ICANON | ECHO | ECHOE | ECHOK | ECHONL | ECHOCTL | ECHOPRT | ECHOKE | IEXTEN | NOFLSH);
-    t.c_cc[VMIN] = 1;  // poll reports the first byte
-    t.c_cc[VTIME] = 0;
     if (dcb.Flags & (kDcbOutX | kDcbInX)) {
         t.c_cc[VSTART] = cc_t(dcb.XonChar);
         t.c_cc[VSTOP] = cc_t(dcb.XoffChar);
     }
     return true;
+}
+
+void MakeRawInput(termios2& t)
+{
+    t.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IUCLC | IXON | IXOFF | IXANY |
+                   IMAXBEL | INPCK | IGNPAR);
+    t.c_oflag &= ~OPOST;
+    t.c_lflag &= ~(ISIG | ICANON | ECHO | ECHOE | ECHOK | ECHONL | ECHOCTL | ECHOPRT | ECHOKE | IEXTEN | NOFLSH);
+    t.c_cflag |= CREAD;
+    t.c_cc[VMIN] = 1;  // poll reports the first byte
+    t.c_cc[VTIME] = 0;
 }
 
 void DcbFromTermios(const termios2& t, DCB& dcb)

@@ -22,6 +22,11 @@ constexpr tcflag_t kFrameFlags = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB;
 // with more than 5 data bits, 2 with 5, or DSR flow control.
 bool TermiosFromDcb(const DCB& dcb, termios2& t);
 
+// Raw binary input, whatever the line settings: every byte as it came,
+// nothing translated, eaten or echoed, no software flow control; a read
+// finds the first byte. Rate and frame are left alone.
+void MakeRawInput(termios2& t);
+
 // Fills the DCB's rate, size, parity, stop bits, flags and flow characters
 // from `t`.
 void DcbFromTermios(const termios2& t, DCB& dcb);

@@ -249,10 +249,12 @@ TEST_F(CaptureOnPty, RefusedLineSettingsAreReportedAndTheCaptureRunsAnyway)
     EXPECT_EQ(messages.Last().text, QStringLiteral("Unable to configure the serial port\n Error Code: %1 ").arg(EINVAL));
     EXPECT_EQ(messages.Last().caption, QStringLiteral("Error"));
     EXPECT_EQ(messages.Last().type, unsigned(MB_OK));
-    // The line keeps its previous, line-by-line settings.
-    SendAsOneChunk("still captured\n");
+    // The line keeps its previous rate and frame, but is read raw all the
+    // same: nothing edited, eaten or echoed back to the device.
+    SendAsOneChunk(QByteArray("a\r\x7f\x04\x03b", 6));
     dlg->OnStop();
-    EXPECT_EQ(Recorded(), QByteArray("still captured\n"));
+    EXPECT_EQ(Recorded(), QByteArray("a\r\x7f\x04\x03b", 6));
+    EXPECT_EQ(pty.ReadAvailable(), QByteArray());
 }
 
 TEST_F(CaptureOnPty, APortThatCannotBeOpenedLeavesTheCaptureClosed)
