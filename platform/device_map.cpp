@@ -32,14 +32,16 @@ QString defaultPath(int number)
     return {};
 }
 
-// A REG_SZ value: UTF-16LE up to the first null.
+// A REG_SZ value: UTF-16LE up to the first null, however long.
 QString readString(HKEY key, const QString& name)
 {
-    char buffer[2048] = {};
-    uint32_t size = sizeof(buffer) - 2;
-    if (RegQueryValue(key, name, nullptr, buffer, &size) != kRegSuccess)
+    uint32_t size = 0;
+    if (RegQueryValue(key, name, nullptr, nullptr, &size) != kRegMoreData)
         return {};
-    return QString::fromUtf16(reinterpret_cast<const char16_t*>(buffer)).trimmed();
+    QVector<char16_t> buffer(qsizetype(size / 2 + 2), u'\0');  // room for a null after an odd size
+    if (RegQueryValue(key, name, nullptr, buffer.data(), &size) != kRegSuccess)
+        return {};
+    return QString::fromUtf16(buffer.constData()).trimmed();
 }
 
 } // namespace
