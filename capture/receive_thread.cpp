@@ -70,8 +70,13 @@ uint32_t CMonitorDlg::ReceiveThreadProc(CMonitorDlg* pDlg)
         }
         if (eventMask == 0)
             break;
-        if (eventMask == EV_RXCHAR)
+        if (eventMask == EV_RXCHAR) {
             pDlg->OnReceive();
+            // A read that found the device failing ends the capture rather
+            // than recording an empty chunk on every turn of the loop.
+            if (port->LostError())
+                break;
+        }
     }
 
     // Ended by a vanished device rather than by Stop: the user-interface

@@ -268,7 +268,11 @@ bool SerialPort::ReadFile(void* buffer, uint32_t size, uint32_t& read)
         }
         if (errno == EINTR)
             continue;
-        return errno == EAGAIN;  // nothing has arrived: a read of 0 bytes
+        if (errno == EAGAIN)
+            return true;  // nothing has arrived: a read of 0 bytes
+        // The device failed (unplugged, I/O error): the capture cannot go on.
+        m_nLostError = errno;
+        return false;
     }
 }
 
