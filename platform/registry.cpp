@@ -21,24 +21,44 @@ namespace {
 
 const QString kRoot = QStringLiteral("HKEY_CURRENT_USER");
 
-RegistryDocument readDocument()
+// The file as read, and whether it held something that could not be read at
+// all (it could not be opened, was too large, or had no readable key).
+struct FileContent {
+    RegistryDocument doc;
+    bool damaged = false;
+};
+
+FileContent readDocument()
 {
     QFile file(registryFilePath());
-    if (file.size() > RegistryDocument::kMaxFileSize || !file.open(QIODevice::ReadOnly))
+    if (!file.exists())
         return {};
-    return RegistryDocument::parse(file.read(RegistryDocument::kMaxFileSize + 1));
+    if (file.size() > RegistryDocument::kMaxFileSize || !file.open(QIODevice::ReadOnly))
+        return {{}, true};
+    int skipped = 0;
+    FileContent content{RegistryDocument::parse(file.read(RegistryDocument::kMaxFileSize + 1), &skipped), false};
+    content.damaged = content.doc.keys().isEmpty() && skipped > 0;
+    return content;
 }
 
-long writeDocument(const RegistryDocument& doc)
+// Replaces the file atomically. A file that could not be read is first moved
+// aside to "<name>.bad", so what a person had in it is never lost.
+long writeDocument(const FileContent& content)
 {
     const QString path = registryFilePath();
     if (!QDir().mkpath(QFileInfo(path).absolutePath()))
         return errno ? errno : EACCES;
+    if (content.damaged) {
+        const QString aside = path + QStringLiteral(".bad");
+        QFile::remove(aside);
+        if (!QFile::rename(path, aside))
+            return errno ? errno : EACCES;
+    }
     QSaveFile file(path);
     errno = 0;
     if (!file.open(QIODevice::WriteOnly))
         return errno ? errno : EACCES;
-    const QByteArray bytes = doc.serialize();
+    const QByteArray bytes = content.doc.serialize();
     if (file.write(bytes) != bytes.size() || !file.commit())
         return errno ? errno : EIO;
     return kRegSuccess;
@@ -59,13 +79,13 @@ long RegCreateKey(const QString& subKey, HKEY* result)
 {
     *result = nullptr;
     const QString path = kRoot + u'\\' + subKey;
-    RegistryDocument doc = readDocument();
-    if (!doc.findKey(path)) {
-        doc.ensureKey(path);
-        if (const long error = writeDocument(doc))
+    FileContent content = readDocument();
+    if (!content.doc.findKey(path)) {
+        content.doc.ensureKey(path);
+        if (const long error = writeDocument(content))
             return error;
     }
-    *result = new RegistryKey{path, std::move(doc)};
+    *result = new RegistryKey{path, std::move(content.doc)};
     return kRegSuccess;
 }
 
@@ -73,7 +93,7 @@ long RegOpenKey(const QString& subKey, HKEY* result)
 {
     *result = nullptr;
     const QString path = kRoot + u'\\' + subKey;
-    RegistryDocument doc = readDocument();
+    RegistryDocument doc = readDocument().doc;
     if (!doc.findKey(path))
         return kRegNotFound;
     *result = new RegistryKey{path, std::move(doc)};
@@ -107,12 +127,12 @@ long RegSetValue(HKEY key, const QString& name, uint32_t type, const void* data,
         return EINVAL;
     // Start from the file as it is now, so changes made to other keys since
     // this key was opened are kept.
-    RegistryDocument doc = readDocument();
+    FileContent content = readDocument();
     RegistryValue value{name, type, QByteArray(static_cast<const char*>(data), int(size))};
-    RegistryDocument::setValue(doc.ensureKey(key->path), value);
-    if (const long error = writeDocument(doc))
+    RegistryDocument::setValue(content.doc.ensureKey(key->path), value);
+    if (const long error = writeDocument(content))
         return error;
-    key->file = std::move(doc);
+    key->file = std::move(content.doc);
     return kRegSuccess;
 }
 

@@ -111,9 +111,12 @@ bool parseData(const QString& text, RegistryValue& value)
 
 } // namespace
 
-RegistryDocument RegistryDocument::parse(const QByteArray& fileContent)
+RegistryDocument RegistryDocument::parse(const QByteArray& fileContent, int* skippedLines)
 {
     RegistryDocument doc;
+    int skipped = 0;
+    if (skippedLines)
+        *skippedLines = 0;
     if (fileContent.size() > kMaxFileSize)
         return doc;
     const QString text = decodeFile(fileContent);
@@ -128,42 +131,47 @@ RegistryDocument RegistryDocument::parse(const QByteArray& fileContent)
             continue;
         }
         pending += pending.isEmpty() ? line : line.trimmed();
-        doc.parseLine(pending, current);
+        skipped += doc.parseLine(pending, current) ? 0 : 1;
         pending.clear();
     }
     if (!pending.isEmpty())
-        doc.parseLine(pending, current);
+        skipped += doc.parseLine(pending, current) ? 0 : 1;
+    if (skippedLines)
+        *skippedLines = skipped;
     return doc;
 }
 
-void RegistryDocument::parseLine(const QString& rawLine, RegistryKeyEntry*& current)
+bool RegistryDocument::parseLine(const QString& rawLine, RegistryKeyEntry*& current)
 {
     const QString line = rawLine.trimmed();
     if (line.isEmpty() || line.startsWith(u';') || line == QLatin1String(kHeader))
-        return;
+        return true;
     if (line.startsWith(u'[')) {
         current = nullptr;
-        if (!line.endsWith(u']') || line.startsWith(QLatin1String("[-")))
-            return;  // malformed section, or a deletion request: ignore what follows
-        const QString path = line.mid(1, line.size() - 2).trimmed();
-        if (!path.isEmpty())
-            current = &ensureKey(path);
-        return;
+        if (line.startsWith(QLatin1String("[-")))
+            return true;  // a deletion request: what follows belongs to no key
+        const QString path = line.endsWith(u']') ? line.mid(1, line.size() - 2).trimmed() : QString();
+        if (path.isEmpty())
+            return false;
+        current = &ensureKey(path);
+        return true;
     }
     if (!current)
-        return;
+        return false;
     RegistryValue value;
     int pos = 0;
     if (line.startsWith(u'@')) {
         pos = 1;
     } else if (!readQuoted(line, pos, value.name)) {
-        return;
+        return false;
     }
     const int eq = line.indexOf(u'=', pos);
     if (eq < 0 || !line.mid(pos, eq - pos).trimmed().isEmpty())
-        return;
-    if (parseData(line.mid(eq + 1).trimmed(), value))
-        setValue(*current, value);
+        return false;
+    if (!parseData(line.mid(eq + 1).trimmed(), value))
+        return false;
+    setValue(*current, value);
+    return true;
 }
 
 QByteArray RegistryDocument::serialize() const
@@ -190,36 +198,34 @@ QByteArray RegistryDocument::serialize() const
 
 RegistryKeyEntry* RegistryDocument::findKey(const QString& path)
 {
-    for (RegistryKeyEntry& key : m_keys)
-        if (key.path.compare(path, Qt::CaseInsensitive) == 0)
-            return &key;
-    return nullptr;
+    const auto found = m_keyIndex.constFind(path.toLower());
+    return found == m_keyIndex.cend() ? nullptr : &m_keys[*found];
 }
 
 RegistryKeyEntry& RegistryDocument::ensureKey(const QString& path)
 {
     if (RegistryKeyEntry* key = findKey(path))
         return *key;
-    m_keys.append(RegistryKeyEntry{path, {}});
+    m_keyIndex.insert(path.toLower(), m_keys.size());
+    m_keys.append(RegistryKeyEntry{path, {}, {}});
     return m_keys.last();
 }
 
 const RegistryValue* RegistryDocument::findValue(const RegistryKeyEntry& key, const QString& name)
 {
-    for (const RegistryValue& value : key.values)
-        if (value.name.compare(name, Qt::CaseInsensitive) == 0)
-            return &value;
-    return nullptr;
+    const auto found = key.valueIndex.constFind(name.toLower());
+    return found == key.valueIndex.cend() ? nullptr : &key.values[*found];
 }
 
 void RegistryDocument::setValue(RegistryKeyEntry& key, const RegistryValue& value)
 {
-    for (RegistryValue& existing : key.values) {
-        if (existing.name.compare(value.name, Qt::CaseInsensitive) == 0) {
-            existing = value;
-            return;
-        }
+    const QString name = value.name.toLower();
+    const auto found = key.valueIndex.constFind(name);
+    if (found != key.valueIndex.cend()) {
+        key.values[*found] = value;
+        return;
     }
+    key.valueIndex.insert(name, key.values.size());
     key.values.append(value);
 }
 

@@ -3,6 +3,7 @@
 // values in file order. Parsing is forgiving (a bad line is skipped, never
 // fatal); writing produces the registry editor's text export format.
 #include <QByteArray>
+#include <QHash>
 #include <QString>
 #include <QVector>
 #include <cstdint>
@@ -18,6 +19,7 @@ struct RegistryValue {
 struct RegistryKeyEntry {
     QString path;          // e.g. HKEY_CURRENT_USER\Software\Kerbix\Vantrel
     QVector<RegistryValue> values;
+    QHash<QString, qsizetype> valueIndex;  // lower-case name -> position in values
 };
 
 class RegistryDocument {
@@ -28,7 +30,8 @@ public:
     // A single value larger than this is dropped.
     static constexpr int kMaxValueSize = 1024 * 1024;
 
-    static RegistryDocument parse(const QByteArray& fileContent);
+    // `skippedLines`, when given, counts the lines that could not be read.
+    static RegistryDocument parse(const QByteArray& fileContent, int* skippedLines = nullptr);
     QByteArray serialize() const;
 
     RegistryKeyEntry* findKey(const QString& path);
@@ -39,8 +42,10 @@ public:
     static void setValue(RegistryKeyEntry& key, const RegistryValue& value);
 
 private:
-    void parseLine(const QString& line, RegistryKeyEntry*& current);
+    // False for a line that could not be read.
+    bool parseLine(const QString& line, RegistryKeyEntry*& current);
     QVector<RegistryKeyEntry> m_keys;
+    QHash<QString, qsizetype> m_keyIndex;  // lower-case path -> position in m_keys
 };
 
 } // namespace platform

@@ -214,13 +214,51 @@ TEST(Registry, EnormousAndBinaryFilesAreIgnored)
         uint32_t a = 0, size = 4;
         EXPECT_EQ(RegQueryValue(k.key, QStringLiteral("A"), nullptr, &a, &size), kRegNotFound);
     }
-    // The key was created afresh, so the file is small and correct again.
+    // The key was created afresh, so the file is small and correct again, and
+    // what could not be read is kept beside it rather than lost.
     EXPECT_LT(readFile(registryFilePath()).size(), 200);
+    EXPECT_EQ(readFile(registryFilePath() + QStringLiteral(".bad")), huge);
 
     QByteArray binary(4096, '\0');
     for (int i = 0; i < binary.size(); ++i)
         binary[i] = char(i * 7919 % 251);
     EXPECT_TRUE(RegistryDocument::parse(binary).keys().isEmpty());
+    writeFile(registryFilePath(), binary);
+    {
+        OpenKey k;
+        ASSERT_EQ(k.result, kRegSuccess);
+    }
+    EXPECT_EQ(readFile(registryFilePath() + QStringLiteral(".bad")), binary);
+}
+
+TEST(Registry, AFileWithReadableKeysIsKeptInPlaceThoughSomeLinesAreBad)
+{
+    writeFile(registryFilePath(), "[HKEY_CURRENT_USER\\Software\\Kerbix\\Vantrel\\Ports]\n\"COM2\"=\"/dev/x\"\nrubbish\n");
+    {
+        OpenKey k;
+        ASSERT_EQ(k.result, kRegSuccess);
+    }
+    EXPECT_FALSE(QFile::exists(registryFilePath() + QStringLiteral(".bad")));
+    EXPECT_TRUE(readFile(registryFilePath()).contains("\"COM2\"=hex(1):2f,00"));
+}
+
+TEST(Registry, LargeHandMadeFilesAreReadWhole)
+{
+    // Lookups are hashed, so a file of a hundred thousand keys and values is
+    // read in one pass rather than compared with every earlier entry.
+    QByteArray text;
+    for (int i = 0; i < 50000; ++i)
+        text += "[HKEY_CURRENT_USER\\K" + QByteArray::number(i) + "]\n\"V\"=dword:1\n";
+    text += "[HKEY_CURRENT_USER\\Many]\n";
+    for (int i = 0; i < 50000; ++i)
+        text += "\"N" + QByteArray::number(i) + "\"=dword:" + QByteArray::number(i, 16) + "\n";
+    RegistryDocument doc = RegistryDocument::parse(text);
+    EXPECT_EQ(doc.keys().size(), 50001);
+    RegistryKeyEntry* many = doc.findKey(QStringLiteral("hkey_current_user\\many"));
+    ASSERT_NE(many, nullptr);
+    EXPECT_EQ(many->values.size(), 50000);
+    EXPECT_EQ(RegistryDocument::findValue(*many, QStringLiteral("n49999"))->data, QByteArray("\x4f\xc3\0\0", 4));
+    EXPECT_NE(doc.findKey(QStringLiteral("HKEY_CURRENT_USER\\K49999")), nullptr);
 }
 
 TEST(Registry, AFileThatCannotBeWrittenIsReportedWithItsErrno)
