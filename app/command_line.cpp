@@ -55,6 +55,28 @@ CommandLine ParseCommandLine(const QStringList& arguments)
     return result;
 }
 
+bool HasToolkitOption(const QStringList& arguments)
+{
+    static const QStringList kToolkitOptions = {
+        QStringLiteral("platform"), QStringLiteral("platformpluginpath"), QStringLiteral("platformtheme"),
+        QStringLiteral("plugin"), QStringLiteral("qwindowgeometry"), QStringLiteral("qwindowicon"),
+        QStringLiteral("qwindowtitle"), QStringLiteral("reverse"), QStringLiteral("session"),
+        QStringLiteral("style"), QStringLiteral("stylesheet"), QStringLiteral("widgetcount"),
+        QStringLiteral("display"), QStringLiteral("geometry"), QStringLiteral("name"), QStringLiteral("title"),
+        QStringLiteral("nograb"), QStringLiteral("dograb"), QStringLiteral("sync"), QStringLiteral("qmljsdebugger"),
+    };
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        QString option = arguments[i];
+        if (!option.startsWith(u'-'))
+            continue;
+        option.remove(0, option.startsWith(QLatin1String("--")) ? 2 : 1);
+        option = option.section(u'=', 0, 0);
+        if (kToolkitOptions.contains(option))
+            return true;
+    }
+    return false;
+}
+
 QString CommandLineHelpText()
 {
     Parser p;

@@ -13,6 +13,11 @@ struct CommandLine {
 // Reads `arguments` (the program's name first).
 CommandLine ParseCommandLine(const QStringList& arguments);
 
+// Whether `arguments` hold an option that the application object itself
+// takes (-platform, -style, ...): only then must an unknown option wait for
+// it before being called an error.
+bool HasToolkitOption(const QStringList& arguments);
+
 // The text --help prints.
 QString CommandLineHelpText();
 QString CommandLineVersionText();

@@ -15,6 +15,10 @@ int main(int argc, char* argv[])
     CommandLine commandLine = ParseCommandLine(arguments);
     if (commandLine.action == CommandLine::ShowHelp || commandLine.action == CommandLine::ShowVersion)
         return FinishCommandLine(commandLine);
+    // A bad command line is answered without a display, unless the error may
+    // be an option the toolkit takes out for itself.
+    if (commandLine.action == CommandLine::Error && !HasToolkitOption(arguments))
+        return FinishCommandLine(commandLine);
 
     Q_INIT_RESOURCE(resources);
     QApplication app(argc, argv);

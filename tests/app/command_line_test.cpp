@@ -11,9 +11,16 @@ struct ProgramRun {
     QString out, err;
 };
 
-ProgramRun RunProgram(const QStringList& arguments)
+ProgramRun RunProgram(const QStringList& arguments, bool withDisplay = true)
 {
     QProcess process;
+    if (!withDisplay) {
+        // As from a terminal with no window system at all.
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+            environment.remove(QString::fromLatin1(name));
+        process.setProcessEnvironment(environment);
+    }
     process.start(QStringLiteral(VANTREL_BINARY), arguments);
     EXPECT_TRUE(process.waitForFinished(30000));
     ProgramRun run;
@@ -39,10 +46,17 @@ TEST(CommandLine, ParsesTheThreeOptions)
     EXPECT_EQ(unknown.action, CommandLine::Error);
     EXPECT_TRUE(unknown.strError.contains(QStringLiteral("fast"))) << unknown.strError.toStdString();
     EXPECT_EQ(ParseCommandLine({program, QStringLiteral("COM3")}).action, CommandLine::Error);
+
+    // Options the toolkit takes for itself wait for it; others are errors at once.
+    EXPECT_TRUE(HasToolkitOption({program, QStringLiteral("-platform"), QStringLiteral("offscreen")}));
+    EXPECT_TRUE(HasToolkitOption({program, QStringLiteral("--style=fusion")}));
+    EXPECT_FALSE(HasToolkitOption({program, QStringLiteral("--frobnicate"), QStringLiteral("platform")}));
+    EXPECT_FALSE(HasToolkitOption({QStringLiteral("-platform")}));
 }
 
 TEST(CommandLine, TheProgramPrintsItsVersionAndHelp)
 {
+    EXPECT_EQ(RunProgram({QStringLiteral("--version")}, false).exitCode, 0);
     const ProgramRun version = RunProgram({QStringLiteral("--version")});
     EXPECT_EQ(version.exitCode, 0);
     EXPECT_EQ(version.out, QStringLiteral("vantrel " VANTREL_VERSION "\n"));
@@ -56,10 +70,11 @@ TEST(CommandLine, TheProgramPrintsItsVersionAndHelp)
 
 TEST(CommandLine, AnUnknownOptionIsOneLineOnStandardErrorAndStatus2)
 {
+    for (const bool withDisplay : {true, false})
     for (const QStringList& arguments : {QStringList{QStringLiteral("--frobnicate")},
                                          QStringList{QStringLiteral("--demo"), QStringLiteral("-x")},
                                          QStringList{QStringLiteral("stray")}}) {
-        const ProgramRun run = RunProgram(arguments);
+        const ProgramRun run = RunProgram(arguments, withDisplay);
         EXPECT_EQ(run.exitCode, 2) << arguments.join(' ').toStdString();
         EXPECT_TRUE(run.out.isEmpty());
         const QStringList ours = run.err.split(QLatin1Char('\n'), Qt::SkipEmptyParts).filter(QStringLiteral("vantrel:"));
