@@ -34,14 +34,17 @@ bool CSingleInstance::Claim(const QString& key, int attempts, int waitMs)
     m_lock = std::make_unique<QLockFile>(lockDir + u'/' + key + QStringLiteral(".lock"));
     m_lock->setStaleLockTime(0);  // only the lock of a process that has died is stale
     for (int attempt = 0; attempt < attempts; ++attempt) {
-        if (m_lock->tryLock(0))
-            break;
+        if (m_lock->tryLock(0)) {
+            Listen(key);
+            return true;
+        }
         if (AskRunningInstance(key))
             return false;
         // Another instance holds the lock but has no window that answers yet.
         QThread::msleep(unsigned(waitMs));
     }
-    Listen(key);
+    // Start all the same, but leave the other instance its socket, so later
+    // starts can still reach it.
     return true;
 }
 

@@ -34,6 +34,13 @@ int CDataItemArray::GrowthFor(int size)
 int CDataItemArray::Add(const CDataItem& item)
 {
     const int index = m_nSize;
+    if (&item >= m_pItems && &item < m_pItems + m_nSize) {
+        // An item of this list: growing may move it, so copy it first.
+        const CDataItem copy(item);
+        SetSize(index + 1);
+        m_pItems[index] = copy;
+        return index;
+    }
     SetSize(index + 1);
     m_pItems[index] = item;
     return index;

@@ -165,6 +165,17 @@ TEST(DataItemArray, GrowingMovesItemsWithoutCopyingTheirBytes)
     EXPECT_EQ(list.GetAt(0).GetHexString(), QStringLiteral("01 02 03 "));
 }
 
+TEST(DataItemArray, AddingAnItemOfTheListItselfCopiesItBeforeGrowing)
+{
+    CDataItemArray list;
+    list.Add(itemOf({7, 8}));
+    for (int i = 0; i < 20; ++i)
+        list.Add(list.GetAt(0));  // the list is full at sizes 1, 5, 9, ...
+    ASSERT_EQ(list.GetSize(), 21);
+    for (int i = 0; i < 21; ++i)
+        EXPECT_EQ(list.GetAt(i).GetHexString(), QStringLiteral("07 08 ")) << i;
+}
+
 TEST(ItemRendering, TextStopsAtTheFirstZeroByteAndHexShowsEverything)
 {
     CDataItem text = itemOf({'A', 'B', 0, 'C'});
