@@ -9,6 +9,12 @@ namespace {
 
 const int32_t kUnitSeconds[] = {1, 60, 3600};  // "Sec", "Min", "Hour"
 
+// Values beyond 32 bits are as far as 32 bits reach, never wrapped.
+int32_t clampToInt32(int64_t value)
+{
+    return int32_t(std::clamp<int64_t>(value, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()));
+}
+
 } // namespace
 
 int32_t CMonitorDlg::GetRecordPeriod()
@@ -20,11 +26,7 @@ int32_t CMonitorDlg::GetRecordPeriod()
         return 0;
     // A period too long for 32 bits is as long as 32 bits allow.
     const int64_t period = int64_t(kUnitSeconds[unit]) * m_recordSettings.nPeriod;
-    if (period > std::numeric_limits<int32_t>::max())
-        return std::numeric_limits<int32_t>::max();
-    if (period < std::numeric_limits<int32_t>::min())
-        return std::numeric_limits<int32_t>::min();
-    return int32_t(period);
+    return clampToInt32(period);
 }
 
 bool CMonitorDlg::IsRecordTime()
@@ -35,9 +37,7 @@ bool CMonitorDlg::IsRecordTime()
         return true;
     // Seconds since Begin; a clock set back makes this negative, and the
     // truncating remainder then keeps the sign, so such chunks are recorded.
-    const int64_t elapsed64 = CTime::GetCurrentTime() - m_timeStart;
-    const int32_t elapsed = int32_t(std::clamp<int64_t>(elapsed64, std::numeric_limits<int32_t>::min(),
-                                                        std::numeric_limits<int32_t>::max()));
+    const int32_t elapsed = clampToInt32(CTime::GetCurrentTime() - m_timeStart);
     const int32_t period = GetRecordPeriod();
     // A rule with no period of positive length cannot be applied; recording
     // everything loses nothing.

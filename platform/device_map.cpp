@@ -82,22 +82,7 @@ QVector<QString> devicePathsForAllPorts()
 QString devicePathForPort(const QString& portName)
 {
     const int number = portNumber(portName);
-    if (!number)
-        return {};
-    {
-        QMutexLocker lock(&s_runtimeMutex);
-        const QString runtime = s_runtimeOverrides.value(number);
-        if (!runtime.isEmpty())
-            return runtime;
-    }
-    HKEY key = nullptr;
-    if (RegOpenKey(kPortsKey, &key) == kRegSuccess) {
-        const QString path = readString(key, QStringLiteral("COM%1").arg(number));
-        RegCloseKey(key);
-        if (!path.isEmpty())
-            return path;
-    }
-    return defaultPath(number);
+    return number ? devicePathsForAllPorts()[number] : QString();
 }
 
 void setRuntimePortOverride(int number, const QString& devicePath)
