@@ -77,6 +77,7 @@ void CMonitorDlg::OnClearOutput()
         std::lock_guard lock(m_csCapture);
         m_strOutput.clear();
         m_items.RemoveAll();
+        ++m_nCaptureId;
     }
     UpdateData(false);
 }

@@ -101,6 +101,10 @@ public:
     CCommandBar* m_wndCommandBar = nullptr;
     QMenu* m_pMenu = nullptr;
     CDataItemArray m_items;
+    // Which capture the item list holds: Clear Output starts a new one, and
+    // every follower of the list (data/item_follower.h) starts over. Guarded
+    // by the capture lock.
+    uint64_t m_nCaptureId = 0;
     RecordSettings m_recordSettings{};
 
 private:

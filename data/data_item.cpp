@@ -7,7 +7,7 @@ namespace {
 const QString kNoName = QStringLiteral("NoName");
 }
 
-CDataItem::CDataItem() : m_time(CTime::GetCurrentTime()), m_nKind(0), m_strName(kNoName) {}
+CDataItem::CDataItem() : m_nTimeMicros(CTime::GetCurrentMicros()), m_nKind(0), m_strName(kNoName) {}
 
 CDataItem::CDataItem(const uint8_t* data, int length) : m_nKind(1), m_strName(kNoName)
 {
@@ -23,7 +23,7 @@ CDataItem::CDataItem(const CDataItem& other) : m_nKind(other.m_nKind), m_strName
 CDataItem::CDataItem(CDataItem&& other) noexcept
     : m_pData(std::exchange(other.m_pData, nullptr)),
       m_nLength(std::exchange(other.m_nLength, 0)),
-      m_time(other.m_time),
+      m_nTimeMicros(other.m_nTimeMicros),
       m_nKind(other.m_nKind),
       m_strName(std::move(other.m_strName))
 {
@@ -56,7 +56,14 @@ void CDataItem::SetData(const uint8_t* data, int length)
     delete[] m_pData;
     m_pData = copy;
     m_nLength = length;
-    m_time = CTime::GetCurrentTime();
+    m_nTimeMicros = CTime::GetCurrentMicros();
+}
+
+CTime CDataItem::GetTimeStamp() const
+{
+    // Whole seconds, rounded down also before the epoch.
+    const int64_t micros = m_nTimeMicros;
+    return CTime(micros / 1'000'000 - (micros % 1'000'000 < 0 ? 1 : 0));
 }
 
 QString CDataItem::GetHexString() const

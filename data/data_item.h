@@ -25,7 +25,11 @@ public:
 
     const uint8_t* GetData() const { return m_pData; }
     int GetLength() const { return m_nLength; }
-    CTime GetTimeStamp() const { return m_time; }
+    CTime GetTimeStamp() const;
+    // The same moment in microseconds since the epoch. A restored item gets
+    // the time stamp it was recorded with.
+    int64_t GetTimeMicros() const { return m_nTimeMicros; }
+    void SetTimeMicros(int64_t micros) { m_nTimeMicros = micros; }
 
     // Two lower-case hexadecimal digits and a blank for every byte.
     QString GetHexString() const;
@@ -33,7 +37,7 @@ public:
 private:
     uint8_t* m_pData = nullptr;
     int32_t m_nLength = 0;
-    CTime m_time;
+    int64_t m_nTimeMicros = 0;
     int32_t m_nKind = 0;
     QString m_strName;
 };

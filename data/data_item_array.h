@@ -16,6 +16,9 @@ public:
     int GetSize() const { return m_nSize; }
     int GetCapacity() const { return m_nCapacity; }
     const CDataItem& GetAt(int index) const { return m_pItems[index]; }
+    // The stored item itself, to set what a copy does not carry over (a
+    // restored item's time stamp).
+    CDataItem& ElementAt(int index) { return m_pItems[index]; }
 
     // How many slots the block grows by when it is full at `size` items.
     static int GrowthFor(int size);

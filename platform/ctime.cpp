@@ -17,6 +17,18 @@ CTime CTime::GetCurrentTime()
     return CTime(int64_t(std::time(nullptr)));
 }
 
+int64_t CTime::GetCurrentMicros()
+{
+    {
+        std::lock_guard lock(s_clockMutex);
+        if (s_clock)
+            return s_clock() * 1'000'000;
+    }
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return int64_t(now.tv_sec) * 1'000'000 + now.tv_nsec / 1000;
+}
+
 std::tm CTime::GetLocalTm() const
 {
     std::tm result{};

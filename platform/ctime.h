@@ -12,6 +12,9 @@ public:
     explicit CTime(int64_t secondsSinceEpoch) : m_seconds(secondsSinceEpoch) {}
 
     static CTime GetCurrentTime();
+    // The same clock in microseconds since the epoch, for time stamps finer
+    // than a second. A replaced clock gives whole seconds.
+    static int64_t GetCurrentMicros();
     int64_t GetTime() const { return m_seconds; }
     // The local broken-down time (tm_hour 0-23, tm_min, tm_sec).
     std::tm GetLocalTm() const;

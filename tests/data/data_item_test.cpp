@@ -87,6 +87,11 @@ TEST(DataItem, SetDataReplacesBytesAndTime)
     item.SetData(fresh, 1);
     EXPECT_EQ(item.GetHexString(), QStringLiteral("09 "));
     EXPECT_EQ(item.GetTimeStamp().GetTime(), 6);
+    EXPECT_EQ(item.GetTimeMicros(), 6'000'000);
+    // A restored time stamp keeps its fraction, and whole seconds round
+    // down also before the epoch.
+    item.SetTimeMicros(-1'500'000);
+    EXPECT_EQ(item.GetTimeStamp().GetTime(), -2);
     item.SetData(nullptr, 0);
     EXPECT_EQ(item.GetLength(), 0);
     EXPECT_EQ(item.GetData(), nullptr);
