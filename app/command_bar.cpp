@@ -1,9 +1,11 @@
 #include "app/command_bar.h"
 
 #include "app/command_ids.h"
+#include "app/menu_button.h"
 
 #include <QAction>
 #include <QMenu>
+#include <QScopedValueRollback>
 #include <QToolButton>
 
 namespace {
@@ -58,8 +60,30 @@ QAction* CCommandBar::MakeAction(int id, const QString& text, QObject* owner)
     auto* action = new QAction(text, owner);
     action->setData(id);
     action->setToolTip(text);
-    connect(action, &QAction::triggered, this, [this, id] { emit commandTriggered(id); });
+    // A pressable button runs its command when its state changes, however
+    // that happened: a click, the keyboard, or a screen reader's Toggle
+    // action, which changes the state without triggering. Changes the
+    // program makes itself (SetPressed) run nothing.
+    connect(action, &QAction::triggered, this, [this, action, id] {
+        if (!action->isCheckable())
+            emit commandTriggered(id);
+    });
+    connect(action, &QAction::toggled, this, [this, id] {
+        if (!m_bSettingState)
+            emit commandTriggered(id);
+    });
     return action;
+}
+
+bool CCommandBar::SetPressed(int id, bool press)
+{
+    QAction* action = ToolAction(id);
+    if (!action)
+        return false;
+    const QScopedValueRollback guard(m_bSettingState, true);
+    action->setCheckable(true);
+    action->setChecked(press);
+    return true;
 }
 
 QMenu* CCommandBar::InsertMenuBar()
@@ -74,12 +98,10 @@ QMenu* CCommandBar::InsertMenuBar()
         menu->addAction(action);
         m_menuActions.insert(entry.id, action);
     }
-    auto* button = new QToolButton(this);
+    auto* button = new CMenuButton(menu, this);
     button->setText(QStringLiteral("Menu"));
     button->setAccessibleName(QStringLiteral("Menu"));
     button->setObjectName(QStringLiteral("menuButton"));
-    button->setMenu(menu);
-    button->setPopupMode(QToolButton::InstantPopup);
     button->setToolButtonStyle(Qt::ToolButtonTextOnly);
     addWidget(button);
     addSeparator();
@@ -99,7 +121,7 @@ bool CCommandBar::LoadToolBar()
             return false;
         action->setIcon(icon);
         addAction(action);
-        if (QWidget* button = widgetForAction(action)) {
+        if (auto* button = qobject_cast<QToolButton*>(widgetForAction(action))) {
             button->setAccessibleName(action->text());
             button->setObjectName(QStringLiteral("tool_%1").arg(entry.id));
         }

@@ -20,12 +20,15 @@ public:
 
     QAction* ToolAction(int id) const { return m_toolActions.value(id); }
     QAction* MenuAction(int id) const { return m_menuActions.value(id); }
+    // Shows a toolbar button pressed or released without running its command.
+    bool SetPressed(int id, bool press);
 
 signals:
     void commandTriggered(int id);
 
 private:
     QAction* MakeAction(int id, const QString& text, QObject* owner);
+    bool m_bSettingState = false;  // SetPressed is changing a button's state
     QHash<int, QAction*> m_toolActions;
     QHash<int, QAction*> m_menuActions;
 };

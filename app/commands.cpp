@@ -46,12 +46,7 @@ bool CMonitorDlg::EnableToolButton(int id, bool enable)
 
 bool CMonitorDlg::PressToolButton(int id, bool press)
 {
-    QAction* action = m_wndCommandBar ? m_wndCommandBar->ToolAction(id) : nullptr;
-    if (!action)
-        return false;
-    action->setCheckable(true);
-    action->setChecked(press);
-    return true;
+    return m_wndCommandBar && m_wndCommandBar->SetPressed(id, press);
 }
 
 int CMonitorDlg::EnableMenuCommand(int id, bool enable)

@@ -2,6 +2,7 @@
 
 #include "platform/device_map.h"
 #include "settings/enumerate_ports.h"
+#include "settings/list_accessibility.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -25,6 +26,7 @@ namespace {
 
 QComboBox* makeList(QWidget* parent, const char* name, const QStringList& entries)
 {
+    InstallListAccessibility();
     auto* list = new QComboBox(parent);
     list->setObjectName(QLatin1String(name));
     list->addItems(entries);
@@ -76,6 +78,8 @@ CPortSettingDlg::CPortSettingDlg(const PortSettings& settings, QWidget* pParent)
     for (const auto& [text, list] : rows) {
         auto* label = new QLabel(QString::fromLatin1(text), this);
         label->setBuddy(list);
+        // Without a name of its own a list is read out by its current entry.
+        list->setAccessibleName(label->text());
         grid->addWidget(label, row, 0);
         grid->addWidget(list, row, 1);
         ++row;

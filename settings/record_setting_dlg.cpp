@@ -1,5 +1,6 @@
 #include "settings/record_setting_dlg.h"
 
+#include "settings/list_accessibility.h"
 #include "settings/spin_button.h"
 
 #include <QComboBox>
@@ -36,6 +37,7 @@ CSpinButton* makeSpin(QLineEdit* buddy, QWidget* parent, const char* name)
 
 QComboBox* makeList(QWidget* parent, const char* name, const QStringList& entries)
 {
+    InstallListAccessibility();
     auto* list = new QComboBox(parent);
     list->setObjectName(QLatin1String(name));
     list->addItems(entries);
@@ -77,6 +79,11 @@ CRecordSettingDlg::CRecordSettingDlg(QWidget* pParent) : CExchangeDialog(pParent
     auto* lengthLabel = new QLabel(QStringLiteral("Record Time Length"), group);
     lengthLabel->setBuddy(m_editLength);
     auto* secondLabel = new QLabel(QStringLiteral("Second"), group);
+    // The unit list has no label of its own on screen; a screen reader still
+    // needs a name that is not its current entry.
+    m_cbUnit->setAccessibleName(QStringLiteral("Unit"));
+    m_spinPeriod->SetAccessibleName(periodLabel->text());
+    m_spinLength->SetAccessibleName(lengthLabel->text());
 
     auto* grid = new QGridLayout(group);
     grid->setHorizontalSpacing(8);
@@ -96,6 +103,7 @@ CRecordSettingDlg::CRecordSettingDlg(QWidget* pParent) : CExchangeDialog(pParent
     m_cbShowFormat = makeList(this, "showFormatList", {QStringLiteral("String"), QStringLiteral("Hex")});
     auto* formatLabel = new QLabel(QStringLiteral("Show Format"), this);
     formatLabel->setBuddy(m_cbShowFormat);
+    m_cbShowFormat->setAccessibleName(formatLabel->text());
     auto* format = new QHBoxLayout;
     format->addWidget(formatLabel);
     format->addWidget(m_cbShowFormat, 1);
@@ -110,8 +118,16 @@ CRecordSettingDlg::CRecordSettingDlg(QWidget* pParent) : CExchangeDialog(pParent
     layout->addWidget(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
-    connect(m_radioRecordAll, &QRadioButton::clicked, this, &CRecordSettingDlg::OnRecordAll);
-    connect(m_radioRecordPartial, &QRadioButton::clicked, this, &CRecordSettingDlg::OnRecordPartial);
+    // The controls follow the choice however it was made: a click, the
+    // keyboard, the data exchange or a screen reader's action.
+    connect(m_radioRecordAll, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            OnRecordAll();
+    });
+    connect(m_radioRecordPartial, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            OnRecordPartial();
+    });
 }
 
 void CRecordSettingDlg::SetRecordSettings(const RecordSettings& settings)

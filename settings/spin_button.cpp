@@ -52,6 +52,13 @@ void CSpinButton::SetRange(uint32_t lower, uint32_t upper)
     m_position = std::clamp(m_position, m_lower, m_upper);
 }
 
+void CSpinButton::SetAccessibleName(const QString& name)
+{
+    setAccessibleName(name);
+    m_up->setAccessibleName(QStringLiteral("%1 up").arg(name));
+    m_down->setAccessibleName(QStringLiteral("%1 down").arg(name));
+}
+
 void CSpinButton::Step(int steps)
 {
     const std::optional<uint32_t> shown = ParseUnsignedText(m_buddy->text());

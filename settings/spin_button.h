@@ -15,6 +15,8 @@ public:
     explicit CSpinButton(QLineEdit* buddy, QWidget* parent = nullptr);
 
     void SetRange(uint32_t lower, uint32_t upper);
+    // Names the arrows after the number they step: "<name> up", "<name> down".
+    void SetAccessibleName(const QString& name);
     // Moves the position by `steps` (negative: down) from the number the
     // buddy shows, and writes it there.
     void Step(int steps);
