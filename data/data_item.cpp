@@ -1,39 +1,51 @@
 #include "data/data_item.h"
 
-#include <cstring>
+#include <QSharedData>
+#include <cstdlib>
+#include <new>
+#include <type_traits>
 #include <utility>
+
+// A name that items share; it never changes once made.
+struct CDataItemName : QSharedData {
+    explicit CDataItemName(const QString& name) : text(name) {}
+    const QString text;
+};
+
+static_assert(sizeof(CDataItem) == 40, "an item is one time stamp, one pointer, its kind and 20 bytes");
+static_assert(std::is_nothrow_move_constructible_v<CDataItem>);
 
 namespace {
 const QString kNoName = QStringLiteral("NoName");
 }
 
-CDataItem::CDataItem() : m_nTimeMicros(CTime::GetCurrentMicros()), m_nKind(0), m_strName(kNoName) {}
+CDataItem::CDataItem() : m_nTimeMicros(CTime::GetCurrentMicros()), m_nKind(0) {}
 
-CDataItem::CDataItem(const uint8_t* data, int length) : m_nKind(1), m_strName(kNoName)
+CDataItem::CDataItem(const uint8_t* data, int length) : m_nKind(1)
 {
     SetData(data, length);
 }
 
-CDataItem::CDataItem(const CDataItem& other) : m_nKind(other.m_nKind), m_strName(other.m_strName)
+CDataItem::CDataItem(const CDataItem& other) : m_name(other.m_name), m_nKind(other.m_nKind)
 {
-    SetData(other.m_pData, other.m_nLength);
+    SetData(other.GetData(), other.GetLength());
 }
 
-// Moving hands the buffer and the name over; the source is left empty.
+// Moving hands the bytes and the name over; the source is left empty.
 CDataItem::CDataItem(CDataItem&& other) noexcept
-    : m_pData(std::exchange(other.m_pData, nullptr)),
-      m_nLength(std::exchange(other.m_nLength, 0)),
-      m_nTimeMicros(other.m_nTimeMicros),
-      m_nKind(other.m_nKind),
-      m_strName(std::move(other.m_strName))
+    : m_nTimeMicros(other.m_nTimeMicros),
+      m_name(std::move(other.m_name)),
+      m_nInline(std::exchange(other.m_nInline, 0)),
+      m_nKind(other.m_nKind)
 {
+    std::memcpy(m_bytes, other.m_bytes, sizeof m_bytes);
 }
 
 CDataItem& CDataItem::operator=(const CDataItem& other)
 {
     if (this != &other) {
-        SetData(other.m_pData, other.m_nLength);
-        m_strName = other.m_strName;
+        SetData(other.GetData(), other.GetLength());
+        m_name = other.m_name;
         m_nKind = other.m_nKind;
     }
     return *this;
@@ -41,22 +53,53 @@ CDataItem& CDataItem::operator=(const CDataItem& other)
 
 CDataItem::~CDataItem()
 {
-    delete[] m_pData;
+    if (m_nInline == kOnHeap)
+        std::free(HeapData());
 }
 
 void CDataItem::SetData(const uint8_t* data, int length)
 {
-    if (length < 0)
+    if (length < 0 || !data)
         length = 0;
-    // Allocate before freeing: if the allocation throws, the item keeps its
-    // old bytes and stays safe to destroy.
-    uint8_t* copy = length ? new uint8_t[size_t(length)] : nullptr;
-    if (length)
-        std::memcpy(copy, data, size_t(length));
-    delete[] m_pData;
-    m_pData = copy;
-    m_nLength = length;
+    // Allocate and copy before anything is released: if the allocation
+    // throws, the item keeps its old bytes and stays safe to destroy; and
+    // `data` may point into this item's own bytes.
+    uint8_t* block = nullptr;
+    if (length > kInlineBytes) {
+        block = static_cast<uint8_t*>(std::malloc(size_t(length)));
+        if (!block)
+            throw std::bad_alloc();
+        std::memcpy(block, data, size_t(length));
+    }
+    uint8_t* old = m_nInline == kOnHeap ? HeapData() : nullptr;
+    if (block) {
+        const int32_t heapLength = length;
+        std::memcpy(m_bytes, &block, sizeof block);
+        std::memcpy(m_bytes + kHeapLengthAt, &heapLength, sizeof heapLength);
+        m_nInline = kOnHeap;
+    } else {
+        if (length)
+            std::memmove(m_bytes, data, size_t(length));
+        m_nInline = uint8_t(length);
+    }
+    std::free(old);
     m_nTimeMicros = CTime::GetCurrentMicros();
+}
+
+QString CDataItem::GetName() const
+{
+    return m_name ? m_name->text : kNoName;
+}
+
+void CDataItem::SetName(const QString& name)
+{
+    // Chunks of the same second are named one after another with the same
+    // text: they share the name last made on this thread, so a flood of
+    // small chunks costs one name per second and not one per chunk.
+    thread_local QExplicitlySharedDataPointer<CDataItemName> s_last;
+    if (!s_last || s_last->text != name)
+        s_last = new CDataItemName(name);
+    m_name = s_last;
 }
 
 CTime CDataItem::GetTimeStamp() const
@@ -69,7 +112,7 @@ CTime CDataItem::GetTimeStamp() const
 QString CDataItem::GetHexString() const
 {
     QString text;
-    AppendHexString(text, m_pData, m_nLength);
+    AppendHexString(text, GetData(), GetLength());
     return text;
 }
 

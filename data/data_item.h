@@ -1,30 +1,53 @@
 #pragma once
 // One recorded chunk: its own copy of the bytes, a presentation kind, a name
 // (the time of day of its reception) and the time its bytes were last set.
+//
+// A long capture holds millions of items, most of them a few bytes long, so
+// an item takes 40 bytes: a chunk of up to kInlineBytes bytes lives inside
+// the item, a longer one in a heap block that the item owns alone, and the
+// name is one pointer to a string that the items of the same second share.
+// Items can be moved bitwise (the item list does so when it grows).
 #include "platform/ctime.h"
 
+#include <QExplicitlySharedDataPointer>
 #include <QString>
 #include <cstdint>
+#include <cstring>
 
-class CDataItem {
+struct CDataItemName;
+
+class CDataItem final {
 public:
+    // Chunks of up to this many bytes are kept inside the item: what is left
+    // of 40 bytes after the time stamp, the name, the kind and the length.
+    static constexpr int kInlineBytes = 19;
+
     CDataItem();
     CDataItem(const uint8_t* data, int length);
     CDataItem(const CDataItem& other);
     CDataItem(CDataItem&& other) noexcept;
     CDataItem& operator=(const CDataItem& other);
-    virtual ~CDataItem();
+    ~CDataItem();
 
     // Replaces the bytes with a copy of `data` and stamps the time.
     void SetData(const uint8_t* data, int length);
 
-    QString GetName() const { return m_strName; }
-    void SetName(const QString& name) { m_strName = name; }
+    QString GetName() const;
+    // Consecutive items given equal names share one string.
+    void SetName(const QString& name);
     int GetKind() const { return m_nKind; }
     void SetKind(int kind) { m_nKind = kind; }
 
-    const uint8_t* GetData() const { return m_pData; }
-    int GetLength() const { return m_nLength; }
+    // The bytes, or null when there are none. Short chunks live inside the
+    // item and move with it: a pointer into an item of the list holds only
+    // until the list next grows, that is while the capture lock is held.
+    const uint8_t* GetData() const
+    {
+        if (m_nInline == kOnHeap)
+            return HeapData();
+        return m_nInline ? m_bytes : nullptr;
+    }
+    int GetLength() const { return m_nInline == kOnHeap ? HeapLength() : m_nInline; }
     CTime GetTimeStamp() const;
     // The same moment in microseconds since the epoch. A restored item gets
     // the time stamp it was recorded with.
@@ -35,11 +58,29 @@ public:
     QString GetHexString() const;
 
 private:
-    uint8_t* m_pData = nullptr;
-    int32_t m_nLength = 0;
+    // m_nInline when the bytes are in a heap block; m_bytes then holds the
+    // block's address followed by its length.
+    static constexpr uint8_t kOnHeap = 0xFF;
+    static constexpr size_t kHeapLengthAt = sizeof(uint8_t*);
+
+    uint8_t* HeapData() const
+    {
+        uint8_t* block;
+        std::memcpy(&block, m_bytes, sizeof block);
+        return block;
+    }
+    int32_t HeapLength() const
+    {
+        int32_t length;
+        std::memcpy(&length, m_bytes + kHeapLengthAt, sizeof length);
+        return length;
+    }
+
     int64_t m_nTimeMicros = 0;
+    QExplicitlySharedDataPointer<CDataItemName> m_name;  // none: "NoName"
+    alignas(8) uint8_t m_bytes[kInlineBytes];
+    uint8_t m_nInline = 0;  // the number of bytes in m_bytes, or kOnHeap
     int32_t m_nKind = 0;
-    QString m_strName;
 };
 
 // "String" 0, "Hex" 1, "Str&Symbol" 2, "Unknown" for every other kind.

@@ -1,25 +1,73 @@
 #include "data/data_item_array.h"
 
 #include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
 #include <new>
+#include <sys/mman.h>
+#include <unistd.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 namespace {
 
-CDataItem* allocateSlots(int count)
+// The block of slots. Small blocks come from malloc. Large ones are mapped
+// directly, so that growing one remaps its pages instead of copying them
+// (the bitwise move of the items costs no second copy of a long capture)
+// and freeing one returns it to the system at once. malloc does the same
+// for large blocks only up to a threshold that it raises as large blocks
+// are freed, after which it would copy: hence the mapping of our own.
+constexpr size_t kMappedBlockBytes = 128 * 1024;
+
+size_t BlockBytes(int capacity)
 {
-    return static_cast<CDataItem*>(::operator new(sizeof(CDataItem) * size_t(count)));
+    const size_t bytes = sizeof(CDataItem) * size_t(capacity);
+    if (bytes < kMappedBlockBytes)
+        return bytes;
+    const size_t page = size_t(sysconf(_SC_PAGESIZE));
+    return (bytes + page - 1) / page * page;
 }
 
-void releaseSlots(CDataItem* block)
+bool IsMapped(size_t bytes)
 {
-    ::operator delete(block);
+    return bytes >= kMappedBlockBytes;
+}
+
+// The block resized from `oldBytes` to `newBytes` with its contents, or null
+// (the old block untouched) when there is no memory.
+void* ResizeBlock(void* block, size_t oldBytes, size_t newBytes)
+{
+    if (!IsMapped(newBytes))
+        return std::realloc(block, newBytes);
+    if (block && IsMapped(oldBytes)) {
+        void* moved = mremap(block, oldBytes, newBytes, MREMAP_MAYMOVE);
+        return moved == MAP_FAILED ? nullptr : moved;
+    }
+    void* mapped = mmap(nullptr, newBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED)
+        return nullptr;
+    if (block) {
+        std::memcpy(mapped, block, oldBytes);
+        std::free(block);
+    }
+    return mapped;
+}
+
+void ReleaseBlock(void* block, size_t bytes)
+{
+    if (IsMapped(bytes))
+        munmap(block, bytes);
+    else
+        std::free(block);
 }
 
 } // namespace
 
 CDataItemArray::~CDataItemArray()
 {
-    RemoveAll();
+    DestroyAll();
 }
 
 int CDataItemArray::GrowthFor(int size)
@@ -33,51 +81,71 @@ int CDataItemArray::GrowthFor(int size)
 
 int CDataItemArray::Add(const CDataItem& item)
 {
-    const int index = m_nSize;
-    if (&item >= m_pItems && &item < m_pItems + m_nSize) {
-        // An item of this list: growing may move it, so copy it first.
-        const CDataItem copy(item);
-        SetSize(index + 1);
-        m_pItems[index] = copy;
-        return index;
+    if (m_nSize == m_nCapacity) {
+        if (Holds(item)) {
+            // An item of this list: growing may move it, so copy it first.
+            CDataItem copy(item);
+            return Add(std::move(copy));
+        }
+        GrowForOneMore();
     }
-    SetSize(index + 1);
-    m_pItems[index] = item;
-    return index;
+    // Constructed in place: a failed copy leaves the slot empty and the size
+    // as it was.
+    new (&m_pItems[m_nSize]) CDataItem(item);
+    return m_nSize++;
+}
+
+int CDataItemArray::Add(CDataItem&& item)
+{
+    if (m_nSize == m_nCapacity) {
+        if (Holds(item)) {
+            CDataItem taken(std::move(item));
+            return Add(std::move(taken));
+        }
+        GrowForOneMore();
+    }
+    new (&m_pItems[m_nSize]) CDataItem(std::move(item));
+    return m_nSize++;
 }
 
 void CDataItemArray::RemoveAll()
 {
+    const bool held = m_pItems != nullptr;
+    DestroyAll();
+#if defined(__GLIBC__)
+    // The items' names and long chunks were small blocks, which malloc keeps
+    // for reuse; a cleared long capture should leave the process near its
+    // size at start.
+    if (held)
+        malloc_trim(0);
+#endif
+}
+
+void CDataItemArray::DestroyAll()
+{
     for (int i = 0; i < m_nSize; ++i)
         m_pItems[i].~CDataItem();
-    releaseSlots(m_pItems);
+    if (m_pItems)
+        ReleaseBlock(m_pItems, BlockBytes(m_nCapacity));
     m_pItems = nullptr;
     m_nSize = 0;
     m_nCapacity = 0;
 }
 
-void CDataItemArray::SetSize(int newSize)
+void CDataItemArray::GrowForOneMore()
 {
-    if (newSize <= m_nSize)
-        return;
-    if (!m_pItems) {
-        m_pItems = allocateSlots(newSize);
-        m_nCapacity = newSize;
-    } else if (newSize > m_nCapacity) {
-        const int newCapacity = std::max(newSize, m_nCapacity + GrowthFor(m_nSize));
-        // A failed allocation throws here, before anything has changed.
-        CDataItem* block = allocateSlots(newCapacity);
-        for (int i = 0; i < m_nSize; ++i) {
-            new (&block[i]) CDataItem(std::move(m_pItems[i]));
-            m_pItems[i].~CDataItem();
-        }
-        releaseSlots(m_pItems);
-        m_pItems = block;
-        m_nCapacity = newCapacity;
-    }
-    // A default item's constructor does not allocate, so this cannot throw
-    // half-way and leave an unconstructed slot inside the size.
-    for (int i = m_nSize; i < newSize; ++i)
-        new (&m_pItems[i]) CDataItem();
-    m_nSize = newSize;
+    if (m_nCapacity == INT_MAX)
+        throw std::bad_alloc();
+    // The first block holds exactly one item; then the block grows by
+    // GrowthFor(size) slots.
+    const int newCapacity =
+        m_pItems ? int(std::min<int64_t>(int64_t(m_nCapacity) + GrowthFor(m_nSize), INT_MAX)) : m_nSize + 1;
+    // The items move bitwise with their block: they keep their bytes and
+    // names, and nothing is copied or destroyed.
+    void* block =
+        ResizeBlock(static_cast<void*>(m_pItems), m_pItems ? BlockBytes(m_nCapacity) : 0, BlockBytes(newCapacity));
+    if (!block)
+        throw std::bad_alloc();
+    m_pItems = static_cast<CDataItem*>(block);
+    m_nCapacity = newCapacity;
 }

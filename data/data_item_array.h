@@ -12,6 +12,10 @@ public:
 
     // Appends a deep copy of `item` and returns its index.
     int Add(const CDataItem& item);
+    // Appends `item` itself, its bytes and time stamp taken over rather than
+    // copied; `item` is left empty. Returns its index.
+    int Add(CDataItem&& item);
+    // Destroys every item and gives the memory back to the system.
     void RemoveAll();
     int GetSize() const { return m_nSize; }
     int GetCapacity() const { return m_nCapacity; }
@@ -24,7 +28,11 @@ public:
     static int GrowthFor(int size);
 
 private:
-    void SetSize(int newSize);
+    // Makes room for one more item; throws std::bad_alloc, with nothing
+    // changed, when there is no memory for it.
+    void GrowForOneMore();
+    bool Holds(const CDataItem& item) const { return &item >= m_pItems && &item < m_pItems + m_nSize; }
+    void DestroyAll();
 
     CDataItem* m_pItems = nullptr;  // raw slots; [0, m_nSize) hold live items
     int m_nSize = 0;
