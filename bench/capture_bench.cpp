@@ -6,8 +6,9 @@
 //
 // Every scenario runs `cat` and the program in turn, N pairs (default 3), and
 // prints each pair and the median ratio; then one more run of each with
-// system calls counted by perf's tracepoint counters (`perf stat`), which
-// slow nothing down, as system calls per recorded chunk (per read for cat).
+// system calls counted by perf's tracepoint counters (`perf stat`, which
+// needs root or kernel.perf_event_paranoid=-1 and barely slows the counted
+// process), as system calls per recorded chunk (per read for cat).
 // The feeder is a child process, a plain writer of 64 KiB blocks, so neither
 // its time nor its calls count for either side. --old runs the earlier
 // scenarios (memory per captured byte, 16-byte chunks, capture lock waits).
@@ -192,6 +193,13 @@ public:
         if (m_go >= 0)
             (void)!::write(m_go, "g", 1);
     }
+    // Ends a feeder that nobody drains any more.
+    void Kill()
+    {
+        if (m_pid > 0)
+            ::kill(m_pid, SIGKILL);
+        Wait();
+    }
     // Waits until every byte is written.
     void Wait()
     {
@@ -326,8 +334,10 @@ private:
 
 void PrintCalls(const char* who, const std::map<QString, qint64>& counts, qint64 chunks)
 {
-    if (chunks <= 0 || counts.empty())
+    if (chunks <= 0 || counts.empty()) {
+        std::printf("    %-20s no counts (is perf allowed to count system calls?)\n", who);
         return;
+    }
     auto per = [&](const char* event) { return double(SyscallCount::Count(counts, event)) / double(chunks); };
     std::printf("    %-20s %5.2f calls per chunk:", who, per("all"));
     for (const char* call : SyscallCount::kCalls)
@@ -438,9 +448,11 @@ Run RunProgram(CMonitorDlg& dlg, BenchTerminal& terminal, const QByteArray& bloc
     tick.stop();
     if (counter)
         run.calls = counter->Stop();
-    feeder.Wait();
-    if (recorded < total)
+    if (recorded < total) {
         std::fprintf(stderr, "gave up with %lld of %lld bytes\n", recorded, total);
+        feeder.Kill();
+    }
+    feeder.Wait();
     dlg.OnStop();
     run.chunks = counted;
     run.mibPerSecond = double(recorded) / kMiB / run.wallSeconds;

@@ -285,9 +285,10 @@ bool SerialPort::ReadFile(void* buffer, uint32_t size, uint32_t& read)
             continue;
         if (n < 0 && errno == EAGAIN)
             return true;  // nothing has arrived: a read of 0 bytes
-        // The device failed (unplugged, I/O error) or hung up: a raw line
-        // that is not waiting for VMIN bytes ends a read with nothing only
-        // then. The capture cannot go on.
+        // The device failed (unplugged, I/O error) or hung up: the port is
+        // raw with VMIN 1 and never blocks, so an empty queue gives EAGAIN
+        // and a read of nothing (end of file) means the line is gone. The
+        // capture cannot go on.
         m_nLostError = n == 0 ? EIO : errno;
         errno = m_nLostError;
         return false;

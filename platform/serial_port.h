@@ -100,9 +100,10 @@ private:
     // says "readable" with nothing to read cannot make the loop spin.
     bool m_bReadSinceEvent = true;
     // Bytes known to be waiting: the last count less what was read since.
-    // Never more than the driver holds, so it can only spare a poll, never
-    // report bytes that are not there. Atomic because a far-end check may
-    // count from another thread.
+    // It only spares a poll: the receive loop counts again after every wait
+    // before it reads, so bytes that went after all (a hang-up) are never
+    // taken for a chunk. Atomic because a check from the far end may count
+    // from another thread.
     std::atomic<uint32_t> m_nKnownWaiting{0};
     uint32_t m_nMask = 0;
     COMMTIMEOUTS m_timeouts{MAXDWORD, 0, 0, 0, 0};
