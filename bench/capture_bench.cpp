@@ -1,7 +1,17 @@
-// How fast a capture drains a pseudo-terminal that is fed as fast as it
-// accepts, compared with `cat` on the same terminal, with the main window
-// shown (offscreen) and recording everything: in text, then in hex, then the
-// memory a capture of 16-byte chunks takes. Prints figures; checks nothing.
+// How fast a capture drains a flooded pseudo-terminal, beside `cat` on the
+// same terminal fed the same way, and what each recorded chunk costs in
+// system calls and CPU time. Prints figures; checks nothing.
+//
+//   capture_bench [--pairs N] [--mib N] [--only TEXT] [--no-count] [--old]
+//
+// Every scenario runs `cat` and the program in turn, N pairs (default 3), and
+// prints each pair and the median ratio; then one more run of each with
+// system calls counted by perf's tracepoint counters (`perf stat`, which
+// needs root or kernel.perf_event_paranoid=-1 and barely slows the counted
+// process), as system calls per recorded chunk (per read for cat).
+// The feeder is a child process, a plain writer of 64 KiB blocks, so neither
+// its time nor its calls count for either side. --old runs the earlier
+// scenarios (memory per captured byte, 16-byte chunks, capture lock waits).
 //
 // Runs on its own registry file and device tree, never on a real port.
 #include "app/monitor_dlg.h"
@@ -13,23 +23,517 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <algorithm>
 #include <asm/termbits.h>
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
+#include <functional>
 #include <malloc.h>
+#include <map>
 #include <poll.h>
+#include <spawn.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
+
+extern char** environ;
 
 namespace {
+
+constexpr qint64 kMiB = 1024 * 1024;
+constexpr int kBlock = 64 * 1024;
+constexpr int kPortNumber = 9;
+
+double Now()
+{
+    static QElapsedTimer clock = [] {
+        QElapsedTimer t;
+        t.start();
+        return t;
+    }();
+    return double(clock.nsecsElapsed()) / 1e9;
+}
+
+double Seconds(const timeval& user, const timeval& system)
+{
+    return double(user.tv_sec + system.tv_sec) + double(user.tv_usec + system.tv_usec) / 1e6;
+}
+
+double OwnCpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return Seconds(usage.ru_utime, usage.ru_stime);
+}
+
+// One 64 KiB block of printable lines as a logger would see them.
+QByteArray Block()
+{
+    QByteArray block;
+    for (int line = 0; block.size() < kBlock; ++line) {
+        QByteArray text = QByteArray::number(line).rightJustified(6, '0') + " T=21.5C P=1013hPa RH=45% ";
+        while (text.size() < 78)
+            text += char('a' + text.size() % 26);
+        block += text + "\r\n";
+    }
+    block.truncate(kBlock);
+    return block;
+}
+
+// How a scenario feeds the terminal and runs the program. A new scenario is
+// a field here (default: as before), a line in Scenarios() and, if it needs
+// setting up, a line in Prepare().
+struct Scenario {
+    const char* name;
+    bool window = false;  // the main window shown (offscreen), or the engine alone as the headless mode runs it
+    int showFormat = 0;   // 1: hex, otherwise text
+    qint64 bytesPerSecond = 0;  // 0: a flood, as fast as the reader drains
+    int writeSize = kBlock;     // bytes per write of the feeder
+};
+
+std::vector<Scenario> Scenarios()
+{
+    return {
+        {"text, no window", false, 0},
+        {"hex, no window", false, 1},
+        {"text, window", true, 0},
+        {"hex, window", true, 1},
+    };
+}
+
+// Sets up the main window for a scenario before its capture begins.
+void Prepare(CMonitorDlg& dlg, const Scenario& scenario)
+{
+    dlg.m_nShowFormat = scenario.showFormat;
+}
+
+// A pseudo-terminal whose master blocks, as a plain writer's would; the
+// program under test and cat open its slave in turn.
+class BenchTerminal {
+public:
+    bool Open()
+    {
+        m_master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        char name[128] = {};
+        if (m_master < 0 || grantpt(m_master) != 0 || unlockpt(m_master) != 0 ||
+            ptsname_r(m_master, name, sizeof name) != 0)
+            return false;
+        m_slave = QString::fromLocal8Bit(name);
+        return true;
+    }
+    ~BenchTerminal()
+    {
+        if (m_master >= 0)
+            ::close(m_master);
+    }
+    // Raw, as the capture sets its port, so cat reads bytes and not lines.
+    void MakeRaw() const
+    {
+        termios2 t{};
+        ::ioctl(m_master, TCGETS2, &t);
+        t.c_iflag = 0;
+        t.c_oflag = 0;
+        t.c_lflag = 0;
+        t.c_cc[VMIN] = 1;
+        t.c_cc[VTIME] = 0;
+        ::ioctl(m_master, TCSETS2, &t);
+    }
+    // True while nobody has the slave open (the master sees a hang-up).
+    bool SlaveClosed() const
+    {
+        pollfd p{m_master, POLLOUT, 0};
+        ::poll(&p, 1, 0);
+        return p.revents & POLLHUP;
+    }
+    int Master() const { return m_master; }
+    QString Slave() const { return m_slave; }
+
+private:
+    int m_master = -1;
+    QString m_slave;
+};
+
+// The far end: a child process that writes `total` bytes of the block to
+// the master once told to go, as fast as it drains or at a steady rate. A
+// process of its own, so its time and system calls count for nobody.
+class Feeder {
+public:
+    Feeder(int master, const QByteArray& block, qint64 total, const Scenario& scenario)
+    {
+        int go[2];
+        if (::pipe2(go, O_CLOEXEC) != 0)
+            return;
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            ::close(go[1]);
+            char c;
+            if (::read(go[0], &c, 1) != 1)
+                _exit(1);
+            _exit(Write(master, block, total, scenario) ? 0 : 1);
+        }
+        ::close(go[0]);
+        m_go = go[1];
+    }
+    ~Feeder() { Wait(); }
+    void Go()
+    {
+        if (m_go >= 0)
+            (void)!::write(m_go, "g", 1);
+    }
+    // Ends a feeder that nobody drains any more.
+    void Kill()
+    {
+        if (m_pid > 0)
+            ::kill(m_pid, SIGKILL);
+        Wait();
+    }
+    // Waits until every byte is written.
+    void Wait()
+    {
+        if (m_go >= 0)
+            ::close(m_go);
+        m_go = -1;
+        if (m_pid > 0)
+            ::waitpid(m_pid, nullptr, 0);
+        m_pid = -1;
+    }
+
+private:
+    // Only what is safe after fork in a threaded process: write, sleep, exit.
+    static bool Write(int master, const QByteArray& block, qint64 total, const Scenario& scenario)
+    {
+        timespec next{};
+        clock_gettime(CLOCK_MONOTONIC, &next);
+        const qint64 pause = scenario.bytesPerSecond > 0 ? 1'000'000'000LL * scenario.writeSize / scenario.bytesPerSecond : 0;
+        for (qint64 done = 0; done < total;) {
+            const qint64 offset = done % block.size();
+            const size_t n = size_t(std::min<qint64>({scenario.writeSize, block.size() - offset, total - done}));
+            const ssize_t written = ::write(master, block.constData() + offset, n);
+            if (written < 0 && errno != EINTR)
+                return false;
+            done += std::max<ssize_t>(written, 0);
+            if (pause > 0) {
+                next.tv_nsec += long(pause);
+                next.tv_sec += next.tv_nsec / 1'000'000'000;
+                next.tv_nsec %= 1'000'000'000;
+                clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
+            }
+        }
+        return true;
+    }
+
+    pid_t m_pid = -1;
+    int m_go = -1;
+};
+
+pid_t Spawn(const QStringList& arguments, const char* stdoutPath = nullptr)
+{
+    std::vector<QByteArray> bytes;
+    for (const QString& a : arguments)
+        bytes.push_back(a.toLocal8Bit());
+    std::vector<char*> argv;
+    for (QByteArray& b : bytes)
+        argv.push_back(b.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (stdoutPath)
+        posix_spawn_file_actions_addopen(&actions, 1, stdoutPath, O_WRONLY, 0);
+    pid_t pid = -1;
+    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
+        pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+// System calls of one process, counted by perf's tracepoint counters while
+// this object lives: in all, and by call, for the whole process and for its
+// busiest reader (the receive thread, or cat itself).
+class SyscallCount {
+public:
+    static bool Available() { return !QStandardPaths::findExecutable(QStringLiteral("perf")).isEmpty(); }
+
+    explicit SyscallCount(pid_t target)
+        : m_output(QDir::tempPath() + QStringLiteral("/vantrel-bench-perf-%1.csv").arg(::getpid()))
+    {
+        QStringList events;
+        for (const char* call : kCalls)
+            events << QStringLiteral("syscalls:sys_enter_%1").arg(QLatin1String(call));
+        m_pid = Spawn({QStringLiteral("perf"), QStringLiteral("stat"), QStringLiteral("--per-thread"),
+                       QStringLiteral("-x,"), QStringLiteral("-o"), m_output, QStringLiteral("-e"),
+                       QStringLiteral("raw_syscalls:sys_enter,") + events.join(QLatin1Char(',')),
+                       QStringLiteral("-p"), QString::number(target)});
+        // perf says nothing once it is counting; give it time to attach.
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    }
+
+    // Stops counting and reads the figures: event name to count.
+    struct Figures {
+        std::map<QString, qint64> process;
+        std::map<QString, qint64> reader;
+    };
+    Figures Stop()
+    {
+        Figures figures;
+        if (m_pid <= 0)
+            return figures;
+        ::kill(m_pid, SIGINT);
+        ::waitpid(m_pid, nullptr, 0);
+        QFile file(m_output);
+        if (!file.open(QIODevice::ReadOnly))
+            return figures;
+        // Lines: thread-tid,count,unit,event,...
+        std::map<QString, std::map<QString, qint64>> byThread;
+        for (const QByteArray& line : file.readAll().split('\n')) {
+            const QList<QByteArray> f = line.split(',');
+            if (f.size() < 4 || f[0].startsWith('#'))
+                continue;
+            // raw_syscalls:sys_enter counts every call; syscalls:sys_enter_X one.
+            QString event = QString::fromLatin1(f[3]).section(QLatin1Char(':'), 1);
+            event = event == QLatin1String("sys_enter") ? QStringLiteral("all") : event.remove(QStringLiteral("sys_enter_"));
+            byThread[QString::fromLatin1(f[0].trimmed())][event] += f[1].toLongLong();
+        }
+        file.remove();
+        QString busiest;
+        for (const auto& [thread, counts] : byThread) {
+            for (const auto& [event, count] : counts)
+                figures.process[event] += count;
+            if (busiest.isEmpty() || Count(counts, "read") > Count(byThread[busiest], "read"))
+                busiest = thread;
+        }
+        if (!busiest.isEmpty())
+            figures.reader = byThread[busiest];
+        return figures;
+    }
+
+    static constexpr const char* kCalls[] = {"read", "ioctl", "poll", "ppoll", "futex", "write"};
+
+    static qint64 Count(const std::map<QString, qint64>& counts, const char* event)
+    {
+        const auto it = counts.find(QString::fromLatin1(event));
+        return it == counts.end() ? 0 : it->second;
+    }
+
+private:
+    QString m_output;
+    pid_t m_pid = -1;
+};
+
+void PrintCalls(const char* who, const std::map<QString, qint64>& counts, qint64 chunks)
+{
+    if (chunks <= 0 || counts.empty()) {
+        std::printf("    %-20s no counts (is perf allowed to count system calls?)\n", who);
+        return;
+    }
+    auto per = [&](const char* event) { return double(SyscallCount::Count(counts, event)) / double(chunks); };
+    std::printf("    %-20s %5.2f calls per chunk:", who, per("all"));
+    for (const char* call : SyscallCount::kCalls)
+        if (per(call) > 0.005)
+            std::printf("  %s %.2f", call, per(call));
+    std::printf("\n");
+}
+
+struct Run {
+    double mibPerSecond = 0;
+    double cpuSeconds = 0;
+    double wallSeconds = 0;
+    qint64 chunks = 0;  // recorded chunks, or cat's reads (from the counted run)
+    double worstLateMs = 0;
+    SyscallCount::Figures calls;
+};
+
+// cat reading the terminal to /dev/null while the feeder fills it.
+Run RunCat(BenchTerminal& terminal, const QByteArray& block, qint64 total, const Scenario& scenario, bool count)
+{
+    Run run;
+    terminal.MakeRaw();
+    const pid_t cat = Spawn({QStringLiteral("cat"), terminal.Slave()}, "/dev/null");
+    if (cat <= 0)
+        return run;
+    for (int i = 0; i < 1000 && terminal.SlaveClosed(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // What cat has yet to read, seen through a descriptor of our own.
+    const int slave = ::open(terminal.Slave().toLocal8Bit().constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+    Feeder feeder(terminal.Master(), block, total, scenario);
+    std::unique_ptr<SyscallCount> counter(count ? new SyscallCount(cat) : nullptr);
+    const double start = Now();
+    feeder.Go();
+    feeder.Wait();
+    for (int waiting = 1, i = 0; waiting > 0 && i < 100000 && slave >= 0; ++i) {
+        if (::ioctl(slave, FIONREAD, &waiting) != 0)
+            break;
+        if (waiting > 0)
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+    run.wallSeconds = Now() - start;
+    if (counter) {
+        run.calls = counter->Stop();
+        run.chunks = run.calls.reader[QStringLiteral("read")];
+    }
+    if (slave >= 0)
+        ::close(slave);
+    ::kill(cat, SIGTERM);
+    int status = 0;
+    rusage usage{};
+    ::wait4(cat, &status, 0, &usage);
+    run.cpuSeconds = Seconds(usage.ru_utime, usage.ru_stime);
+    run.mibPerSecond = double(total) / kMiB / run.wallSeconds;
+    return run;
+}
+
+// The program capturing from the same terminal until every byte is recorded.
+Run RunProgram(CMonitorDlg& dlg, BenchTerminal& terminal, const QByteArray& block, qint64 total,
+               const Scenario& scenario, bool count)
+{
+    Run run;
+    dlg.OnClearOutput();
+    QCoreApplication::processEvents();
+    malloc_trim(0);
+    Prepare(dlg, scenario);
+    dlg.OnBegin();
+    if (!dlg.m_hPort) {
+        std::fprintf(stderr, "the capture did not start\n");
+        return run;
+    }
+    Feeder feeder(terminal.Master(), block, total, scenario);
+    // Counting starts once the receive thread exists, so it is counted too.
+    std::unique_ptr<SyscallCount> counter(count ? new SyscallCount(::getpid()) : nullptr);
+
+    // The user-interface thread's lateness, seen by a 10 ms timer; done is
+    // checked from a timer too, so this thread mostly sleeps in the event
+    // loop as a user-interface thread does.
+    double lastTick = Now();
+    double worstLate = 0;
+    QTimer tick;
+    tick.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        const double t = Now();
+        worstLate = std::max(worstLate, t - lastTick - 0.010);
+        lastTick = t;
+    });
+    int counted = 0;
+    qint64 recorded = 0;
+    QEventLoop loop;
+    QTimer check;
+    const double start = Now();
+    QObject::connect(&check, &QTimer::timeout, [&] {
+        std::lock_guard lock(dlg.m_csCapture);
+        for (; counted < dlg.m_items.GetSize(); ++counted)
+            recorded += dlg.m_items.GetAt(counted).GetLength();
+        if (recorded >= total || Now() - start > 600)
+            loop.quit();
+    });
+    const double cpuBefore = OwnCpuSeconds();
+    feeder.Go();
+    tick.start(10);
+    check.start(5);
+    loop.exec();
+    run.wallSeconds = Now() - start;
+    run.cpuSeconds = OwnCpuSeconds() - cpuBefore;
+    check.stop();
+    tick.stop();
+    if (counter)
+        run.calls = counter->Stop();
+    if (recorded < total) {
+        std::fprintf(stderr, "gave up with %lld of %lld bytes\n", recorded, total);
+        feeder.Kill();
+    }
+    feeder.Wait();
+    dlg.OnStop();
+    run.chunks = counted;
+    run.mibPerSecond = double(recorded) / kMiB / run.wallSeconds;
+    run.worstLateMs = worstLate * 1000;
+    return run;
+}
+
+double Median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+struct Options {
+    int pairs = 3;
+    qint64 bytes = 64 * kMiB;
+    QString only;
+    bool count = true;
+    bool old = false;
+};
+
+int RunScenarios(const Options& options)
+{
+    const QByteArray block = Block();
+    BenchTerminal terminal;
+    if (!terminal.Open()) {
+        std::fprintf(stderr, "no pseudo-terminal: %s\n", std::strerror(errno));
+        return 1;
+    }
+    platform::setRuntimePortOverride(kPortNumber, terminal.Slave());
+    const QString portName = QStringLiteral("COM%1").arg(kPortNumber);
+    CMonitorDlg windowed;
+    windowed.OnInitDialog();
+    windowed.show();
+    windowed.m_strPortName = portName;
+    CMonitorDlg engine;  // never shown, as the headless mode runs it
+    engine.m_strPortName = portName;
+    QCoreApplication::processEvents();
+
+    const bool count = options.count && SyscallCount::Available();
+    if (options.count && !count)
+        std::printf("(perf not found: no system call counts)\n");
+    std::printf("%lld MiB per run, %d pairs; MiB/s; cpu in seconds per run\n", options.bytes / kMiB, options.pairs);
+    for (const Scenario& scenario : Scenarios()) {
+        if (!options.only.isEmpty() && !QString::fromLatin1(scenario.name).contains(options.only))
+            continue;
+        CMonitorDlg& dlg = scenario.window ? windowed : engine;
+        std::printf("%s\n", scenario.name);
+        std::vector<double> ratios;
+        for (int pair = 0; pair < options.pairs; ++pair) {
+            const Run cat = RunCat(terminal, block, options.bytes, scenario, false);
+            const Run program = RunProgram(dlg, terminal, block, options.bytes, scenario, false);
+            ratios.push_back(program.mibPerSecond / cat.mibPerSecond);
+            std::printf("  pair %d: cat %7.1f MiB/s cpu %5.2f s | program %7.1f MiB/s cpu %5.2f s  ui late %5.1f ms"
+                        "  ratio %.2f\n",
+                        pair + 1, cat.mibPerSecond, cat.cpuSeconds, program.mibPerSecond, program.cpuSeconds,
+                        program.worstLateMs, ratios.back());
+        }
+        std::printf("  median ratio %.2f of cat\n", Median(ratios));
+        if (count) {
+            const Run cat = RunCat(terminal, block, options.bytes, scenario, true);
+            const Run program = RunProgram(dlg, terminal, block, options.bytes, scenario, true);
+            std::printf("  counted run: %lld chunks (mean %.0f B), cat %lld reads\n", program.chunks,
+                        program.chunks ? double(options.bytes) / double(program.chunks) : 0.0, cat.chunks);
+            PrintCalls("program", program.calls.process, program.chunks);
+            PrintCalls("its receive thread", program.calls.reader, program.chunks);
+            PrintCalls("cat (per read)", cat.calls.process, cat.chunks);
+        }
+    }
+    windowed.DestroyWindow();
+    return 0;
+}
+
+// The earlier scenarios, as they ran before the fair baseline: an in-process
+// feeder, the old cat figure, memory per captured byte, 16-byte chunks and
+// how long the capture lock can be unavailable.
+namespace earlier {
+
 
 constexpr qint64 kMiB = 1024 * 1024;
 constexpr qint64 kFloodBytes = 64 * kMiB;
@@ -270,25 +774,9 @@ void Print(const char* name, const CaptureFigures& f, double catRate)
                 f.peakPerMiB / kMiB, f.worstLateMs, f.worstLockWaitMs, f.meanChunk);
 }
 
-} // namespace
 
-int main(int argc, char** argv)
+int Run()
 {
-    // The offscreen platform's complaints about window hints are noise here.
-    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
-        if (type != QtDebugMsg && type != QtInfoMsg && !message.contains(QLatin1String("propagateSizeHints")) &&
-            !message.contains(QLatin1String("XDG_RUNTIME_DIR")))
-            std::fprintf(stderr, "%s\n", qPrintable(message));
-    });
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QTemporaryDir dir;
-    QDir(dir.path()).mkpath(QStringLiteral("devroot/dev"));
-    qputenv("VANTREL_REGISTRY", (dir.path() + QStringLiteral("/registry.reg")).toLocal8Bit());
-    qputenv("VANTREL_DEVICE_ROOT", (dir.path() + QStringLiteral("/devroot")).toLocal8Bit());
-    QApplication app(argc, argv);
-    Q_INIT_RESOURCE(resources);
-    QApplication::setApplicationName(QStringLiteral("Vantrel"));
-
     const QByteArray pattern = Pattern();
     const double catRate = CatRate(pattern);
     std::printf("cat                      drain %8.1f MB/s  (%lld MiB)\n", catRate, kFloodBytes / kMiB);
@@ -316,4 +804,50 @@ int main(int argc, char** argv)
     Print("text, 16 B, no window", Capture(engine, pty, pattern, kSmallChunkBytes, 0, kSmallChunk), 0);
     std::printf("(MB = MiB; peak = peak memory growth per captured byte; cpu excludes the feeder)\n");
     return 0;
+}
+
+} // namespace earlier
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // The offscreen platform's complaints about window hints are noise here.
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
+        if (type != QtDebugMsg && type != QtInfoMsg && !message.contains(QLatin1String("propagateSizeHints")) &&
+            !message.contains(QLatin1String("XDG_RUNTIME_DIR")))
+            std::fprintf(stderr, "%s\n", qPrintable(message));
+    });
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QTemporaryDir dir;
+    QDir(dir.path()).mkpath(QStringLiteral("devroot/dev"));
+    qputenv("VANTREL_REGISTRY", (dir.path() + QStringLiteral("/registry.reg")).toLocal8Bit());
+    qputenv("VANTREL_DEVICE_ROOT", (dir.path() + QStringLiteral("/devroot")).toLocal8Bit());
+    QApplication app(argc, argv);
+    Q_INIT_RESOURCE(resources);
+    QApplication::setApplicationName(QStringLiteral("Vantrel"));
+
+    Options options;
+    const QStringList arguments = QCoreApplication::arguments();
+    for (int i = 1; i < arguments.size(); ++i) {
+        const QString& a = arguments[i];
+        const bool hasValue = i + 1 < arguments.size();
+        if (a == QLatin1String("--pairs") && hasValue)
+            options.pairs = std::max(1, arguments[++i].toInt());
+        else if (a == QLatin1String("--mib") && hasValue)
+            options.bytes = std::max(1, arguments[++i].toInt()) * kMiB;
+        else if (a == QLatin1String("--only") && hasValue)
+            options.only = arguments[++i];
+        else if (a == QLatin1String("--no-count"))
+            options.count = false;
+        else if (a == QLatin1String("--old"))
+            options.old = true;
+        else {
+            std::fprintf(stderr, "usage: capture_bench [--pairs N] [--mib N] [--only TEXT] [--no-count] [--old]\n");
+            return 2;
+        }
+    }
+    // A counter or cat that outlives us must not keep us from ending.
+    std::signal(SIGPIPE, SIG_IGN);
+    return options.old ? earlier::Run() : RunScenarios(options);
 }

@@ -55,9 +55,14 @@ uint32_t CMonitorDlg::ReceiveThreadProc(CMonitorDlg* pDlg)
     uint32_t errors = 0;
     COMSTAT status{};
     for (;;) {
+        // In a flood the wait is answered by the last count and costs
+        // nothing; each chunk then takes one count and one read.
         const bool waited = port->WaitCommEvent(eventMask);
         port->SetCommMask(EV_RXCHAR);
         if (waited) {
+            // The one count of waiting bytes per chunk: it decides whether
+            // there is a chunk at all and, less what the read takes, whether
+            // the next wait must ask the driver.
             port->ClearCommError(errors, status);
             // Nothing to read yet: wait again. A wait ended by Stop (no
             // event) falls through and ends the loop.
@@ -99,17 +104,18 @@ int CMonitorDlg::OnReceive()
     int result = 0;
     {
         std::lock_guard lock(m_csCapture);
-        uint32_t errors = 0;
-        COMSTAT status{};
-        result = m_hPort->ClearCommError(errors, status);
+        // The receive loop has just counted the waiting bytes; a second
+        // count here would tell nothing new (no line errors are tracked).
 
         // One read per event; more than a chunk's worth stays for the next.
         uint8_t buffer[kChunkSize];
         std::memset(buffer, 0, sizeof buffer);
         uint32_t read = 0;
-        m_hPort->ReadFile(buffer, kChunkSize, read);
+        result = m_hPort->ReadFile(buffer, kChunkSize, read);
 
-        if (IsRecordTime()) {
+        // A read that found the device gone is no chunk of the capture: the
+        // loop ends the capture instead.
+        if (!m_hPort->LostError() && IsRecordTime()) {
             CDataItem item(buffer, int(read));
             item.SetKind(m_nShowFormat);
             item.SetName(currentTimeOfDayName());

@@ -181,6 +181,8 @@ bool SerialPort::PurgeComm(uint32_t flags)
     if (!input && !output)
         return true;
     const int queue = input && output ? TCIOFLUSH : input ? TCIFLUSH : TCOFLUSH;
+    if (input)
+        m_nKnownWaiting.store(0, std::memory_order_relaxed);
     return ::ioctl(m_fd, TCFLSH, queue) == 0;
 }
 
@@ -204,9 +206,17 @@ bool SerialPort::WaitCommEvent(uint32_t& mask)
         errno = error;
         return false;
     };
+    if (m_bInterrupted.load())
+        return true;  // the port is closing: no event
+    // Already answered by the last count: a flood is read chunk after chunk
+    // without a poll in between.
+    if (m_nKnownWaiting.load(std::memory_order_relaxed) > 0) {
+        mask = EV_RXCHAR;
+        return true;
+    }
     for (;;) {
         if (m_bInterrupted.load())
-            return true;  // the port is closing: no event
+            return true;
         pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
         if (::poll(fds, 2, -1) < 0) {
             if (errno == EINTR)
@@ -244,12 +254,14 @@ bool SerialPort::ClearCommError(uint32_t& errors, COMSTAT& status)
 {
     errors = 0;
     status = COMSTAT{};
+    m_nKnownWaiting.store(0, std::memory_order_relaxed);
     if (!Usable())
         return false;
     int waiting = 0;
     if (::ioctl(m_fd, FIONREAD, &waiting) != 0)
         return false;
     status.cbInQue = uint32_t(waiting);
+    m_nKnownWaiting.store(status.cbInQue, std::memory_order_relaxed);
     status.cbOutQue = 0;  // nothing is ever written
     return true;
 }
@@ -262,16 +274,23 @@ bool SerialPort::ReadFile(void* buffer, uint32_t size, uint32_t& read)
     for (;;) {
         const ssize_t n = ::read(m_fd, buffer, size);
         m_bReadSinceEvent = true;
-        if (n >= 0) {
+        if (n > 0 || (n == 0 && size == 0)) {
             read = uint32_t(n);
+            const uint32_t known = m_nKnownWaiting.load(std::memory_order_relaxed);
+            m_nKnownWaiting.store(known > read ? known - read : 0, std::memory_order_relaxed);
             return true;
         }
-        if (errno == EINTR)
+        m_nKnownWaiting.store(0, std::memory_order_relaxed);
+        if (n < 0 && errno == EINTR)
             continue;
-        if (errno == EAGAIN)
+        if (n < 0 && errno == EAGAIN)
             return true;  // nothing has arrived: a read of 0 bytes
-        // The device failed (unplugged, I/O error): the capture cannot go on.
-        m_nLostError = errno;
+        // The device failed (unplugged, I/O error) or hung up: the port is
+        // raw with VMIN 1 and never blocks, so an empty queue gives EAGAIN
+        // and a read of nothing (end of file) means the line is gone. The
+        // capture cannot go on.
+        m_nLostError = n == 0 ? EIO : errno;
+        errno = m_nLostError;
         return false;
     }
 }

@@ -60,14 +60,19 @@ public:
     bool PurgeComm(uint32_t flags);
     bool SetCommMask(uint32_t mask);
     // Waits until received bytes are waiting (mask EV_RXCHAR) or Interrupt
-    // is called (mask 0, true). When the device goes away or the wait
-    // itself fails it returns false with errno set and mask 0, and
-    // LostError keeps the code.
+    // is called (mask 0, true). When the last count of waiting bytes was
+    // more than the reads since have taken, the answer is already known and
+    // it returns at once without asking the driver; it polls only when the
+    // queue was last seen empty, which is also where a hang-up is noticed.
+    // When the device goes away or the wait itself fails it returns false
+    // with errno set and mask 0, and LostError keeps the code.
     bool WaitCommEvent(uint32_t& mask);
     // Clears the error word (no line errors are tracked here) and fills the
     // count of waiting bytes (cbOutQue is 0: the program never writes).
     bool ClearCommError(uint32_t& errors, COMSTAT& status);
-    // Reads what has arrived, up to `size` bytes, without waiting.
+    // Reads what has arrived, up to `size` bytes, without waiting. A read
+    // that finds the line hung up (end of file) fails with EIO and sets
+    // LostError, as other device failures do.
     bool ReadFile(void* buffer, uint32_t size, uint32_t& read);
 
     // Releases a thread waiting in WaitCommEvent at once; later waits and
@@ -94,6 +99,12 @@ private:
     // port is checked for bytes before it is reported again, so a port that
     // says "readable" with nothing to read cannot make the loop spin.
     bool m_bReadSinceEvent = true;
+    // Bytes known to be waiting: the last count less what was read since.
+    // It only spares a poll: the receive loop counts again after every wait
+    // before it reads, so bytes that went after all (a hang-up) are never
+    // taken for a chunk. Atomic because a check from the far end may count
+    // from another thread.
+    std::atomic<uint32_t> m_nKnownWaiting{0};
     uint32_t m_nMask = 0;
     COMMTIMEOUTS m_timeouts{MAXDWORD, 0, 0, 0, 0};
 };

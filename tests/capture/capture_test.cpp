@@ -19,6 +19,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -390,6 +391,126 @@ TEST_F(CaptureOnPty, BeginAndStopUnderAFloodNeverHangAndLeakNothing)
     EXPECT_GT(ItemCount(), 0);
     EXPECT_EQ(OpenDescriptors("/dev/pts/"), terminalsBefore);
     EXPECT_LT(OpenDescriptors("eventfd") - eventsBefore, 5);
+}
+
+// Byte `position` of an endless stream of 32-bit counters: a lost, doubled
+// or swapped piece anywhere shows.
+char SequenceByte(qint64 position)
+{
+    return char(uint32_t(position / 4) >> (8 * (position % 4)));
+}
+
+QByteArray Sequence(qint64 from, qint64 size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (qint64 i = 0; i < size; ++i)
+        bytes[i] = SequenceByte(from + i);
+    return bytes;
+}
+
+// Floods the master side with the counter stream until stopped, and knows
+// how much of it went in.
+class SequenceFlood {
+public:
+    explicit SequenceFlood(int masterFd)
+        : m_thread([this, masterFd] {
+              while (!m_stop) {
+                  const QByteArray block = Sequence(m_written, 4096);
+                  const ssize_t n = ::write(masterFd, block.constData(), size_t(block.size()));
+                  if (n > 0) {
+                      m_written += n;
+                  } else {
+                      pollfd p{masterFd, POLLOUT, 0};
+                      ::poll(&p, 1, 5);
+                  }
+              }
+          })
+    {
+    }
+    ~SequenceFlood() { Stop(); }
+    // Returns once nothing more is written.
+    void Stop()
+    {
+        m_stop = true;
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+    qint64 Written() const { return m_written; }
+
+private:
+    std::atomic<bool> m_stop{false};
+    std::atomic<qint64> m_written{0};
+    std::thread m_thread;
+};
+
+// Every item of the capture holds 1 to 1024 bytes, and together they are
+// the start of the counter stream; returns how many were full chunks.
+int ExpectChunksOfTheStream(CMonitorDlg& dlg, qint64 written)
+{
+    std::lock_guard lock(dlg.m_csCapture);
+    qint64 position = 0;
+    int full = 0;
+    for (int i = 0; i < dlg.m_items.GetSize(); ++i) {
+        const CDataItem& item = dlg.m_items.GetAt(i);
+        EXPECT_GE(item.GetLength(), 1) << "item " << i;
+        EXPECT_LE(item.GetLength(), 1024) << "item " << i;
+        full += item.GetLength() == 1024;
+        const QByteArray bytes(reinterpret_cast<const char*>(item.GetData()), item.GetLength());
+        if (bytes != Sequence(position, bytes.size())) {
+            ADD_FAILURE() << "item " << i << " is not the stream at " << position;
+            return full;
+        }
+        position += bytes.size();
+    }
+    EXPECT_LE(position, written);
+    return full;
+}
+
+TEST_F(CaptureOnPty, UnderAFloodEveryChunkIsAtMostAKilobyteInOrderAndStopEndsIt)
+{
+    Begin();
+    SequenceFlood flood(pty.MasterFd());
+    // Now and then the receive thread is kept out until the terminal is
+    // full, so it then reads chunk after chunk with the waits answered by
+    // its count, while more keeps coming in.
+    for (int round = 0; round < 20; ++round) {
+        {
+            std::lock_guard lock(dlg->m_csCapture);
+            WaitWithoutEvents([&] { return WaitingInPort() >= 3000; });
+        }
+        WaitUntil([] { return false; }, 20);
+    }
+    dlg->OnStop();  // with the flood still running
+    ASSERT_EQ(dlg->m_hPort, nullptr);
+    const int items = ItemCount();
+    WaitUntil([] { return false; }, 50);
+    EXPECT_EQ(ItemCount(), items);  // nothing recorded after Stop
+    flood.Stop();
+
+    EXPECT_GT(ExpectChunksOfTheStream(*dlg, flood.Written()), 20);
+    EXPECT_GT(Recorded().size(), 20 * 3000);
+}
+
+TEST_F(CaptureOnPty, ADeviceLostWhileDataKeepsArrivingEndsTheCaptureAfterItsLastByte)
+{
+    CapturedMessages messages;
+    Begin();
+    SequenceFlood flood(pty.MasterFd());
+    ASSERT_TRUE(WaitUntil([&] { return Recorded().size() > 100000; }, 20000));
+    {
+        // Unplugged with a full terminal: the receive thread meets the
+        // hang-up in the middle of chunks it knows are waiting.
+        std::lock_guard lock(dlg->m_csCapture);
+        WaitWithoutEvents([&] { return WaitingInPort() >= 3000; });
+        flood.Stop();
+        pty.Close();
+    }
+    ASSERT_TRUE(WaitUntil([&] { return dlg->m_hPort == nullptr; }));
+    EXPECT_FALSE(dlg->m_hThread.joinable());
+    ASSERT_EQ(messages.Count(), 1);
+    EXPECT_EQ(messages.Last().text, QStringLiteral("Port COM5: was lost. Error No\uFF1A%1").arg(EIO));
+    // No empty chunk for the failed read, nothing out of order before it.
+    ExpectChunksOfTheStream(*dlg, flood.Written());
 }
 
 TEST_F(CaptureOnPty, ClosingTheWindowDuringACaptureStopsItFirst)

@@ -5,6 +5,8 @@
 #include "test_support.h"
 
 #include <QFile>
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
@@ -249,6 +251,82 @@ TEST_F(PortOnPty, AVanishedFarEndEndsTheWaitWithItsError)
     EXPECT_FALSE(port->WaitCommEvent(mask));
     EXPECT_EQ(mask, 0u);
     EXPECT_EQ(port->LostError(), EIO);
+}
+
+TEST_F(PortOnPty, AWaitAnsweredByTheCountNeverOutrunsTheBytesThatAreThere)
+{
+    ASSERT_TRUE(port->SetCommMask(EV_RXCHAR));
+    QByteArray sent(3000, Qt::Uninitialized);
+    for (int i = 0; i < sent.size(); ++i)
+        sent[i] = char(i * 7 + i / 256);
+    ASSERT_TRUE(pty.WriteAll(sent));
+    uint32_t errors = 0;
+    COMSTAT status{};
+    ASSERT_TRUE(testing_support::WaitUntil(
+        [&] { return port->ClearCommError(errors, status) && status.cbInQue == uint32_t(sent.size()); }));
+    // Chunk after chunk as the receive thread takes them, counting before each.
+    QByteArray got;
+    while (got.size() < sent.size()) {
+        uint32_t mask = 0;
+        ASSERT_TRUE(port->WaitCommEvent(mask));
+        ASSERT_EQ(mask, uint32_t(EV_RXCHAR));
+        ASSERT_TRUE(port->ClearCommError(errors, status));
+        ASSERT_EQ(status.cbInQue, uint32_t(sent.size() - got.size()));
+        char buffer[1024];
+        uint32_t n = 0;
+        ASSERT_TRUE(port->ReadFile(buffer, sizeof buffer, n));
+        ASSERT_EQ(n, std::min<uint32_t>(1024, status.cbInQue));
+        got.append(buffer, int(n));
+    }
+    EXPECT_EQ(got, sent);
+
+    // All taken: the next wait asks the terminal and lasts until bytes come.
+    // So does one after a purge threw away what a count had seen.
+    for (const bool purge : {false, true}) {
+        if (purge) {
+            ASSERT_TRUE(pty.WriteAll("stale"));
+            ASSERT_TRUE(testing_support::WaitUntil(
+                [&] { return port->ClearCommError(errors, status) && status.cbInQue == 5; }));
+            ASSERT_TRUE(port->PurgeComm(PURGE_RXCLEAR));
+        }
+        std::atomic<bool> returned{false};
+        uint32_t mask = 0;
+        std::thread waiter([&] {
+            port->WaitCommEvent(mask);
+            returned = true;
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        EXPECT_FALSE(returned) << "purge " << purge;
+        ASSERT_TRUE(pty.WriteAll("x"));
+        waiter.join();
+        EXPECT_EQ(mask, uint32_t(EV_RXCHAR));
+        EXPECT_EQ(ReadWithin(1), QByteArray("x"));
+    }
+}
+
+TEST_F(PortOnPty, AReadThatMeetsAHangUpFailsAsALostDevice)
+{
+    ASSERT_TRUE(port->SetCommMask(EV_RXCHAR));
+    ASSERT_TRUE(pty.WriteAll("abc"));
+    uint32_t errors = 0;
+    COMSTAT status{};
+    ASSERT_TRUE(testing_support::WaitUntil(
+        [&] { return port->ClearCommError(errors, status) && status.cbInQue == 3; }));
+    pty.Close();
+    // The count still says bytes wait, so the wait answers at once; the
+    // read then finds the line hung up, and says so rather than reading 0.
+    uint32_t mask = 0;
+    ASSERT_TRUE(port->WaitCommEvent(mask));
+    char buffer[16];
+    uint32_t n = 99;
+    errno = 0;
+    EXPECT_FALSE(port->ReadFile(buffer, sizeof buffer, n));
+    EXPECT_EQ(n, 0u);
+    EXPECT_EQ(errno, EIO);
+    EXPECT_EQ(port->LostError(), EIO);
+    // Nor does the count make the next wait report bytes that are gone.
+    EXPECT_FALSE(port->WaitCommEvent(mask));
+    EXPECT_EQ(mask, 0u);
 }
 
 TEST_F(PortOnPty, AcceptsOnlyTimeOutsThatNeverWait)
