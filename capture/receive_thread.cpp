@@ -9,6 +9,7 @@
 #include <QMetaObject>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 namespace {
 
@@ -119,7 +120,8 @@ int CMonitorDlg::OnReceive()
             CDataItem item(buffer, int(read));
             item.SetKind(m_nShowFormat);
             item.SetName(currentTimeOfDayName());
-            m_items.Add(item);
+            // Handed over, not copied a second time.
+            m_items.Add(std::move(item));
             recorded = true;
         }
     }
