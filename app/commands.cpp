@@ -11,7 +11,9 @@
 
 void CMonitorDlg::UpdateCommandState()
 {
-    auto open = [this] { return m_hPort != nullptr; };
+    // A capture waiting for its lost device still runs: it can be stopped
+    // or paused, and its settings stay as they are.
+    auto open = [this] { return m_hPort != nullptr || IsWaitingForPort(); };
     EnableToolButton(ID_TOOL_BEGIN, !open());
     EnableMenuCommand(ID_MENU_BEGIN, !open());
     EnableToolButton(ID_TOOL_STOP, open());
@@ -32,7 +34,8 @@ void CMonitorDlg::UpdateStatusLine()
     if (!m_status)
         return;
     m_status->SetPort(m_strPortName, platform::devicePathForPort(m_strPortName), m_portSettings);
-    m_status->SetState(m_hPort != nullptr, m_bPaused != 0);
+    m_status->SetState(m_hPort != nullptr || IsWaitingForPort(), m_bPaused != 0);
+    m_status->SetConnection(ConnectionState());
 }
 
 bool CMonitorDlg::EnableToolButton(int id, bool enable)

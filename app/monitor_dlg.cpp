@@ -3,6 +3,7 @@
 #include "app/command_bar.h"
 #include "app/output_view.h"
 #include "app/status_line.h"
+#include "capture/port_reconnect.h"
 #include "data/item_rendering.h"
 
 #include <QDateTime>
@@ -33,6 +34,8 @@ CMonitorDlg::CMonitorDlg(QWidget* pParent) : QDialog(pParent)
     m_hIcon = QIcon(QStringLiteral(":/res/vantrel.svg"));
     m_hPort = nullptr;
     m_bPaused = 0;
+    m_pReconnect = new CPortReconnect(this, [this](const QString& path) { return ReopenPort(path); });
+    connect(m_pReconnect, &CPortReconnect::StateChanged, this, [this] { UpdateStatusLine(); });
     LoadSettings();
 }
 

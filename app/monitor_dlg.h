@@ -19,6 +19,7 @@
 class COutputView;
 class CCommandBar;
 class CStatusLine;
+class CPortReconnect;
 class QMenu;
 class QIODevice;
 class SerialPort;
@@ -60,8 +61,17 @@ public:
     bool IsRecordTime();
     int32_t GetRecordPeriod();
     // On the user-interface thread, after the receive thread ended because
-    // the port went away: closes the capture and tells the user.
+    // the port went away: closes the dead port and waits for the device to
+    // come back; the capture goes on.
     void OnPortLost(int errorCode);
+    // Opens the device at the path again after it was lost and records from
+    // it into the same item list: 0, or the errno of a failed open.
+    int ReopenPort(const QString& devicePath);
+    // A capture whose device went away and is waited for.
+    bool IsWaitingForPort() const;
+    // The connection in words (waiting, how often the device was lost);
+    // empty when there is nothing to say. For any status line.
+    QString ConnectionState() const;
     void SignalListening();        // receive thread: the purge is done
 
     // Saving (data/).
@@ -106,6 +116,8 @@ public:
     // by the capture lock.
     uint64_t m_nCaptureId = 0;
     RecordSettings m_recordSettings{};
+    // Waits for a lost device and reopens it (capture/port_reconnect.h).
+    CPortReconnect* m_pReconnect = nullptr;
 
 private:
     void UpdateStatusLine();

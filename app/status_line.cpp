@@ -45,7 +45,16 @@ void CStatusLine::SetTotals(qint64 items, qint64 bytes)
     Show();
 }
 
+void CStatusLine::SetConnection(const QString& text)
+{
+    m_connection = text;
+    Show();
+}
+
 void CStatusLine::Show()
 {
-    setText(QStringList({m_port, m_state, m_totals}).join(QStringLiteral("   \u2022   ")));
+    QStringList parts{m_port, m_state, m_totals};
+    if (!m_connection.isEmpty())
+        parts.insert(2, m_connection);
+    setText(parts.join(QStringLiteral("   \u2022   ")));
 }

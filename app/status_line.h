@@ -13,6 +13,9 @@ public:
     void SetPort(const QString& portName, const QString& devicePath, const PortSettings& settings);
     void SetState(bool open, bool paused);
     void SetTotals(qint64 items, qint64 bytes);
+    // The device's connection (waiting for it, how often it was lost);
+    // empty shows nothing.
+    void SetConnection(const QString& text);
 
     // "9600 8-N-1" and the like.
     static QString DescribeLine(const PortSettings& settings);
@@ -22,4 +25,5 @@ private:
     QString m_port;
     QString m_state;
     QString m_totals;
+    QString m_connection;
 };

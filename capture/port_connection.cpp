@@ -2,6 +2,7 @@
 // thread.
 #include "app/monitor_dlg.h"
 
+#include "capture/port_reconnect.h"
 #include "platform/device_map.h"
 #include "platform/message_box.h"
 #include "platform/serial_port.h"
@@ -27,6 +28,91 @@ void showOpenFailure(const QString& deviceName, int error)
                   MB_OK | MB_ICONSTOP);
 }
 
+// Applies the line settings and the time-outs to the port. Returns what
+// the port refused, as the message to show, or nothing when all went well.
+QString configureLine(SerialPort& port, const PortSettings& settings)
+{
+    DCB dcb{};
+    dcb.DCBlength = sizeof(DCB);
+    port.GetCommState(dcb);
+    dcb.BaudRate = settings.BaudRate;
+    dcb.ByteSize = settings.ByteSize;
+    dcb.Parity = settings.Parity;
+    dcb.StopBits = settings.StopBits;
+
+    // fParity (bit 1) from the settings, every other bit from the port; then
+    // fBinary on, no CTS/DSR flow, DTR and RTS enabled, no DSR sensitivity,
+    // TX continues on XOFF, no XON/XOFF, no error or null replacement, no
+    // abort on error; bits 15-31 as the port had them.
+    const uint32_t c = dcb.Flags;
+    const uint32_t s = settings.Flags;
+    uint32_t flags = (c & ~uint32_t(0x2)) | (s & uint32_t(0x2));
+    flags = (flags & uint32_t(0xFFFF9093)) | uint32_t(0x1091);
+    dcb.Flags = flags;
+
+    if (!port.SetCommState(dcb))
+        return QStringLiteral("Unable to configure the serial port\n Error Code: %1 ").arg(errno);
+
+    COMMTIMEOUTS timeouts{};
+    port.GetCommTimeouts(timeouts);
+    // A read returns at once with what has arrived, even nothing.
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    timeouts.ReadTotalTimeoutMultiplier = 0;
+    timeouts.ReadTotalTimeoutConstant = 0;
+    timeouts.WriteTotalTimeoutMultiplier = 10;
+    timeouts.WriteTotalTimeoutConstant = 1000;
+    if (!port.SetCommTimeouts(timeouts))
+        return QStringLiteral("Unable to set the time-out parameters");
+    // The results are not examined: a line without modem control (a
+    // pseudo-terminal, many USB bridges) refuses both and works anyway.
+    port.EscapeCommFunction(SETDTR);
+    port.EscapeCommFunction(SETRTS);
+    return {};
+}
+
+// Starts the receive thread on the open port and returns once it has
+// purged the port and listens, so every byte that arrives from then on
+// belongs to the capture (the purge never waits for anything, so neither
+// does this for long). 0, or the error with which the thread did not start.
+int startReceiveThread(CMonitorDlg& dlg)
+{
+    dlg.m_bListening = false;
+    try {
+        dlg.m_hThread = std::thread(&CMonitorDlg::ReceiveThreadProc, &dlg);
+    } catch (const std::system_error& e) {
+        return e.code().value();
+    }
+    dlg.m_bListening.wait(false);
+    return 0;
+}
+
+// Ends the receive thread and closes the port.
+bool releasePort(CMonitorDlg& dlg)
+{
+    SerialPort* port = dlg.m_hPort;
+    const bool hadCapture = port || dlg.m_hThread.joinable();
+    // Interrupting the port releases the receive thread wherever it is: a
+    // wait returns at once and the next read fails. The thread never waits
+    // for this thread, so the join always ends, and once it has the thread
+    // records nothing more. Only then are the descriptor, the lock and the
+    // exclusive hold released and the pointer cleared, so the receive
+    // thread never sees the port change under it.
+    if (port)
+        port->Interrupt();
+    if (dlg.m_hThread.joinable())
+        dlg.m_hThread.join();
+    bool result = false;
+    if (port) {
+        result = port->Close();
+        dlg.m_hPort = nullptr;
+        delete port;
+    }
+    // Stop returns with everything recorded on screen.
+    if (hadCapture)
+        dlg.RefreshOutput();
+    return result;
+}
+
 } // namespace
 
 void CMonitorDlg::OnBegin()
@@ -36,7 +122,7 @@ void CMonitorDlg::OnBegin()
 
 void CMonitorDlg::OnStop()
 {
-    if (!m_hPort)
+    if (!m_hPort && !IsWaitingForPort())
         return;
     ClosePort();
     UpdateCommandState();
@@ -44,14 +130,18 @@ void CMonitorDlg::OnStop()
 
 bool CMonitorDlg::OpenPort()
 {
-    if (m_hPort)
+    if (m_hPort || IsWaitingForPort())
         ClosePort();
     const QString deviceName = deviceNameFor(m_strPortName);
     // Taken on every attempt and before the open, so the recording windows
     // count from the moment of Begin.
     m_timeStart = CTime::GetCurrentTime();
 
-    SerialPort* port = SerialPort::Open(platform::devicePathForPort(deviceName));
+    const QString devicePath = platform::devicePathForPort(deviceName);
+    // A new capture: earlier losses are forgotten, and the device's stable
+    // name is looked up while the device is surely there.
+    m_pReconnect->Begin(m_strPortName, devicePath);
+    SerialPort* port = SerialPort::Open(devicePath);
     if (!port) {
         showOpenFailure(deviceName, errno);
         return false;
@@ -59,105 +149,69 @@ bool CMonitorDlg::OpenPort()
     m_hPort = port;
     std::this_thread::sleep_for(kSettleTime);
     ConfigurePort();
-    m_bListening = false;
-    try {
-        m_hThread = std::thread(&CMonitorDlg::ReceiveThreadProc, this);
-    } catch (const std::system_error& e) {
+    if (const int error = startReceiveThread(*this)) {
         // No receive thread, no capture: leave the port closed as we found it.
         ClosePort();
-        showOpenFailure(deviceName, e.code().value());
+        showOpenFailure(deviceName, error);
         return false;
     }
-    // Begin returns once the thread has purged the port and listens, so
-    // every byte that arrives after Begin belongs to the capture. The purge
-    // never waits for anything, so neither does this for long.
-    m_bListening.wait(false);
     UpdateCommandState();
     return true;
+}
+
+int CMonitorDlg::ReopenPort(const QString& devicePath)
+{
+    SerialPort* port = SerialPort::Open(devicePath);
+    if (!port)
+        return errno ? errno : EIO;
+    m_hPort = port;
+    std::this_thread::sleep_for(kSettleTime);
+    // The capture runs unattended: a refusal goes to the status line, never
+    // into a box that would wait for someone.
+    m_pReconnect->SetNote(configureLine(*port, m_portSettings).simplified());
+    if (const int error = startReceiveThread(*this)) {
+        releasePort(*this);
+        return error;
+    }
+    UpdateCommandState();
+    return 0;
 }
 
 void CMonitorDlg::ConfigurePort()
 {
     if (!m_hPort)
         return;
-    DCB dcb{};
-    dcb.DCBlength = sizeof(DCB);
-    m_hPort->GetCommState(dcb);
-    dcb.BaudRate = m_portSettings.BaudRate;
-    dcb.ByteSize = m_portSettings.ByteSize;
-    dcb.Parity = m_portSettings.Parity;
-    dcb.StopBits = m_portSettings.StopBits;
-
-    // fParity (bit 1) from the settings, every other bit from the port; then
-    // fBinary on, no CTS/DSR flow, DTR and RTS enabled, no DSR sensitivity,
-    // TX continues on XOFF, no XON/XOFF, no error or null replacement, no
-    // abort on error; bits 15-31 as the port had them.
-    const uint32_t c = dcb.Flags;
-    const uint32_t s = m_portSettings.Flags;
-    uint32_t flags = (c & ~uint32_t(0x2)) | (s & uint32_t(0x2));
-    flags = (flags & uint32_t(0xFFFF9093)) | uint32_t(0x1091);
-    dcb.Flags = flags;
-
-    if (!m_hPort->SetCommState(dcb)) {
-        const int error = errno;
-        ShowMessageBox(this, QStringLiteral("Unable to configure the serial port\n Error Code: %1 ").arg(error),
-                       QStringLiteral("Error"), MB_OK);
-        return;
-    }
-
-    COMMTIMEOUTS timeouts{};
-    m_hPort->GetCommTimeouts(timeouts);
-    // A read returns at once with what has arrived, even nothing.
-    timeouts.ReadIntervalTimeout = MAXDWORD;
-    timeouts.ReadTotalTimeoutMultiplier = 0;
-    timeouts.ReadTotalTimeoutConstant = 0;
-    timeouts.WriteTotalTimeoutMultiplier = 10;
-    timeouts.WriteTotalTimeoutConstant = 1000;
-    if (m_hPort->SetCommTimeouts(timeouts)) {
-        // The results are not examined: a line without modem control (a
-        // pseudo-terminal, many USB bridges) refuses both and works anyway.
-        m_hPort->EscapeCommFunction(SETDTR);
-        m_hPort->EscapeCommFunction(SETRTS);
-    } else {
-        ShowMessageBox(this, QStringLiteral("Unable to set the time-out parameters"), QStringLiteral("Error"), MB_OK);
-    }
+    const QString problem = configureLine(*m_hPort, m_portSettings);
+    if (!problem.isEmpty())
+        ShowMessageBox(this, problem, QStringLiteral("Error"), MB_OK);
 }
 
 bool CMonitorDlg::ClosePort()
 {
-    SerialPort* port = m_hPort;
-    const bool hadCapture = port || m_hThread.joinable();
-    // Interrupting the port releases the receive thread wherever it is: a
-    // wait returns at once and the next read fails. The thread never waits
-    // for this thread, so the join always ends, and once it has the thread
-    // records nothing more. Only then are the descriptor, the lock and the
-    // exclusive hold released and the pointer cleared, so the receive
-    // thread never sees the port change under it.
-    if (port)
-        port->Interrupt();
-    if (m_hThread.joinable())
-        m_hThread.join();
-    bool result = false;
-    if (port) {
-        result = port->Close();
-        m_hPort = nullptr;
-        delete port;
-    }
-    // Stop returns with everything recorded on screen.
-    if (hadCapture)
-        RefreshOutput();
-    return result;
+    m_pReconnect->StopWaiting();
+    return releasePort(*this);
 }
 
-void CMonitorDlg::OnPortLost(int errorCode)
+void CMonitorDlg::OnPortLost(int /*errorCode*/)
 {
     // The queued report may come after a Stop, or after a new Begin whose
-    // port is well: only a capture whose port is gone is closed.
+    // port is well: only a capture whose port is gone waits for it.
     if (!m_hPort || !m_hPort->LostError())
         return;
+    // The capture goes on: the item list, the start time and the pause
+    // state stay; only the dead port goes, and the device is waited for.
+    // No box: an unattended capture would pile them up.
     ClosePort();
+    m_pReconnect->StartWaiting();
     UpdateCommandState();
-    AfxMessageBox(QStringLiteral("Port %1 was lost. Error No\uFF1A%2")
-                      .arg(deviceNameFor(m_strPortName), QString::number(errorCode)),
-                  MB_OK | MB_ICONSTOP);
+}
+
+bool CMonitorDlg::IsWaitingForPort() const
+{
+    return m_pReconnect && m_pReconnect->IsWaiting();
+}
+
+QString CMonitorDlg::ConnectionState() const
+{
+    return m_pReconnect ? m_pReconnect->Describe() : QString();
 }

@@ -2,10 +2,15 @@
 
 #include "platform/registry.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <QMutex>
 #include <QRegularExpression>
 #include <QVector>
+
+#include <sys/stat.h>
 
 namespace platform {
 
@@ -42,6 +47,25 @@ QString readString(HKEY key, const QString& name)
     if (RegQueryValue(key, name, nullptr, buffer.data(), &size) != kRegSuccess)
         return {};
     return QString::fromUtf16(buffer.constData()).trimmed();
+}
+
+// The character device `path` leads to (links followed), or 0.
+dev_t characterDevice(const QString& path)
+{
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISCHR(info.st_mode))
+        return 0;
+    return info.st_rdev;
+}
+
+QString byIdFolder()
+{
+    return deviceRoot() + QStringLiteral("/dev/serial/by-id");
+}
+
+QString byPathFolder()
+{
+    return deviceRoot() + QStringLiteral("/dev/serial/by-path");
 }
 
 } // namespace
@@ -83,6 +107,36 @@ QString devicePathForPort(const QString& portName)
 {
     const int number = portNumber(portName);
     return number ? devicePathsForAllPorts()[number] : QString();
+}
+
+QString stableLinkFor(const QString& devicePath)
+{
+    if (devicePath.isEmpty())
+        return {};
+    const QString folder = QDir::cleanPath(QFileInfo(devicePath).absolutePath());
+    const QStringList stableFolders{byIdFolder(), byPathFolder()};
+    for (const QString& stable : stableFolders)
+        if (folder == QDir::cleanPath(stable))
+            return devicePath;
+    const dev_t device = characterDevice(devicePath);
+    if (device == 0)
+        return {};
+    // By id first: it names the device itself, by path only the socket it
+    // is plugged into.
+    for (const QString& stable : stableFolders) {
+        const QStringList links = QDir(stable).entryList(QDir::System | QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
+        for (const QString& link : links) {
+            const QString path = stable + u'/' + link;
+            if (QFileInfo(path).isSymLink() && characterDevice(path) == device)
+                return path;
+        }
+    }
+    return {};
+}
+
+QStringList deviceFolders()
+{
+    return {deviceRoot() + QStringLiteral("/dev"), byIdFolder(), byPathFolder()};
 }
 
 void setRuntimePortOverride(int number, const QString& devicePath)

@@ -5,6 +5,7 @@
 // the "Ports" key holds a device path that overrides the default; an
 // override made for this run only (the virtual instrument) wins over both.
 #include <QString>
+#include <QStringList>
 
 namespace platform {
 
@@ -26,6 +27,18 @@ QString devicePathForPort(const QString& portName);
 // The same for every port number at once, reading the overrides once.
 // Index 0 is unused.
 QVector<QString> devicePathsForAllPorts();
+
+// The stable name of the device behind `devicePath`: a link in the device
+// root's /dev/serial/by-id (or, failing that, /dev/serial/by-path) that
+// leads to the same device node. A path that is such a link already is its
+// own stable name. Empty when the device is absent or has no such link.
+// A kernel name (/dev/ttyUSB0) may go to another device after a replug;
+// the by-id link keeps following the one it was made for.
+QString stableLinkFor(const QString& devicePath);
+
+// The folders where a device's node and its stable links appear: the device
+// root's /dev, /dev/serial/by-id and /dev/serial/by-path.
+QStringList deviceFolders();
 
 // Overrides for this run only; never stored.
 void setRuntimePortOverride(int number, const QString& devicePath);

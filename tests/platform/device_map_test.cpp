@@ -1,6 +1,8 @@
 #include "platform/device_map.h"
 #include "test_support.h"
 
+#include <QDir>
+#include <QFile>
 #include <gtest/gtest.h>
 
 using namespace platform;
@@ -45,6 +47,55 @@ TEST(DeviceMap, ALongOverrideIsReadWhole)
     testing_support::SetPortOverride(1, path);
     EXPECT_EQ(devicePathForPort(QStringLiteral("COM1")), path);
     EXPECT_EQ(devicePathsForAllPorts()[1], path);
+}
+
+// A device tree under the test's device root: /dev/null and /dev/zero
+// stand in for two different devices, reached through kernel names.
+class DeviceTree : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dev = deviceRoot() + QStringLiteral("/dev");
+        ASSERT_TRUE(QDir().mkpath(dev + QStringLiteral("/serial/by-id")));
+        ASSERT_TRUE(QDir().mkpath(dev + QStringLiteral("/serial/by-path")));
+        ASSERT_TRUE(QFile::link(QStringLiteral("/dev/null"), dev + QStringLiteral("/ttyUSB0")));
+        ASSERT_TRUE(QFile::link(QStringLiteral("/dev/zero"), dev + QStringLiteral("/ttyUSB1")));
+    }
+    void Link(const QString& folder, const QString& name, const QString& target)
+    {
+        ASSERT_TRUE(QFile::link(target, dev + u'/' + folder + u'/' + name));
+    }
+    QString dev;
+};
+
+TEST_F(DeviceTree, AKernelNameIsFollowedByItsByIdLinkBeforeItsByPathLink)
+{
+    Link(QStringLiteral("serial/by-path"), QStringLiteral("pci-0000:00:14.0-usb-0:2:1.0-port0"),
+         QStringLiteral("../../ttyUSB0"));
+    EXPECT_EQ(stableLinkFor(dev + QStringLiteral("/ttyUSB0")),
+              dev + QStringLiteral("/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0"));
+
+    // Another device's link is no match; the one that leads to this node is.
+    Link(QStringLiteral("serial/by-id"), QStringLiteral("usb-Acme_Other_0002-if00-port0"), QStringLiteral("../../ttyUSB1"));
+    Link(QStringLiteral("serial/by-id"), QStringLiteral("usb-Acme_Logger_0001-if00-port0"), QStringLiteral("../../ttyUSB0"));
+    EXPECT_EQ(stableLinkFor(dev + QStringLiteral("/ttyUSB0")),
+              dev + QStringLiteral("/serial/by-id/usb-Acme_Logger_0001-if00-port0"));
+    EXPECT_EQ(stableLinkFor(dev + QStringLiteral("/ttyUSB1")),
+              dev + QStringLiteral("/serial/by-id/usb-Acme_Other_0002-if00-port0"));
+}
+
+TEST_F(DeviceTree, AStableLinkIsItsOwnStableNameAndAnAbsentDeviceHasNone)
+{
+    const QString byId = dev + QStringLiteral("/serial/by-id/usb-Acme_Logger_0001-if00-port0");
+    EXPECT_EQ(stableLinkFor(byId), byId);  // even while its device is away
+    EXPECT_EQ(stableLinkFor(dev + QStringLiteral("/ttyUSB0")), QString());  // no link leads to it
+    EXPECT_EQ(stableLinkFor(dev + QStringLiteral("/ttyUSB7")), QString());  // not there
+    EXPECT_EQ(stableLinkFor(QString()), QString());
+    // A dangling link in the folder is passed over.
+    Link(QStringLiteral("serial/by-id"), QStringLiteral("usb-Gone-if00"), QStringLiteral("../../ttyUSB9"));
+    EXPECT_EQ(stableLinkFor(dev + QStringLiteral("/ttyUSB1")), QString());
+    EXPECT_EQ(deviceFolders(), QStringList({dev, dev + QStringLiteral("/serial/by-id"),
+                                            dev + QStringLiteral("/serial/by-path")}));
 }
 
 } // namespace
