@@ -65,3 +65,9 @@ int COutputTextSource::ItemAtOffset(uint64_t captureId, qint64 offset) const
         return -2;
     return m_index.SegmentAtOffset(offset);
 }
+
+qint64 COutputTextSource::IndexMemoryBytes() const
+{
+    std::lock_guard lock(m_lock);
+    return m_index.MemoryBytes();
+}

@@ -50,6 +50,10 @@ public:
     // capture is no longer `captureId` or the offset lies past the text.
     int ItemAtOffset(uint64_t captureId, qint64 offset) const;
 
+    // Bytes the index over the text occupies (the view's own memory beside
+    // the item list, with its few rendered segments).
+    qint64 IndexMemoryBytes() const;
+
 private:
     std::mutex& m_lock;
     const QString& m_prefixText;
