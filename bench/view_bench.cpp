@@ -270,12 +270,14 @@ void ScrollLargeCapture(const char* name, const QByteArray& pattern, qint64 byte
 
     // Each step is one event, handled and painted as a person's key press is.
     double worstStep = 0;
+    double firstStep = 0;
     int steps = 0;
     auto step = [&](const std::function<void()>& action) {
         const double t = Now();
         action();
         view->viewport()->repaint();
-        worstStep = std::max(worstStep, Now() - t);
+        // The first paint loads the font's glyphs; it is reported apart.
+        (steps == 0 ? firstStep : worstStep) = std::max(steps == 0 ? firstStep : worstStep, Now() - t);
         ++steps;
         QCoreApplication::processEvents();
     };
@@ -302,8 +304,8 @@ void ScrollLargeCapture(const char* name, const QByteArray& pattern, qint64 byte
     }
     const qint64 indexBytes = dlg.OutputText().IndexMemoryBytes();
     std::printf("%-5s %6lld MiB, %9lld lines: indexed in %.2f s; %d page steps in %.2f s, 500 jumps;"
-                " worst step %.1f ms, ui late %.1f ms; index %.4f B per captured byte\n",
-                name, captured / kMiB, lines, indexed, pageSteps, pageSeconds, worstStep * 1000, worstLate * 1000,
+                " first step %.1f ms, worst step after it %.1f ms, ui late %.1f ms; index %.4f B per captured byte\n",
+                name, captured / kMiB, lines, indexed, pageSteps, pageSeconds, firstStep * 1000, worstStep * 1000, worstLate * 1000,
                 double(indexBytes) / double(qMax<qint64>(1, captured)));
     dlg.DestroyWindow();
 }
