@@ -7,6 +7,7 @@
 #include "data/item_rendering.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QIODevice>
 #include <QShortcut>
 #include <QTimer>
@@ -19,12 +20,12 @@ const QString kWelcomeText = QStringLiteral("Welcome to Vantrel \r\n Ver 0.4");
 // The output area catches up at most this often, so a flood of small chunks
 // becomes a few large updates.
 constexpr qint64 kRefreshIntervalMs = 20;
-
-// Characters an item's entry takes in the output area, without rendering it.
-qint64 estimatedEntryChars(const CDataItem& item)
-{
-    return kEntryPrefix.size() + qint64(item.GetLength()) * (item.GetKind() == 1 ? 3 : 1);
-}
+// A timed catch-up indexes for at most this long before the window gets
+// its turn again; what is left follows at once after that.
+constexpr qint64 kCatchUpSliceMs = 8;
+// Bytes of items indexed per hold of the capture lock, so the receive
+// thread never waits long for it.
+constexpr qint64 kIndexBytesPerLock = 512 * 1024;
 
 } // namespace
 
@@ -43,6 +44,9 @@ CMonitorDlg::~CMonitorDlg()
 {
     // No receive thread may outlive the window object.
     ClosePort();
+    // The output area (a child, deleted after the members) lets go of the text.
+    if (m_editOutput)
+        m_editOutput->SetText(nullptr, nullptr);
 }
 
 int CMonitorDlg::DoModal()
@@ -63,6 +67,7 @@ int CMonitorDlg::OnInitDialog()
     setSizeGripEnabled(true);
 
     m_editOutput = new COutputView(this);
+    m_editOutput->SetText(&m_outputText, &m_outputIndex);
     m_wndCommandBar = new CCommandBar(this);
     m_status = new CStatusLine(this);
     auto* layout = new QVBoxLayout(this);
@@ -106,42 +111,24 @@ void CMonitorDlg::DoDataExchange(bool bSaveAndValidate)
 {
     // The output area is read-only and its text is always the model's, so
     // reading it back changes nothing; loading shows m_strOutput and every
-    // recorded item.
+    // recorded item, from the start.
     if (bSaveAndValidate || !m_editOutput)
         return;
-    QString text;
     {
         std::lock_guard lock(m_csCapture);
-        const int first = TailStart(0, COutputView::kMaxChars);
-        if (first == 0)
-            text = m_strOutput;
-        for (int i = first; i < m_items.GetSize(); ++i)
-            AppendItemEntry(text, m_items.GetAt(i));
+        m_outputIndex.Reset(m_nCaptureId, m_strOutput);
+        m_viewFollower.Seek(m_nCaptureId, 0);
+        m_nShownItems = 0;
         m_nShownBytes = 0;
-        for (int i = 0; i < m_items.GetSize(); ++i)
-            m_nShownBytes += m_items.GetAt(i).GetLength();
-        m_nShownItems = m_items.GetSize();
     }
-    m_editOutput->ResetText(text);
-    if (m_status)
-        m_status->SetTotals(m_nShownItems, m_nShownBytes);
+    m_editOutput->TextRestarted();
+    CatchUpOutput(-1);
 }
 
 bool CMonitorDlg::UpdateData(bool bSaveAndValidate)
 {
     DoDataExchange(bSaveAndValidate);
     return true;
-}
-
-int CMonitorDlg::TailStart(int shown, qint64 maxChars) const
-{
-    // Items from the end backwards, not before `shown`, until their text
-    // reaches maxChars.
-    int first = m_items.GetSize();
-    qint64 chars = 0;
-    while (first > shown && chars < maxChars)
-        chars += estimatedEntryChars(m_items.GetAt(--first));
-    return first;
 }
 
 void CMonitorDlg::NotifyOutputChanged()
@@ -155,37 +142,66 @@ void CMonitorDlg::ScheduleRefresh()
 {
     const qint64 wait = m_nLastRefreshMs + kRefreshIntervalMs - QDateTime::currentMSecsSinceEpoch();
     if (wait > 0 && wait <= kRefreshIntervalMs)
-        QTimer::singleShot(int(wait), this, &CMonitorDlg::RefreshOutput);
+        QTimer::singleShot(int(wait), this, &CMonitorDlg::CatchUpSome);
     else
-        RefreshOutput();
+        CatchUpSome();
+}
+
+void CMonitorDlg::CatchUpSome()
+{
+    m_nLastRefreshMs = QDateTime::currentMSecsSinceEpoch();
+    m_bRefreshPending = false;
+    // A flood leaves more than one slice: the rest follows as soon as the
+    // window has handled its other events.
+    if (!CatchUpOutput(kCatchUpSliceMs) && !m_bRefreshPending.exchange(true))
+        QTimer::singleShot(0, this, &CMonitorDlg::CatchUpSome);
 }
 
 void CMonitorDlg::RefreshOutput()
 {
     m_nLastRefreshMs = QDateTime::currentMSecsSinceEpoch();
     m_bRefreshPending = false;
+    CatchUpOutput(-1);
+}
+
+bool CMonitorDlg::CatchUpOutput(qint64 maxMs)
+{
     if (!m_editOutput)
-        return;
-    QString text;
-    bool restart = false;
-    {
+        return true;  // no output area (the headless mode): nothing to index
+    QElapsedTimer clock;
+    clock.start();
+    bool restarted = false;
+    bool grew = false;
+    bool done = false;
+    while (!done && (maxMs < 0 || clock.elapsed() < maxMs)) {
         std::lock_guard lock(m_csCapture);
-        const int shown = std::min(m_nShownItems, m_items.GetSize());
-        const int first = TailStart(shown, COutputView::kMaxCatchUpChars);
-        // More has arrived than one catch-up lays out: show just the newest.
-        restart = first > shown;
-        for (int i = first; i < m_items.GetSize(); ++i)
-            AppendItemEntry(text, m_items.GetAt(i));
-        for (int i = shown; i < m_items.GetSize(); ++i)
+        const int size = m_items.GetSize();
+        const int from = m_viewFollower.CaptureId() == m_nCaptureId ? m_viewFollower.Taken() : 0;
+        int most = 0;
+        for (qint64 bytes = 0; from + most < size && (most == 0 || bytes < kIndexBytesPerLock); ++most)
+            bytes += m_items.GetAt(from + most).GetLength();
+        const CItemFollower::Batch batch = m_viewFollower.Take(m_nCaptureId, size, qMax(most, 1));
+        if (batch.restarted) {
+            // Cleared since the last visit: the text starts over.
+            m_outputIndex.Reset(m_nCaptureId, m_strOutput);
+            m_nShownBytes = 0;
+            restarted = true;
+        }
+        for (int i = batch.first; i < batch.end; ++i) {
+            m_outputIndex.Append(m_items.GetAt(i));
             m_nShownBytes += m_items.GetAt(i).GetLength();
-        m_nShownItems = m_items.GetSize();
+        }
+        grew = grew || batch.end > batch.first;
+        m_nShownItems = batch.end;
+        done = batch.end >= size;
     }
+    if (restarted)
+        m_editOutput->TextRestarted();
+    else if (grew)
+        m_editOutput->TextGrew();
     if (m_status)
         m_status->SetTotals(m_nShownItems, m_nShownBytes);
-    if (restart)
-        m_editOutput->ResetText(text);
-    else
-        m_editOutput->AppendText(text);
+    return done;
 }
 
 bool CMonitorDlg::WriteOutputText(QIODevice& out)

@@ -4,6 +4,9 @@
 // flag, the capture lock, the four settings and the item list. The command
 // handlers are defined in the folder of the subsystem they belong to.
 #include "data/data_item_array.h"
+#include "data/item_follower.h"
+#include "data/output_text_index.h"
+#include "data/output_text_source.h"
 #include "platform/ctime.h"
 #include "settings/port_settings.h"
 #include "settings/record_settings.h"
@@ -94,6 +97,8 @@ public:
     // On the user-interface thread: brings the output area up to date with
     // the item list, now.
     void RefreshOutput();
+    // The output area's text, for readers on any thread (Find).
+    const COutputTextSource& OutputText() const { return m_outputText; }
 
     // Members, in declaration order.
     COutputView* m_editOutput = nullptr;
@@ -122,7 +127,10 @@ public:
 private:
     void UpdateStatusLine();
     void ScheduleRefresh();       // RefreshOutput, at most every few milliseconds
-    int TailStart(int shown, qint64 maxChars) const;
+    // Indexes the items recorded since the last catch-up for the output area,
+    // for at most `maxMs` milliseconds (-1: all of them); true when all are.
+    bool CatchUpOutput(qint64 maxMs);
+    void CatchUpSome();           // the timer's catch-up: a slice, then again soon
     bool m_bInitialized = false;
     bool m_bDestroyed = false;
     CStatusLine* m_status = nullptr;
@@ -130,4 +138,7 @@ private:
     qint64 m_nShownBytes = 0;            // the bytes those items hold
     std::atomic<bool> m_bRefreshPending{false};
     qint64 m_nLastRefreshMs = 0;         // when the output area last caught up
+    COutputTextIndex m_outputIndex;      // where the output area's lines start
+    COutputTextSource m_outputText{m_csCapture, m_strOutput, m_items, m_nCaptureId, m_outputIndex};
+    CItemFollower m_viewFollower;        // the items the output area has indexed
 };

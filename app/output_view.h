@@ -1,36 +1,103 @@
 #pragma once
-// The read-only output area. It shows the tail of the capture's text: the
-// whole text lives in the item list, so the view keeps at most kMaxChars
-// characters and drops the oldest lines beyond that (Save still writes
-// everything). New text always goes at the end, wherever the caret is, and
-// the view follows the end unless the user has scrolled up to read.
-#include <QPlainTextEdit>
+// The read-only output area: a view over the whole capture. It keeps no copy
+// of the text; it asks the line layout for the few lines it paints, and the
+// layout reads them from the item list. Long lines wrap at the window's
+// width; the view scrolls by wrapped rows inside a line and by lines through
+// the scroll bar, so a capture of any size scrolls and resizes at once. New
+// text always goes at the end, and the view follows the end unless the user
+// has scrolled up to read.
+#include "app/output_line_layout.h"
 
-class COutputView : public QPlainTextEdit {
+#include <QAbstractScrollArea>
+
+class COutputView : public QAbstractScrollArea {
     Q_OBJECT
 public:
-    // Characters kept: about twelve thousand lines of 80 characters.
-    static constexpr int kMaxChars = 1024 * 1024;
-    // The most one catch-up lays out. When more has arrived since the last
-    // one (a flood faster than anyone reads), the view starts again from
-    // this much of the newest text instead of laying out all of it.
-    static constexpr int kMaxCatchUpChars = 64 * 1024;
+    // A Copy of more than this many characters copies the first ones and says so.
+    static constexpr qint64 kMaxCopyChars = 64 * 1024 * 1024;
+    // Up to this length assistive technology gets the whole text, beyond it
+    // the part on screen.
+    static constexpr qint64 kWholeAccessibleChars = 4 * 1024 * 1024;
 
     explicit COutputView(QWidget* parent = nullptr);
 
-    // Replaces everything shown.
-    void ResetText(const QString& text);
-    // Adds text at the end. Line ends may be "\r\n", "\n" or a lone "\r".
-    void AppendText(const QString& text);
-    // What the view shows, one "\n" per line end.
-    QString ShownText() const { return toPlainText(); }
-    // How many characters were dropped from the start to keep the bound.
-    qint64 DroppedChars() const { return m_nDropped; }
+    // The text shown, read through `source` and laid out by `index`; both
+    // outlive the view.
+    void SetText(const COutputTextSource* source, const COutputTextIndex* index);
+    // After a catch-up: the index started over for a new capture, or grew.
+    void TextRestarted();
+    void TextGrew();
+
+    bool isReadOnly() const { return true; }
+    qint64 TextLength() const { return m_layout.TextLength(); }
+    // The text between two offsets, as Save writes it.
+    QString TextRange(qint64 start, qint64 end) const { return m_layout.Text(start, end); }
+    // The whole text with one "\n" per line end (for short captures).
+    QString ShownText() const { return WithNewlines(TextRange(0, TextLength())); }
+
+    // The selection, as offsets in the text; the cursor is the end that moves.
+    qint64 SelectionStart() const { return qMin(m_anchor, m_cursor); }
+    qint64 SelectionEnd() const { return qMax(m_anchor, m_cursor); }
+    qint64 CursorPosition() const { return m_cursor; }
+    void SetSelection(qint64 anchor, qint64 cursor);
+    void SelectAll();
+    // The selected text with one "\n" per line end, at most kMaxCopyChars.
+    QString SelectedText() const;
+    void Copy();
+
+    // Offsets are positions in the output area's text as Save writes it
+    // (m_strOutput followed by the entries, UTF-16 code units, line ends unnormalised).
+    void SetHighlight(qint64 start, qint64 length);  // show a match selected, scroll to it
+    void ClearHighlight();
+
+    bool IsFollowing() const { return m_following; }
+    const COutputLineLayout& Layout() const { return m_layout; }
+    COutputLineLayout::Pos Top() const { return m_top; }
+    int VisibleRows() const;
+    // The offsets of the first character on screen and just past the last.
+    qint64 VisibleStart() const;
+    qint64 VisibleEnd() const;
+    // The character cell of an offset, in viewport coordinates (empty when
+    // it is not on screen), and the offset nearest a viewport point.
+    QRect CharacterRect(qint64 offset) const;
+    qint64 OffsetAt(const QPoint& point) const;
+    // Scrolls so that the row holding `offset` is on screen.
+    void EnsureVisible(qint64 offset);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void scrollContentsBy(int, int) override {}
 
 private:
-    QString NormalizeLineEnds(const QString& text);
-    void TrimToBound();
+    void UpdateMetrics();
+    COutputLineLayout::Pos EndTop() const;
+    void ScrollTo(COutputLineLayout::Pos top);
+    void ScrollByRows(qint64 rows);
+    void SyncScrollBar();
+    void OnScrollBarMoved(int value);
+    void MoveCursor(qint64 offset, bool extend);
+    qint64 OffsetOfRow(const COutputLineLayout::Pos& row, int column) const;
+    void NotifySelectionChanged();
 
-    bool m_bPendingCR = false;  // the last text ended in "\r"; a "\n" may follow
-    qint64 m_nDropped = 0;
+    COutputLineLayout m_layout;
+    COutputLineLayout::Pos m_top;  // the first row on screen
+    bool m_following = true;
+    bool m_settingScrollBar = false;
+    qint64 m_scrollScale = 1;      // lines per scroll bar step, for captures of more than 2^30 lines
+    qint64 m_anchor = 0;
+    qint64 m_cursor = 0;
+    qint64 m_highlightStart = -1;
+    qint64 m_highlightEnd = -1;
+    bool m_paintedToEnd = true;    // the last paint reached the end of the text
+    bool m_selecting = false;      // a mouse button is selecting
+    int m_charWidth = 8;
+    int m_rowHeight = 16;
+    int m_ascent = 12;
 };

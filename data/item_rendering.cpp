@@ -1,12 +1,21 @@
 #include "data/item_rendering.h"
 
+#include <QStringDecoder>
 #include <cstring>
+
+int ChunkTextLength(const uint8_t* data, int length)
+{
+    const void* zero = length > 0 ? std::memchr(data, 0, size_t(length)) : nullptr;
+    return zero ? int(static_cast<const uint8_t*>(zero) - data) : length;
+}
 
 QString ChunkAsText(const uint8_t* data, int length)
 {
-    const void* zero = length > 0 ? std::memchr(data, 0, size_t(length)) : nullptr;
-    const int shown = zero ? int(static_cast<const uint8_t*>(zero) - data) : length;
-    return QString::fromLocal8Bit(reinterpret_cast<const char*>(data), shown);
+    // A chunk is decoded on its own, and its first bytes are what the device
+    // sent, not a byte-order mark announcing the encoding: a leading EF BB BF
+    // stays in the text.
+    QStringDecoder decoder(QStringConverter::System, QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
+    return decoder.decode(QByteArrayView(data, ChunkTextLength(data, length)));
 }
 
 void AppendItemEntry(QString& out, const CDataItem& item)

@@ -10,8 +10,11 @@ inline const QString kEntryPrefix = QStringLiteral("\r\nRec :");
 
 // The bytes up to the first zero byte (all of them when there is none),
 // decoded in the system's 8-bit encoding; bytes that are not valid text
-// become replacement characters.
+// become replacement characters, and a leading byte-order mark is kept.
 QString ChunkAsText(const uint8_t* data, int length);
+
+// How many of the bytes ChunkAsText decodes: those before the first zero.
+int ChunkTextLength(const uint8_t* data, int length);
 
 // Appends the item's entry, prefix included.
 void AppendItemEntry(QString& out, const CDataItem& item);

@@ -1,0 +1,386 @@
+// What the output area costs. Prints figures; checks nothing.
+//  1. A steady 1 MB/s (1 KiB writes) into a pseudo-terminal with the main
+//     window shown (offscreen): the program's share of one core, beside
+//     `cat` on the same kind of terminal.
+//  2. A flood, alternating `cat` and the program several times, text and
+//     hex: the median ratio of their drain rates. `cat` is fed in 64 KiB
+//     writes, the way it drains fastest.
+//  3. A large capture (default 1 GiB of text in 1 KiB chunks of 80-character
+//     lines, and 256 MiB in hex) put straight into the item list while more
+//     keeps arriving: how late the user-interface thread gets while the view
+//     scrolls in page steps and jumps to random places, and the view's own
+//     memory per captured byte.
+// Options: --seconds N (steady run), --pairs N (flood pairs), --text-mib N,
+// --hex-mib N, --pages N (page steps per run; 0 = start to end).
+//
+// Runs on its own registry file and device tree, never on a real port.
+#include "app/monitor_dlg.h"
+#include "app/output_view.h"
+#include "platform/device_map.h"
+#include "platform/pseudo_terminal.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <algorithm>
+#include <asm/termbits.h>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr qint64 kMiB = 1024 * 1024;
+constexpr int kPortNumber = 9;
+
+double Now()
+{
+    static QElapsedTimer clock = [] {
+        QElapsedTimer t;
+        t.start();
+        return t;
+    }();
+    return double(clock.nsecsElapsed()) / 1e9;
+}
+
+double CpuSeconds(int who)
+{
+    rusage usage{};
+    getrusage(who, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+double ChildCpuSeconds(qint64 pid)
+{
+    FILE* f = std::fopen(QStringLiteral("/proc/%1/stat").arg(pid).toLocal8Bit().constData(), "r");
+    if (!f)
+        return 0;
+    char buffer[1024] = {};
+    const size_t n = std::fread(buffer, 1, sizeof buffer - 1, f);
+    std::fclose(f);
+    buffer[n] = 0;
+    const char* p = std::strrchr(buffer, ')');
+    unsigned long utime = 0, stime = 0;
+    if (p)
+        std::sscanf(p + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &utime, &stime);
+    return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
+}
+
+// Lines of printable text as a logger would see them, 80 characters each.
+QByteArray Pattern()
+{
+    QByteArray block;
+    for (int line = 0; block.size() < 64 * 1024; ++line) {
+        QByteArray text = QByteArray::number(line).rightJustified(6, '0') + " T=21.5C P=1013hPa RH=45% ";
+        while (text.size() < 78)
+            text += char('a' + text.size() % 26);
+        block += text + "\r\n";
+    }
+    block.truncate(64 * 1024);
+    return block;
+}
+
+void MakeRaw(int fd)
+{
+    termios2 t{};
+    ::ioctl(fd, TCGETS2, &t);
+    t.c_iflag = 0;
+    t.c_oflag = 0;
+    t.c_lflag = 0;
+    t.c_cc[VMIN] = 1;
+    t.c_cc[VTIME] = 0;
+    ::ioctl(fd, TCSETS2, &t);
+}
+
+// Writes `total` bytes in writes of `block` bytes, as fast as the terminal
+// takes them or, with `perSecond` > 0, at that steady rate.
+void Feed(int master, const QByteArray& pattern, qint64 total, int block, double perSecond = 0)
+{
+    const double start = Now();
+    for (qint64 done = 0; done < total;) {
+        if (perSecond > 0) {
+            const double due = start + double(done) / perSecond;
+            if (due > Now())
+                std::this_thread::sleep_for(std::chrono::duration<double>(due - Now()));
+        }
+        const qint64 offset = done % pattern.size();
+        const size_t n = size_t(std::min<qint64>({pattern.size() - offset, total - done, qint64(block)}));
+        const ssize_t written = ::write(master, pattern.constData() + offset, n);
+        if (written > 0) {
+            done += written;
+        } else if (written < 0 && errno != EAGAIN && errno != EINTR) {
+            std::fprintf(stderr, "write failed: %s\n", std::strerror(errno));
+            return;
+        } else {
+            pollfd p{master, POLLOUT, 0};
+            ::poll(&p, 1, 100);
+        }
+    }
+}
+
+// `cat` draining a pseudo-terminal: its rate in MB/s, or (perSecond > 0)
+// its CPU seconds for the run.
+double RunCat(const QByteArray& pattern, qint64 total, int block, double perSecond = 0)
+{
+    platform::PseudoTerminal pty;
+    if (!pty.Open())
+        return 0;
+    MakeRaw(pty.MasterFd());
+    QProcess cat;
+    cat.setStandardOutputFile(QProcess::nullDevice());
+    cat.start(QStringLiteral("cat"), {pty.SlavePath()});
+    if (!cat.waitForStarted())
+        return 0;
+    for (int i = 0; i < 500; ++i) {  // cat has opened the slave once the master stops hanging up
+        pollfd p{pty.MasterFd(), POLLOUT, 0};
+        ::poll(&p, 1, 0);
+        if (!(p.revents & POLLHUP))
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const double start = Now();
+    Feed(pty.MasterFd(), pattern, total, block, perSecond);
+    const double seconds = Now() - start;
+    const double cpu = ChildCpuSeconds(cat.processId());
+    cat.kill();
+    cat.waitForFinished();
+    return perSecond > 0 ? cpu : double(total) / kMiB / seconds;
+}
+
+qint64 Recorded(CMonitorDlg& dlg, int& counted, qint64& sum)
+{
+    std::lock_guard lock(dlg.m_csCapture);
+    for (; counted < dlg.m_items.GetSize(); ++counted)
+        sum += dlg.m_items.GetAt(counted).GetLength();
+    return sum;
+}
+
+struct Run {
+    double rate = 0;  // MB/s
+    double cpu = 0;   // seconds, without the feeder
+};
+
+// The program capturing `total` bytes fed through the terminal.
+Run RunProgram(CMonitorDlg& dlg, platform::PseudoTerminal& pty, const QByteArray& pattern, qint64 total, int showFormat,
+               int block, double perSecond = 0)
+{
+    Run run;
+    dlg.OnClearOutput();
+    dlg.m_nShowFormat = showFormat;
+    QCoreApplication::processEvents();
+    dlg.OnBegin();
+    if (!dlg.m_hPort) {
+        std::fprintf(stderr, "the capture did not start\n");
+        return run;
+    }
+    const double cpuBefore = CpuSeconds(RUSAGE_SELF);
+    std::atomic<double> feederCpu{0};
+    const double start = Now();
+    std::thread feeder([&] {
+        Feed(pty.MasterFd(), pattern, total, block, perSecond);
+        feederCpu = CpuSeconds(RUSAGE_THREAD);
+    });
+    int counted = 0;
+    qint64 sum = 0;
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, [&] {
+        if (Recorded(dlg, counted, sum) >= total || Now() - start > 600)
+            loop.quit();
+    });
+    check.start(5);
+    loop.exec();
+    const double end = Now();
+    feeder.join();
+    dlg.OnStop();
+    run.rate = double(sum) / kMiB / (end - start);
+    run.cpu = CpuSeconds(RUSAGE_SELF) - cpuBefore - feederCpu.load();
+    return run;
+}
+
+double Median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+// Adds items straight to the list, `bytes` of them, in 1 KiB chunks.
+void AddItems(CMonitorDlg& dlg, const QByteArray& pattern, qint64 bytes, int kind, const std::atomic<bool>* stop = nullptr)
+{
+    for (qint64 done = 0; done < bytes && !(stop && *stop); done += 1024) {
+        CDataItem item(reinterpret_cast<const uint8_t*>(pattern.constData() + done % (pattern.size() - 1024)), 1024);
+        item.SetKind(kind);
+        std::lock_guard lock(dlg.m_csCapture);
+        dlg.m_items.Add(item);
+    }
+    dlg.NotifyOutputChanged();
+}
+
+void Key(QWidget* view, int key, Qt::KeyboardModifiers modifiers = {})
+{
+    QKeyEvent press(QEvent::KeyPress, key, modifiers);
+    QApplication::sendEvent(view, &press);
+}
+
+// Scrolls a large capture while more floods in, timing the user-interface thread.
+void ScrollLargeCapture(const char* name, const QByteArray& pattern, qint64 bytes, int kind, int pages)
+{
+    CMonitorDlg dlg;
+    dlg.OnInitDialog();
+    dlg.show();
+    QCoreApplication::processEvents();
+    const double fill = Now();
+    AddItems(dlg, pattern, bytes, kind);
+    dlg.RefreshOutput();
+    const double indexed = Now() - fill;
+    COutputView* view = dlg.m_editOutput;
+
+    // More keeps arriving at about 4 MB/s through the usual notification.
+    std::atomic<bool> stop{false};
+    std::thread flood([&] {
+        while (!stop) {
+            AddItems(dlg, pattern, 64 * 1024, kind, &stop);
+            std::this_thread::sleep_for(std::chrono::milliseconds(15));
+        }
+    });
+    double lastTick = Now();
+    double worstLate = 0;
+    QTimer tick;
+    tick.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        const double t = Now();
+        worstLate = std::max(worstLate, t - lastTick - 0.010);
+        lastTick = t;
+    });
+    tick.start(10);
+
+    // Each step is one event, handled and painted as a person's key press is.
+    double worstStep = 0;
+    double firstStep = 0;
+    int steps = 0;
+    auto step = [&](const std::function<void()>& action) {
+        const double t = Now();
+        action();
+        view->viewport()->repaint();
+        // The first paint loads the font's glyphs; it is reported apart.
+        (steps == 0 ? firstStep : worstStep) = std::max(steps == 0 ? firstStep : worstStep, Now() - t);
+        ++steps;
+        QCoreApplication::processEvents();
+    };
+    step([&] { Key(view, Qt::Key_Home, Qt::ControlModifier); });
+    const double scrollStart = Now();
+    const qint64 lines = view->Layout().LineCount();
+    while (view->VisibleEnd() < view->TextLength() - 1 && (pages == 0 || steps < pages))
+        step([&] { Key(view, Qt::Key_PageDown); });
+    const int pageSteps = steps;
+    const double pageSeconds = Now() - scrollStart;
+    QRandomGenerator random(7);
+    for (int i = 0; i < 500; ++i)
+        step([&] { view->verticalScrollBar()->setValue(random.bounded(view->verticalScrollBar()->maximum() + 1)); });
+    stop = true;
+    flood.join();
+    dlg.RefreshOutput();
+    tick.stop();
+
+    qint64 captured = 0;
+    {
+        std::lock_guard lock(dlg.m_csCapture);
+        for (int i = 0; i < dlg.m_items.GetSize(); ++i)
+            captured += dlg.m_items.GetAt(i).GetLength();
+    }
+    const qint64 indexBytes = dlg.OutputText().IndexMemoryBytes();
+    std::printf("%-5s %6lld MiB, %9lld lines: indexed in %.2f s; %d page steps in %.2f s, 500 jumps;"
+                " first step %.1f ms, worst step after it %.1f ms, ui late %.1f ms; index %.4f B per captured byte\n",
+                name, captured / kMiB, lines, indexed, pageSteps, pageSeconds, firstStep * 1000, worstStep * 1000, worstLate * 1000,
+                double(indexBytes) / double(qMax<qint64>(1, captured)));
+    dlg.DestroyWindow();
+}
+
+qint64 Option(const QStringList& args, const QString& name, qint64 fallback)
+{
+    const int at = int(args.indexOf(name));
+    return at >= 0 && at + 1 < args.size() ? args[at + 1].toLongLong() : fallback;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
+        if (type != QtDebugMsg && type != QtInfoMsg && !message.contains(QLatin1String("propagateSizeHints")) &&
+            !message.contains(QLatin1String("XDG_RUNTIME_DIR")))
+            std::fprintf(stderr, "%s\n", qPrintable(message));
+    });
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QTemporaryDir dir;
+    QDir(dir.path()).mkpath(QStringLiteral("devroot/dev"));
+    qputenv("VANTREL_REGISTRY", (dir.path() + QStringLiteral("/registry.reg")).toLocal8Bit());
+    qputenv("VANTREL_DEVICE_ROOT", (dir.path() + QStringLiteral("/devroot")).toLocal8Bit());
+    QApplication app(argc, argv);
+    Q_INIT_RESOURCE(resources);
+    QApplication::setApplicationName(QStringLiteral("Vantrel"));
+    const QStringList args = QCoreApplication::arguments();
+    const double seconds = double(Option(args, QStringLiteral("--seconds"), 20));
+    const int pairs = int(Option(args, QStringLiteral("--pairs"), 3));
+    const qint64 textMiB = Option(args, QStringLiteral("--text-mib"), 1024);
+    const qint64 hexMiB = Option(args, QStringLiteral("--hex-mib"), 256);
+    const int pages = int(Option(args, QStringLiteral("--pages"), 0));
+    const QByteArray pattern = Pattern();
+
+    {
+        platform::PseudoTerminal pty;
+        if (!pty.Open())
+            return 1;
+        platform::setRuntimePortOverride(kPortNumber, pty.SlavePath());
+        CMonitorDlg dlg;
+        dlg.OnInitDialog();
+        dlg.show();
+        dlg.m_strPortName = QStringLiteral("COM%1").arg(kPortNumber);
+        QCoreApplication::processEvents();
+
+        // 1. Steady 1 MB/s.
+        const qint64 steadyBytes = qint64(seconds * 1e6);
+        const double catCpu = RunCat(pattern, steadyBytes, 1024, 1e6);
+        const Run steady = RunProgram(dlg, pty, pattern, steadyBytes, 0, 1024, 1e6);
+        std::printf("steady 1 MB/s, %.0f s: program %.1f%% of a core, cat %.1f%% (%.1f times cat)\n", seconds,
+                    100 * steady.cpu / seconds, 100 * catCpu / seconds, catCpu > 0 ? steady.cpu / catCpu : 0);
+
+        // 2. Flood, alternating.
+        const qint64 floodBytes = 64 * kMiB;
+        for (int format : {0, 1}) {
+            std::vector<double> ratios, cats, programs;
+            for (int i = 0; i < pairs; ++i) {
+                const double cat = RunCat(pattern, floodBytes, 64 * 1024);
+                const Run program = RunProgram(dlg, pty, pattern, floodBytes, format, 64 * 1024);
+                cats.push_back(cat);
+                programs.push_back(program.rate);
+                ratios.push_back(cat > 0 ? program.rate / cat : 0);
+            }
+            std::printf("flood %-4s %d pairs: cat median %.1f MB/s, program median %.1f MB/s, median ratio %.2f\n",
+                        format ? "hex" : "text", pairs, Median(cats), Median(programs), Median(ratios));
+        }
+        dlg.DestroyWindow();
+    }
+
+    // 3. Large captures.
+    if (textMiB > 0)
+        ScrollLargeCapture("text", pattern, textMiB * kMiB, 0, pages);
+    if (hexMiB > 0)
+        ScrollLargeCapture("hex", pattern, hexMiB * kMiB, 1, pages);
+    std::printf("(MB = MiB; cpu excludes the feeder thread)\n");
+    return 0;
+}
