@@ -13,9 +13,11 @@
 #include <QString>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <thread>
 
+class CCaptureJournal;
 class COutputView;
 class CCommandBar;
 class CStatusLine;
@@ -36,6 +38,10 @@ public:
     void DoDataExchange(bool bSaveAndValidate);
     bool UpdateData(bool bSaveAndValidate = true);
     bool IsInitialized() const { return m_bInitialized; }
+    // Escape and the close button come here; with unsaved items closing
+    // asks first (app/close_question.cpp).
+    void reject() override;
+    bool ConfirmClose();
 
     // Commands (app/commands.cpp, app/command_table.cpp).
     void OnCommand(int id);        // runs the handler bound to a command id
@@ -67,6 +73,10 @@ public:
     // Saving (data/).
     void OnSave();
     void WriteSendData(QIODevice& out);
+    // Items of the current capture that no successful Save has written.
+    int UnsavedItems();
+    // After a successful Save of the first `items` items of `captureId`.
+    void OnCaptureSaved(uint64_t captureId, int items);
 
     // Settings (settings/).
     void LoadSettings();
@@ -106,8 +116,15 @@ public:
     // by the capture lock.
     uint64_t m_nCaptureId = 0;
     RecordSettings m_recordSettings{};
+    // The capture journal on disk (data/capture_journal.h), which follows
+    // the item list from the constructor on.
+    std::unique_ptr<CCaptureJournal> m_journal;
+    uint64_t m_nSavedCaptureId = 0;  // the capture and the items the last Save wrote
+    int m_nSavedItems = 0;
 
 private:
+    void ShowProtection(const QString& problem);
+    bool m_bCloseConfirmed = false;  // the user chose to close without saving
     void UpdateStatusLine();
     void ScheduleRefresh();       // RefreshOutput, at most every few milliseconds
     int TailStart(int shown, qint64 maxChars) const;

@@ -45,7 +45,16 @@ void CStatusLine::SetTotals(qint64 items, qint64 bytes)
     Show();
 }
 
+void CStatusLine::SetProtection(const QString& problem)
+{
+    m_protection = problem.isEmpty() ? QString() : QStringLiteral("Not protected: %1").arg(problem);
+    Show();
+}
+
 void CStatusLine::Show()
 {
-    setText(QStringList({m_port, m_state, m_totals}).join(QStringLiteral("   \u2022   ")));
+    QStringList parts({m_port, m_state, m_totals});
+    if (!m_protection.isEmpty())
+        parts.append(m_protection);
+    setText(parts.join(QStringLiteral("   \u2022   ")));
 }

@@ -13,6 +13,8 @@ public:
     void SetPort(const QString& portName, const QString& devicePath, const PortSettings& settings);
     void SetState(bool open, bool paused);
     void SetTotals(qint64 items, qint64 bytes);
+    // Why the capture is not protected on disk; empty when it is.
+    void SetProtection(const QString& problem);
 
     // "9600 8-N-1" and the like.
     static QString DescribeLine(const PortSettings& settings);
@@ -22,4 +24,5 @@ private:
     QString m_port;
     QString m_state;
     QString m_totals;
+    QString m_protection;
 };

@@ -2,6 +2,7 @@
 // thread.
 #include "app/monitor_dlg.h"
 
+#include "data/capture_journal.h"
 #include "platform/device_map.h"
 #include "platform/message_box.h"
 #include "platform/serial_port.h"
@@ -72,6 +73,8 @@ bool CMonitorDlg::OpenPort()
     // every byte that arrives after Begin belongs to the capture. The purge
     // never waits for anything, so neither does this for long.
     m_bListening.wait(false);
+    m_journal->SetLine(m_strPortName, m_portSettings, m_timeStart.GetTime() * 1'000'000);
+    m_journal->SetFollowing(true);
     UpdateCommandState();
     return true;
 }
@@ -137,6 +140,7 @@ bool CMonitorDlg::ClosePort()
         port->Interrupt();
     if (m_hThread.joinable())
         m_hThread.join();
+    m_journal->SetFollowing(false);  // takes the last items now
     bool result = false;
     if (port) {
         result = port->Close();
