@@ -171,4 +171,35 @@ TEST(JournalFormat, AJournalHeldByARunningProgramIsNeverTouched)
     EXPECT_EQ(FileBytes(path), before);
 }
 
+TEST(JournalFormat, AJournalWrittenFromTheDocumentedLayoutByAnotherToolReadsBack)
+{
+    // The fuzzing seeds were written by a separate script from
+    // docs/journal-format.md alone.
+    const QString seeds = QStringLiteral(VANTREL_SOURCE_DIR "/fuzz/corpus/journal_reader/");
+    std::vector<JournalItem> items;
+    std::vector<QByteArray> data;
+    const QByteArray bytes = FileBytes(seeds + QStringLiteral("two_items_and_empty.vjournal"));
+    ASSERT_FALSE(bytes.isEmpty());
+    const JournalSummary summary = ReadBytes(bytes, &items, &data);
+    EXPECT_EQ(summary.state, JournalState::Whole);
+    EXPECT_EQ(summary.header.portName, QStringLiteral("COM5"));
+    EXPECT_EQ(summary.header.line.BaudRate, 9600u);
+    EXPECT_EQ(summary.header.prefix, QStringLiteral("Welcome to Vantrel \r\n Ver 0.4"));
+    ASSERT_EQ(items.size(), 3u);
+    EXPECT_EQ(data[0], QByteArray("$GPGGA,1*00\r\n"));
+    EXPECT_EQ(items[1].kind, 1);
+    EXPECT_EQ(data[1], QByteArray("\x00\xab\x0a", 3));
+    EXPECT_EQ(items[2].name, QStringLiteral("08:15:01"));
+    EXPECT_EQ(items[2].length, 0);
+    EXPECT_EQ(items[0].timeMicros, 1765000000100000);
+
+    EXPECT_EQ(ReadBytes(FileBytes(seeds + QStringLiteral("saved.vjournal"))).saved, 2);
+    EXPECT_EQ(ReadBytes(FileBytes(seeds + QStringLiteral("cut_off.vjournal"))).state, JournalState::CutOff);
+    // A record of a type from a later version is passed over.
+    const JournalSummary later = ReadBytes(FileBytes(seeds + QStringLiteral("unknown_record.vjournal")), &items);
+    EXPECT_EQ(later.state, JournalState::Whole);
+    EXPECT_EQ(later.items, 1);
+    EXPECT_EQ(items.back().name, QStringLiteral("h\u00e9"));
+}
+
 } // namespace
