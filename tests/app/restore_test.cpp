@@ -3,6 +3,7 @@
 // unsaved items asks first, whichever way the window is closed.
 #include "app/command_bar.h"
 #include "app/command_ids.h"
+#include "app/monitor_app.h"
 #include "app/monitor_dlg.h"
 #include "app/output_view.h"
 #include "app/restore_offer.h"
@@ -272,6 +273,53 @@ TEST(Restore, AJournalThatCannotBeWrittenIsShownOnTheStatusLineOnce)
     ASSERT_TRUE(WaitUntil([&] { return status().contains(QStringLiteral("Not protected")); }));
     EXPECT_TRUE(status().contains(QStringLiteral("cannot be created"))) << status().toStdString();
     EXPECT_EQ(ItemCount(w.dlg), 1);
+}
+
+// Clicks `button` in the first message box that shows, whenever that is.
+void AnswerBoxWhenShown(QObject* context, const QString& button, QString* text)
+{
+    auto* poll = new QTimer(context);
+    QObject::connect(poll, &QTimer::timeout, [poll, button, text] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        poll->stop();
+        *text = box->text();
+        for (QAbstractButton* b : box->buttons())
+            if (b->text() == button)
+                b->click();
+    });
+    poll->start(10);
+}
+
+TEST(Restore, TheProgramOffersTheLostCaptureOnceItsWindowIsUp)
+{
+    {
+        Window w;
+        AddItem(w.dlg, "from the last run");
+    }
+    QString offer, question;
+    int restored = -1;
+    theApp.m_pfnPrepareWindow = [&](CMonitorDlg& dlg) {
+        AnswerBoxWhenShown(&dlg, QStringLiteral("Restore"), &offer);
+        // Once restored, close: the restored items are unsaved, so closing asks.
+        auto* closer = new QTimer(&dlg);
+        QObject::connect(closer, &QTimer::timeout, [&dlg, closer, &restored, &question] {
+            if (!dlg.isVisible() || QApplication::activeModalWidget() != &dlg || ItemCount(dlg) == 0)
+                return;
+            closer->stop();
+            restored = ItemCount(dlg);
+            AnswerNextBox(QStringLiteral("Discard"), &question);
+            dlg.OnExit();
+        });
+        closer->start(10);
+    };
+    theApp.InitInstance();
+    theApp.m_pfnPrepareWindow = nullptr;
+    EXPECT_TRUE(offer.contains(QStringLiteral("Recorded: 1 items, 17 bytes"))) << offer.toStdString();
+    EXPECT_EQ(restored, 1);
+    EXPECT_TRUE(question.contains(QStringLiteral("not been saved"))) << question.toStdString();
+    EXPECT_TRUE(Journals().isEmpty());
 }
 
 // The three ways of closing the window.
