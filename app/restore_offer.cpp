@@ -87,6 +87,8 @@ void CRestoreOffer::RestoreInto(CMonitorDlg& dlg, AbandonedJournal& journal)
             dlg.m_journal->Adopt(std::move(journal.file), captureId, dlg.m_items.GetSize());
         }
     }
+    // A fresh journal for a damaged one's items starts now, not at the next Begin.
+    dlg.m_journal->Wake();
     if (!header.portName.isEmpty()) {
         dlg.m_strPortName = header.portName;
         dlg.m_portSettings = header.line;

@@ -214,6 +214,11 @@ void CCaptureJournal::Turn(bool syncNow)
                     prefix = m_source.prefix;
             }
             // Copy only; the checks and the disk come after the lock.
+            qsizetype room = 0;
+            for (int i = batch.first; i < batch.end; ++i)
+                room += qsizetype(journal::kRecordHeadSize + journal::kItemFixedSize + journal::kRecordCrcSize) + 16 +
+                        m_source.items.GetAt(i).GetLength();
+            records.reserve(room);
             starts.reserve(size_t(batch.end - batch.first));
             for (int i = batch.first; i < batch.end; ++i) {
                 const CDataItem& item = m_source.items.GetAt(i);
@@ -271,7 +276,7 @@ void CCaptureJournal::Turn(bool syncNow)
             syncNow = true;
         }
 
-        if (m_dirty && (syncNow || !caughtUp || NowMs() - m_lastSyncMs >= kSyncIntervalMs))
+        if (m_dirty && (syncNow || NowMs() - m_lastSyncMs >= kSyncIntervalMs))
             Sync();
         if (caughtUp)
             return;

@@ -209,6 +209,44 @@ TEST(Restore, AJournalCutOffMidRecordGivesBackEveryWholeItem)
     EXPECT_EQ(summary.items, 5);
 }
 
+TEST(Restore, ADamagedJournalGivesBackItsGoodItemsAndIsKeptAside)
+{
+    {
+        Window w;
+        for (int i = 0; i < 4; ++i)
+            AddItem(w.dlg, QByteArray(20, char('k' + i)));
+        w.dlg.m_journal->Flush();
+    }
+    ASSERT_EQ(Journals().size(), 1);
+    const QString path = StateFolder() + QLatin1Char('/') + Journals()[0];
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    QByteArray damaged = file.readAll();
+    damaged[damaged.size() - 6] = char(damaged[damaged.size() - 6] ^ 0x01);  // inside the last item's bytes
+    file.seek(0);
+    file.write(damaged);
+    file.close();
+
+    Window w;
+    QString offer;
+    AnswerNextBox(QStringLiteral("Restore"), &offer);
+    ASSERT_TRUE(CRestoreOffer::Run(w.dlg));
+    EXPECT_TRUE(offer.contains(QStringLiteral("damaged"))) << offer.toStdString();
+    ASSERT_EQ(ItemCount(w.dlg), 3);
+    EXPECT_EQ(RecordedBytes(w.dlg).right(20), QByteArray(20, 'm'));
+    // The damaged file is kept as it was; the good items have a new journal.
+    QFile aside(path + QStringLiteral(".damaged"));
+    ASSERT_TRUE(aside.open(QIODevice::ReadOnly));
+    EXPECT_EQ(aside.readAll(), damaged);
+    // At once, not at the next Begin.
+    ASSERT_TRUE(WaitUntil([] { return Journals().size() == 1; }));
+    w.dlg.m_journal->Flush();
+    QFile fresh(w.dlg.m_journal->Path());
+    ASSERT_TRUE(fresh.open(QIODevice::ReadOnly));
+    const QByteArray bytes = fresh.readAll();
+    EXPECT_EQ(ReadJournal(reinterpret_cast<const uint8_t*>(bytes.constData()), size_t(bytes.size())).items, 3);
+}
+
 TEST(Restore, DiscardRemovesTheJournalAndNothingIsOfferedAgain)
 {
     {
