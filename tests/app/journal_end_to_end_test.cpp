@@ -77,7 +77,7 @@ TEST(JournalEndToEnd, KilledMidFloodTheNextStartRestoresEveryRecordedByte)
     }
     ASSERT_TRUE(childOut.contains("listening")) << childOut.toStdString() << child.readAllStandardError().toStdString();
 
-    // The far end: pseudo-random bytes as fast as the line takes them, with
+    // The far end: pseudo-random bytes at about 500 KB/s (a fast line), with
     // a note of how much was written when.
     QByteArray flood(4 << 20, Qt::Uninitialized);
     QRandomGenerator random(42);
@@ -103,10 +103,11 @@ TEST(JournalEndToEnd, KilledMidFloodTheNextStartRestoresEveryRecordedByte)
                 std::lock_guard lock(notesLock);
                 notes.emplace_back(clock.elapsed(), written.load());
             }
+            std::this_thread::sleep_for(std::chrono::milliseconds(8));
         }
     });
-    // Kill it once a good part is on its way.
-    while (written < (1 << 20) && clock.elapsed() < 60000)
+    // Kill it a few seconds into the flood.
+    while (clock.elapsed() < 3000)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     const qint64 killedAtMs = clock.elapsed();
     ::kill(pid_t(child.processId()), SIGKILL);
@@ -144,10 +145,10 @@ TEST(JournalEndToEnd, KilledMidFloodTheNextStartRestoresEveryRecordedByte)
                 "(written in the last 200 ms: %lld)\n",
                 qlonglong(beforeKill), qlonglong(restored.size()), qlonglong(beforeKill - restored.size()),
                 qlonglong(beforeKill - writtenBy(killedAtMs - 200)));
-    // Everything written a good while before the kill made it; how close the
-    // journal keeps to the line is a figure, printed above, not a check, as
-    // a loaded machine may hold the program back.
-    EXPECT_GE(restored.size(), writtenBy(killedAtMs - 2000));
+    // Everything written a good while before the kill made it. The journal
+    // keeps within 200 ms of the line; the check leaves a second, as a loaded
+    // machine may hold the program back, and the figure above tells the rest.
+    EXPECT_GE(restored.size(), writtenBy(killedAtMs - 1000));
     EXPECT_LE(restored.size(), beforeKill);
 }
 
