@@ -36,7 +36,7 @@ QByteArray Native(const QString& path)
 QString JournalFolder()
 {
     QString state = qEnvironmentVariable("XDG_STATE_HOME");
-    // The base directory specification ignores relative paths.
+    // A relative XDG_STATE_HOME is to be ignored.
     if (state.isEmpty() || !QDir::isAbsolutePath(state))
         state = QDir::homePath() + QStringLiteral("/.local/state");
     return state + QStringLiteral("/vantrel");
