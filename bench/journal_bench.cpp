@@ -3,8 +3,8 @@
 // compared with `cat` on the same terminal, in text and in hex; how late the
 // user-interface thread gets; how far the journal falls behind the item list
 // (items and milliseconds, worst case); what the journal's writer thread
-// costs in processor time; and how long the journal takes to catch up after
-// Stop. Prints figures; checks nothing.
+// costs in processor time and the longest it kept the capture lock; and how
+// long the journal takes to catch up after Stop. Prints figures; checks nothing.
 //
 // Runs on its own registry file, device tree and journal folder, never on a
 // real port. JOURNAL_BENCH_MIB sets the size of each flood (default 64).
@@ -172,10 +172,12 @@ void Capture(const char* name, platform::PseudoTerminal& pty, const QByteArray& 
     const qint64 journalBytes = QFileInfo(dlg.m_journal->Path()).size();
     const double rate = double(sum) / kMiB / (end - start);
     std::printf("%-20s drain %7.1f MB/s (%.2f of cat)  ui late %5.1f ms  journal behind at most %lld items / "
-                "%.1f ms  writer cpu %.2f s (%.1f%% of the capture)  catch-up after Stop %.1f ms  journal %.1f MB\n",
+                "%.1f ms  writer cpu %.2f s (%.1f%% of the capture)  lock held at most %.2f ms  catch-up after Stop %.1f ms  "
+                "journal %.1f MB\n",
                 name, rate, catRate > 0 ? rate / catRate : 0, worstLate * 1000, qlonglong(stats.maxItemsBehind),
                 double(stats.maxMicrosBehind) / 1000, double(stats.cpuNanos) / 1e9,
-                100.0 * double(stats.cpuNanos) / 1e9 / (end - start), catchUp * 1000, double(journalBytes) / kMiB);
+                100.0 * double(stats.cpuNanos) / 1e9 / (end - start), double(stats.maxLockMicros) / 1000, catchUp * 1000,
+                double(journalBytes) / kMiB);
     // Discarded, so the folder is empty for the next run.
     dlg.m_journal->End();
 }

@@ -14,9 +14,9 @@ namespace {
 constexpr auto kPollInterval = std::chrono::milliseconds(100);
 // Flushed to stable storage at least this often while data arrives.
 constexpr int64_t kSyncIntervalMs = 500;
-// Items copied per visit under the capture lock: a few megabytes at most,
+// Items copied per visit under the capture lock: half a megabyte at most,
 // so the receive thread is never kept out for long.
-constexpr int kMostPerTake = 4096;
+constexpr int kMostPerTake = 512;
 
 int64_t NowMs()
 {
@@ -153,7 +153,7 @@ QString CCaptureJournal::Path() const
 
 CCaptureJournal::Stats CCaptureJournal::GetStats() const
 {
-    return {m_maxItemsBehind.load(), m_maxMicrosBehind.load(), m_cpuNanos.load()};
+    return {m_maxItemsBehind.load(), m_maxMicrosBehind.load(), m_cpuNanos.load(), m_maxLockMicros.load()};
 }
 
 void CCaptureJournal::Run()
@@ -194,6 +194,7 @@ void CCaptureJournal::Turn(bool syncNow)
         bool caughtUp = true;
         {
             std::lock_guard capture(m_source.lock);
+            const int64_t lockedAt = CTime::GetCurrentMicros();
             {
                 std::lock_guard own(m_mutex);
                 if (m_adoption) {
@@ -235,6 +236,7 @@ void CCaptureJournal::Turn(bool syncNow)
                 journal::EndRecord(records, start);
                 starts.push_back(start);
             }
+            RaiseTo(m_maxLockMicros, CTime::GetCurrentMicros() - lockedAt);
         }
 
         if (adoption) {

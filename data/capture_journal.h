@@ -71,6 +71,7 @@ public:
         int64_t maxItemsBehind = 0;   // items recorded but not yet taken, worst case
         int64_t maxMicrosBehind = 0;  // age of the oldest item not yet taken, worst case
         int64_t cpuNanos = 0;         // the writer thread's processor time
+        int64_t maxLockMicros = 0;    // the longest the writer held the capture lock
     };
     Stats GetStats() const;
 
@@ -121,6 +122,7 @@ private:
     std::atomic<int64_t> m_maxItemsBehind{0};
     std::atomic<int64_t> m_maxMicrosBehind{0};
     std::atomic<int64_t> m_cpuNanos{0};
+    std::atomic<int64_t> m_maxLockMicros{0};
 
     std::thread m_thread;
 };
