@@ -4,6 +4,7 @@
 #include "app/command_ids.h"
 #include "app/monitor_dlg.h"
 #include "app/status_line.h"
+#include "data/capture_journal.h"
 #include "platform/device_map.h"
 
 #include <QAction>
@@ -77,10 +78,12 @@ void CMonitorDlg::OnClearOutput()
         m_items.RemoveAll();
         ++m_nCaptureId;
     }
+    m_journal->Wake();  // the discarded capture's journal goes
     UpdateData(false);
 }
 
 void CMonitorDlg::OnExit()
 {
-    done(0);
+    if (ConfirmClose())
+        done(0);
 }

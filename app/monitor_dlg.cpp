@@ -4,7 +4,9 @@
 #include "app/output_view.h"
 #include "app/status_line.h"
 #include "capture/port_reconnect.h"
+#include "data/capture_journal.h"
 #include "data/item_rendering.h"
+#include "platform/message_box.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -38,6 +40,12 @@ CMonitorDlg::CMonitorDlg(QWidget* pParent) : QDialog(pParent)
     m_pReconnect = new CPortReconnect(this, [this](const QString& path) { return ReopenPort(path); });
     connect(m_pReconnect, &CPortReconnect::StateChanged, this, [this] { UpdateStatusLine(); });
     LoadSettings();
+    // Every recorded item goes to disk too, with or without a window.
+    m_journal = std::make_unique<CCaptureJournal>(
+        CCaptureJournal::Source{m_csCapture, m_items, m_nCaptureId, m_strOutput});
+    m_journal->SetProblemHandler([this](const QString& problem) {
+        QMetaObject::invokeMethod(this, [this, problem] { ShowProtection(problem); }, Qt::QueuedConnection);
+    });
 }
 
 CMonitorDlg::~CMonitorDlg()
@@ -103,8 +111,37 @@ bool CMonitorDlg::DestroyWindow()
     // A capture still running when the window closes is stopped first.
     ClosePort();
     SaveSettings();
+    // The journal has done its work when everything is saved or the user
+    // chose to discard it; otherwise it stays for the next start to offer.
+    if (m_bCloseConfirmed || UnsavedItems() == 0)
+        m_journal->End();
     hide();
     return true;
+}
+
+int CMonitorDlg::UnsavedItems()
+{
+    std::lock_guard lock(m_csCapture);
+    const int saved = m_nSavedCaptureId == m_nCaptureId ? m_nSavedItems : 0;
+    return std::max(0, m_items.GetSize() - saved);
+}
+
+void CMonitorDlg::OnCaptureSaved(uint64_t captureId, int items)
+{
+    m_nSavedCaptureId = captureId;
+    m_nSavedItems = items;
+    m_journal->MarkSaved(captureId, items);
+}
+
+void CMonitorDlg::ShowProtection(const QString& problem)
+{
+    if (m_status) {
+        m_status->SetProtection(problem);
+        return;
+    }
+    // Without a window the problem goes where the other messages go.
+    if (!problem.isEmpty())
+        AfxMessageBox(QStringLiteral("The capture is no longer protected on disk: %1").arg(problem), MB_ICONEXCLAMATION);
 }
 
 void CMonitorDlg::DoDataExchange(bool bSaveAndValidate)

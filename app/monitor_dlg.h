@@ -16,9 +16,11 @@
 #include <QString>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <thread>
 
+class CCaptureJournal;
 class COutputView;
 class CCommandBar;
 class CStatusLine;
@@ -40,6 +42,10 @@ public:
     void DoDataExchange(bool bSaveAndValidate);
     bool UpdateData(bool bSaveAndValidate = true);
     bool IsInitialized() const { return m_bInitialized; }
+    // Escape and the close button come here; with unsaved items closing
+    // asks first (app/close_question.cpp).
+    void reject() override;
+    bool ConfirmClose();
 
     // Commands (app/commands.cpp, app/command_table.cpp).
     void OnCommand(int id);        // runs the handler bound to a command id
@@ -80,6 +86,10 @@ public:
     // Saving (data/).
     void OnSave();
     void WriteSendData(QIODevice& out);
+    // Items of the current capture that no successful Save has written.
+    int UnsavedItems();
+    // After a successful Save of the first `items` items of `captureId`.
+    void OnCaptureSaved(uint64_t captureId, int items);
 
     // Settings (settings/).
     void LoadSettings();
@@ -123,8 +133,15 @@ public:
     RecordSettings m_recordSettings{};
     // Waits for a lost device and reopens it (capture/port_reconnect.h).
     CPortReconnect* m_pReconnect = nullptr;
+    // The capture journal on disk (data/capture_journal.h), which follows
+    // the item list from the constructor on.
+    std::unique_ptr<CCaptureJournal> m_journal;
+    uint64_t m_nSavedCaptureId = 0;  // the capture and the items the last Save wrote
+    int m_nSavedItems = 0;
 
 private:
+    void ShowProtection(const QString& problem);
+    bool m_bCloseConfirmed = false;  // the user chose to close without saving
     void UpdateStatusLine();
     void ScheduleRefresh();       // RefreshOutput, at most every few milliseconds
     // Indexes the items recorded since the last catch-up for the output area,

@@ -51,10 +51,18 @@ void CStatusLine::SetConnection(const QString& text)
     Show();
 }
 
+void CStatusLine::SetProtection(const QString& problem)
+{
+    m_protection = problem.isEmpty() ? QString() : QStringLiteral("Not protected: %1").arg(problem);
+    Show();
+}
+
 void CStatusLine::Show()
 {
     QStringList parts{m_port, m_state, m_totals};
     if (!m_connection.isEmpty())
         parts.insert(2, m_connection);
+    if (!m_protection.isEmpty())
+        parts.append(m_protection);
     setText(parts.join(QStringLiteral("   \u2022   ")));
 }

@@ -16,6 +16,8 @@ public:
     // The device's connection (waiting for it, how often it was lost);
     // empty shows nothing.
     void SetConnection(const QString& text);
+    // Why the capture is not protected on disk; empty when it is.
+    void SetProtection(const QString& problem);
 
     // "9600 8-N-1" and the like.
     static QString DescribeLine(const PortSettings& settings);
@@ -26,4 +28,5 @@ private:
     QString m_state;
     QString m_totals;
     QString m_connection;
+    QString m_protection;
 };

@@ -774,7 +774,6 @@ void Print(const char* name, const CaptureFigures& f, double catRate)
                 f.peakPerMiB / kMiB, f.worstLateMs, f.worstLockWaitMs, f.meanChunk);
 }
 
-
 int Run()
 {
     const QByteArray pattern = Pattern();
@@ -823,6 +822,7 @@ int main(int argc, char** argv)
     QDir(dir.path()).mkpath(QStringLiteral("devroot/dev"));
     qputenv("VANTREL_REGISTRY", (dir.path() + QStringLiteral("/registry.reg")).toLocal8Bit());
     qputenv("VANTREL_DEVICE_ROOT", (dir.path() + QStringLiteral("/devroot")).toLocal8Bit());
+    qputenv("XDG_STATE_HOME", (dir.path() + QStringLiteral("/state")).toLocal8Bit());  // the capture journals
     QApplication app(argc, argv);
     Q_INIT_RESOURCE(resources);
     QApplication::setApplicationName(QStringLiteral("Vantrel"));

@@ -3,6 +3,7 @@
 #include "app/monitor_dlg.h"
 
 #include "capture/port_reconnect.h"
+#include "data/capture_journal.h"
 #include "platform/device_map.h"
 #include "platform/message_box.h"
 #include "platform/serial_port.h"
@@ -101,6 +102,9 @@ bool releasePort(CMonitorDlg& dlg)
         port->Interrupt();
     if (dlg.m_hThread.joinable())
         dlg.m_hThread.join();
+    // The journal takes the last items now, and rests until a port is open
+    // again.
+    dlg.m_journal->SetFollowing(false);
     bool result = false;
     if (port) {
         result = port->Close();
@@ -155,6 +159,8 @@ bool CMonitorDlg::OpenPort()
         showOpenFailure(deviceName, error);
         return false;
     }
+    m_journal->SetLine(m_strPortName, m_portSettings, m_timeStart.GetTime() * 1'000'000);
+    m_journal->SetFollowing(true);
     UpdateCommandState();
     return true;
 }
@@ -173,6 +179,7 @@ int CMonitorDlg::ReopenPort(const QString& devicePath)
         releasePort(*this);
         return error;
     }
+    m_journal->SetFollowing(true);
     UpdateCommandState();
     return 0;
 }

@@ -68,6 +68,13 @@ void CMonitorDlg::OnSave()
         return;
     }
     s_nSaveFilterIndex = answer.filterIndex;
+    uint64_t captureId = 0;
+    int items = 0;
+    {
+        std::lock_guard lock(m_csCapture);
+        captureId = m_nCaptureId;
+        items = m_items.GetSize();
+    }
 
     CompleteWriter out(file);
     bool written = true;
@@ -80,7 +87,9 @@ void CMonitorDlg::OnSave()
         const QString reason = file.errorString();
         file.cancelWriting();
         ReportSaveFailure(this, answer.path, reason);
+        return;
     }
+    OnCaptureSaved(captureId, items);
 }
 
 void CMonitorDlg::WriteSendData(QIODevice& out)

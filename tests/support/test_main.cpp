@@ -96,6 +96,7 @@ class FreshEnvironment : public ::testing::EmptyTestEventListener {
         QDir(s_dir->path()).mkpath(QStringLiteral("devroot/dev"));
         qputenv("VANTREL_REGISTRY", (s_dir->path() + QStringLiteral("/registry.reg")).toLocal8Bit());
         qputenv("VANTREL_DEVICE_ROOT", (s_dir->path() + QStringLiteral("/devroot")).toLocal8Bit());
+        qputenv("XDG_STATE_HOME", (s_dir->path() + QStringLiteral("/state")).toLocal8Bit());
         CTime::SetClock({});
         FailOnMessages();
         platform::clearRuntimePortOverrides();

@@ -1,0 +1,53 @@
+#include "app/close_question.h"
+
+#include "app/monitor_dlg.h"
+
+#include <QLocale>
+#include <QMessageBox>
+#include <QPushButton>
+
+CCloseQuestion::Answer CCloseQuestion::Ask(QWidget* owner, int unsavedItems)
+{
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Vantrel"),
+                    QStringLiteral("The capture holds %1 items that have not been saved.\n\n"
+                                   "Save them before closing?")
+                        .arg(QLocale().toString(unsavedItems)),
+                    QMessageBox::NoButton, owner);
+    box.setObjectName(QStringLiteral("closeQuestion"));
+    QPushButton* save = box.addButton(QStringLiteral("Save"), QMessageBox::AcceptRole);
+    QPushButton* discard = box.addButton(QStringLiteral("Discard"), QMessageBox::DestructiveRole);
+    QPushButton* cancel = box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+    box.setDefaultButton(save);
+    box.setEscapeButton(cancel);
+    box.exec();
+    if (box.clickedButton() == save)
+        return Save;
+    if (box.clickedButton() == discard)
+        return Discard;
+    return Cancel;
+}
+
+void CMonitorDlg::reject()
+{
+    if (ConfirmClose())
+        QDialog::reject();
+}
+
+bool CMonitorDlg::ConfirmClose()
+{
+    if (UnsavedItems() == 0)
+        return true;
+    switch (CCloseQuestion::Ask(this, UnsavedItems())) {
+    case CCloseQuestion::Discard:
+        m_bCloseConfirmed = true;
+        return true;
+    case CCloseQuestion::Save:
+        // Save is a command for a stopped capture.
+        OnStop();
+        OnSave();
+        return UnsavedItems() == 0;
+    case CCloseQuestion::Cancel:
+        break;
+    }
+    return false;
+}

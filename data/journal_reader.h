@@ -1,0 +1,51 @@
+#pragma once
+// Reads a capture journal (data/journal_format.h) from memory. Any input is
+// safe: a journal cut off in the middle of a record gives every whole record
+// before the cut, and damage stops the reading at the first bad record.
+#include "settings/port_settings.h"
+
+#include <QString>
+#include <cstdint>
+#include <functional>
+
+struct JournalHeader {
+    int64_t startMicros = 0;
+    PortSettings line{};
+    QString portName;
+    QString prefix;  // the output area's text before the first entry
+};
+
+struct JournalItem {
+    int64_t timeMicros = 0;
+    int32_t kind = 0;
+    QString name;
+    const uint8_t* data = nullptr;
+    int length = 0;
+};
+
+enum class JournalState {
+    Whole,       // ends with a whole record
+    CutOff,      // ends inside a record, as when the writer stopped mid-write
+    Damaged,     // a record is not what it claims to be; reading stopped there
+    NotAJournal, // no journal header at all
+};
+
+struct JournalSummary {
+    JournalState state = JournalState::NotAJournal;
+    JournalHeader header;
+    int64_t items = 0;     // whole item records before the end or the damage
+    int64_t bytes = 0;     // the bytes those items hold
+    int64_t saved = 0;     // items that a Save wrote, from the first on
+    int64_t goodEnd = 0;   // file offset just past the last whole record read
+    QString problem;       // what is wrong, for Damaged and NotAJournal
+
+    bool Restorable() const { return state != JournalState::NotAJournal && items > saved; }
+};
+
+// The most items a journal gives back; the item list counts with int.
+inline constexpr int64_t kMaxJournalItems = 0x7FFFFFF0;
+
+// Reads the journal in data[0, size), calling `onItem` for every whole item
+// record in order (the item's bytes point into `data`).
+JournalSummary ReadJournal(const uint8_t* data, size_t size,
+                           const std::function<void(const JournalItem&)>& onItem = {});
