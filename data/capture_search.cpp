@@ -221,9 +221,9 @@ CCaptureSearch::Worker::Answer CCaptureSearch::Worker::FindNext(qint64 after, bo
 CCaptureSearch::Worker::Answer CCaptureSearch::Worker::FindPrevious(qint64 before, bool complete)
 {
     // Every match starting before `before` is known once the scan has passed
-    // before + length - 1.
+    // before + length - 1 (`before` may be the largest position there is).
     const qint64 length = m_matcher.PatternLength();
-    if (!complete && m_scannedEnd < before + length - 1)
+    if (!complete && m_scannedEnd - (length - 1) < before)
         return Answer::NotYet;
     auto window = std::partition_point(m_windows.begin(), m_windows.end(),
                                        [&](const Window& w) { return w.start < before; });

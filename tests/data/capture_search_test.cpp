@@ -141,6 +141,10 @@ TEST(CaptureSearch, FindsEveryMatchAcrossItemsAndPiecesForwardAndBackward)
         CCaptureSearch search(capture.source);
         Results results(search);
         search.SetPattern(pattern, cs);
+        search.FindPrevious(std::numeric_limits<qint64>::max());  // the last, before the count is known
+        ASSERT_TRUE(results.Answered());
+        EXPECT_EQ(results.start, expected.back());
+        EXPECT_EQ(results.number, expected.size());
         ASSERT_TRUE(results.CountIs(expected.size())) << results.count;
 
         qint64 at = -1;
