@@ -19,6 +19,7 @@
 #include <limits>
 #include <mutex>
 #include <random>
+#include <sys/resource.h>
 
 namespace {
 
@@ -70,6 +71,16 @@ void FillWithLogLines(Capture& capture, qint64 total, int kind)
     }
 }
 
+// Processor time of the whole process: the worker's scan, and the event loop
+// that waits for it.
+double CpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
 double Seconds(const QElapsedTimer& timer)
 {
     return double(timer.nsecsElapsed()) / 1e9;
@@ -101,9 +112,11 @@ void Measure(Capture& capture, const char* label, const QString& pattern, Qt::Ca
     });
     QTimer::singleShot(600000, &loop, &QEventLoop::quit);
 
+    const double cpuBefore = CpuSeconds();
     timer.start();
     search.SetPattern(pattern, cs);
     loop.exec();
+    const double cpu = CpuSeconds() - cpuBefore;
     const double mbPerSecond = double(capture.bytes) / kMiB / countSeconds;
 
     // The last match, asked for while nothing is known yet (a new pattern).
@@ -113,8 +126,11 @@ void Measure(Capture& capture, const char* label, const QString& pattern, Qt::Ca
     timer.start();
     search.FindPrevious(std::numeric_limits<qint64>::max());
     loop.exec();
-    std::printf("%-28s %10lld matches  %8.1f MB/s  (%.3f s)  last match found in %.3f s\n", label,
-                static_cast<long long>(count), mbPerSecond, countSeconds, lastSeconds);
+    const double mChars = double(capture.index.TotalChars()) / kMiB;
+    std::printf("%-26s %9lld matches %7.1f MB/s %7.1f Mchar/s (%.3f s; per cpu s %7.1f MB %7.1f Mchar)"
+                "  last match after %.3f s\n",
+                label, static_cast<long long>(count), mbPerSecond, mChars / countSeconds, countSeconds,
+                double(capture.bytes) / kMiB / cpu, mChars / cpu, lastSeconds);
 }
 
 } // namespace
@@ -143,6 +159,8 @@ int main(int argc, char** argv)
                     hex.items.GetSize());
         Measure(hex, "\"0d 0a\" any case", QStringLiteral("0D 0A"), Qt::CaseInsensitive);
     }
-    std::printf("(MB = MiB of captured bytes scanned per second until the count was complete)\n");
+    std::printf("(MB = MiB of captured bytes, Mchar = Mi characters of the output area's text, scanned per\n"
+                " second until the count was complete; per cpu s: per second of processor time, steadier on a\n"
+                " busy machine)\n");
     return 0;
 }
