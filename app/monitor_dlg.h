@@ -22,6 +22,7 @@
 class COutputView;
 class CCommandBar;
 class CStatusLine;
+class CFindBar;
 class QMenu;
 class QIODevice;
 class SerialPort;
@@ -122,6 +123,7 @@ private:
     bool m_bInitialized = false;
     bool m_bDestroyed = false;
     CStatusLine* m_status = nullptr;
+    CFindBar* m_findBar = nullptr;       // under the output area, hidden until Ctrl+F
     int m_nShownItems = 0;               // items the output area shows already
     qint64 m_nShownBytes = 0;            // the bytes those items hold
     std::atomic<bool> m_bRefreshPending{false};

@@ -103,14 +103,16 @@ bool CCaptureSearch::Worker::Step(const Request& request)
         const Answer answer = request.direction == Direction::Next ? FindNext(request.position, complete)
                                                                    : FindPrevious(request.position, complete);
         if (answer == Answer::Retry)
-            return true;
+            return false;  // the text is being cleared: wait for the catch-up that follows
         if (answer != Answer::NotYet) {
             m_answeredFind = request.findSerial;
             return true;
         }
     }
     if (!complete) {
-        if (ScanPiece(extent) && m_sincePost.elapsed() >= kProgressIntervalMs)
+        if (!ScanPiece(extent))
+            return false;  // as above
+        if (m_sincePost.elapsed() >= kProgressIntervalMs)
             PostCount(false);
         return true;
     }
