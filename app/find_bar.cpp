@@ -84,6 +84,10 @@ void CFindBar::AttachShortcuts(QWidget* window)
     connect(next, &QShortcut::activated, this, &CFindBar::FindNext);
     auto* previous = new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F3), window);
     connect(previous, &QShortcut::activated, this, &CFindBar::FindPrevious);
+    // Only while the bar is open: otherwise Escape closes the window as ever.
+    m_escape = new QShortcut(QKeySequence(Qt::Key_Escape), window);
+    m_escape->setEnabled(isVisible());
+    connect(m_escape, &QShortcut::activated, this, &CFindBar::Close);
 }
 
 void CFindBar::Open()
@@ -229,11 +233,25 @@ void CFindBar::ShowCount()
         m_count->setText(tr("Searching…"));
 }
 
+void CFindBar::showEvent(QShowEvent* event)
+{
+    if (m_escape)
+        m_escape->setEnabled(true);
+    QWidget::showEvent(event);
+}
+
+void CFindBar::hideEvent(QHideEvent* event)
+{
+    if (m_escape)
+        m_escape->setEnabled(false);
+    QWidget::hideEvent(event);
+}
+
 void CFindBar::keyPressEvent(QKeyEvent* event)
 {
     // Keys the text field and the buttons leave alone arrive here; taking
-    // them keeps the window from closing on Escape or pressing a default
-    // button on Return.
+    // them keeps the window from closing on Escape (when no shortcut is
+    // attached) or pressing a default button on Return.
     switch (event->key()) {
     case Qt::Key_Escape:
         Close();

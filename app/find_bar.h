@@ -2,9 +2,10 @@
 // The find bar under the output area: a text field, Previous and Next, the
 // number of matches, a case rule and a close button. It searches the whole
 // capture as the user types (the scan runs on a worker thread) and asks for
-// the current match to be highlighted. Escape or the close button hides it
-// without closing the window; F3 and Shift+F3 step through the matches from
-// anywhere in the window, wrapping around at either end.
+// the current match to be highlighted. While it is open, Escape anywhere in
+// the window or its close button hides it without closing the window; F3 and
+// Shift+F3 step through the matches from anywhere in the window, wrapping
+// around at either end.
 #include <QPointer>
 #include <QWidget>
 #include <functional>
@@ -14,6 +15,7 @@ class COutputTextSource;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
+class QShortcut;
 class QToolButton;
 
 class CFindBar : public QWidget {
@@ -23,7 +25,8 @@ public:
     CFindBar(const COutputTextSource& text, QWidget* parent);
     ~CFindBar() override;
 
-    // Ctrl+F, F3 and Shift+F3 in every part of `window`.
+    // Ctrl+F, F3, Shift+F3 and (while the bar is open) Escape in every part
+    // of `window`.
     void AttachShortcuts(QWidget* window);
     // Where a search starts when no match is current (the top of the screen).
     void SetOrigin(std::function<qint64()> origin) { m_origin = std::move(origin); }
@@ -45,6 +48,8 @@ signals:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     void Restart();  // the pattern or the case rule changed
@@ -64,6 +69,7 @@ private:
     QLabel* m_count = nullptr;
     QCheckBox* m_cbCase = nullptr;
     QToolButton* m_btnClose = nullptr;
+    QShortcut* m_escape = nullptr;
     QPointer<QWidget> m_previousFocus;  // where the focus goes back on Close
     std::function<qint64()> m_origin;
 

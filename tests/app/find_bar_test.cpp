@@ -85,6 +85,16 @@ TEST(FindBar, CtrlFOpensItAndEscapeOrCloseHidesItButLeavesTheWindowOpen)
     QTest::mouseClick(w.child<QToolButton>("findClose"), Qt::LeftButton);
     EXPECT_FALSE(w.bar()->isVisible());
     EXPECT_TRUE(w.dlg.isVisible());
+
+    // While the bar is open, Escape in the output area closes the bar; once
+    // it is closed, Escape closes the window as it always did.
+    QTest::keyClick(w.dlg.m_editOutput, Qt::Key_F, Qt::ControlModifier);
+    w.dlg.m_editOutput->setFocus();
+    QTest::keyClick(w.dlg.m_editOutput, Qt::Key_Escape);
+    EXPECT_FALSE(w.bar()->isVisible());
+    EXPECT_TRUE(w.dlg.isVisible());
+    QTest::keyClick(w.dlg.m_editOutput, Qt::Key_Escape);
+    EXPECT_FALSE(w.dlg.isVisible());
 }
 
 TEST(FindBar, TypingFindsTheMatchCountsAllAndFollowsTheCaseRule)
