@@ -1,6 +1,7 @@
 #include "app/monitor_dlg.h"
 
 #include "app/command_bar.h"
+#include "app/find_bar.h"
 #include "app/output_view.h"
 #include "app/status_line.h"
 #include "capture/port_reconnect.h"
@@ -52,6 +53,8 @@ CMonitorDlg::~CMonitorDlg()
 {
     // No receive thread may outlive the window object.
     ClosePort();
+    // Nor the find bar's search, which reads the text.
+    delete m_findBar;
     // The output area (a child, deleted after the members) lets go of the text.
     if (m_editOutput)
         m_editOutput->SetText(nullptr, nullptr);
@@ -78,11 +81,18 @@ int CMonitorDlg::OnInitDialog()
     m_editOutput->SetText(&m_outputText, &m_outputIndex);
     m_wndCommandBar = new CCommandBar(this);
     m_status = new CStatusLine(this);
+    m_findBar = new CFindBar(m_outputText, this);
+    m_findBar->hide();
+    m_findBar->AttachShortcuts(this);
+    m_findBar->SetOrigin([this] { return m_editOutput->VisibleStart(); });
+    connect(m_findBar, &CFindBar::highlightRequested, m_editOutput, &COutputView::SetHighlight);
+    connect(m_findBar, &CFindBar::highlightCleared, m_editOutput, &COutputView::ClearHighlight);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(m_wndCommandBar);
     layout->addWidget(m_editOutput, 1);
+    layout->addWidget(m_findBar);
     layout->addWidget(m_status);
     resize(900, 600);
 
@@ -159,6 +169,8 @@ void CMonitorDlg::DoDataExchange(bool bSaveAndValidate)
         m_nShownBytes = 0;
     }
     m_editOutput->TextRestarted();
+    if (m_findBar)
+        m_findBar->TextChanged();
     CatchUpOutput(-1);
 }
 
@@ -236,6 +248,8 @@ bool CMonitorDlg::CatchUpOutput(qint64 maxMs)
         m_editOutput->TextRestarted();
     else if (grew)
         m_editOutput->TextGrew();
+    if ((restarted || grew) && m_findBar)
+        m_findBar->TextChanged();
     if (m_status)
         m_status->SetTotals(m_nShownItems, m_nShownBytes);
     return done;

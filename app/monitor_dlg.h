@@ -24,6 +24,7 @@ class CCaptureJournal;
 class COutputView;
 class CCommandBar;
 class CStatusLine;
+class CFindBar;
 class CPortReconnect;
 class QMenu;
 class QIODevice;
@@ -151,6 +152,7 @@ private:
     bool m_bInitialized = false;
     bool m_bDestroyed = false;
     CStatusLine* m_status = nullptr;
+    CFindBar* m_findBar = nullptr;       // under the output area, hidden until Ctrl+F
     int m_nShownItems = 0;               // items the output area shows already
     qint64 m_nShownBytes = 0;            // the bytes those items hold
     std::atomic<bool> m_bRefreshPending{false};

@@ -1,0 +1,166 @@
+// How fast Find scans the whole capture: a synthetic capture in the real item
+// list (1 KiB chunks of log lines of about 80 characters, then a hex
+// capture), indexed as the output area indexes it, searched through the same
+// text source and search worker the find bar uses. For each pattern it prints
+// the MB of captured text scanned per second until the count was complete,
+// and how long the last match took to be found from the start.
+//
+//   find_bench [MiB of text, default 256] [MiB of hex, default 64]
+#include "data/capture_search.h"
+#include "data/data_item_array.h"
+#include "data/output_text_index.h"
+#include "data/output_text_source.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+#include <cstdio>
+#include <limits>
+#include <mutex>
+#include <random>
+#include <sys/resource.h>
+
+namespace {
+
+constexpr qint64 kMiB = 1024 * 1024;
+constexpr int kChunk = 1024;
+
+struct Capture {
+    std::mutex lock;
+    QString prefix = QStringLiteral("Welcome to Vantrel \r\n Ver 0.4");
+    CDataItemArray items;
+    uint64_t captureId = 1;
+    COutputTextIndex index;
+    COutputTextSource source{lock, prefix, items, captureId, index};
+    qint64 bytes = 0;
+
+    Capture() { index.Reset(captureId, prefix); }
+    void Add(const QByteArray& chunk, int kind)
+    {
+        CDataItem item(reinterpret_cast<const uint8_t*>(chunk.constData()), int(chunk.size()));
+        item.SetKind(kind);
+        std::lock_guard guard(lock);
+        index.Append(items.GetAt(items.Add(item)));
+        bytes += chunk.size();
+    }
+};
+
+// Lines like a sensor's: a time, a level, a few fields; a rare error line.
+void FillWithLogLines(Capture& capture, qint64 total, int kind)
+{
+    std::mt19937 random(42);
+    static const char* const kLevels[] = {"INFO", "DEBUG", "WARN", "INFO"};
+    QByteArray stream;
+    stream.reserve(int(total / 64 + 2 * kChunk));
+    qint64 produced = 0;
+    while (produced < total) {
+        char line[160];
+        const unsigned r = random();
+        const int n = std::snprintf(line, sizeof line,
+                                    "%02u:%02u:%02u.%03u %-5s sensor=%u temp=%u.%u hum=%u%% vbat=3.%03u seq=%u%s\r\n",
+                                    r % 24, r / 24 % 60, r / 1440 % 60, r % 1000, kLevels[r % 4], r % 16, 20 + r % 10,
+                                    r % 10, 40 + r % 30, r % 1000, unsigned(random()),
+                                    r % 5000 == 0 ? " ERROR checksum mismatch" : "");
+        stream.append(line, n);
+        while (stream.size() >= kChunk) {
+            capture.Add(stream.left(kChunk), kind);
+            stream.remove(0, kChunk);
+            produced += kChunk;
+        }
+    }
+}
+
+// Processor time of the whole process: the worker's scan, and the event loop
+// that waits for it.
+double CpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+double Seconds(const QElapsedTimer& timer)
+{
+    return double(timer.nsecsElapsed()) / 1e9;
+}
+
+void Measure(Capture& capture, const char* label, const QString& pattern, Qt::CaseSensitivity cs)
+{
+    CCaptureSearch search(capture.source);
+    QEventLoop loop;
+    qint64 count = -1;
+    double countSeconds = 0;
+    double lastSeconds = 0;
+    QElapsedTimer timer;
+    bool waitingForMatch = false;
+    QObject::connect(&search, &CCaptureSearch::countChanged, &loop, [&](qint64 n, bool complete) {
+        if (complete && !waitingForMatch) {
+            count = n;
+            countSeconds = Seconds(timer);
+            loop.quit();
+        }
+    });
+    QObject::connect(&search, &CCaptureSearch::matchFound, &loop, [&] {
+        lastSeconds = Seconds(timer);
+        loop.quit();
+    });
+    QObject::connect(&search, &CCaptureSearch::matchNotFound, &loop, [&] {
+        lastSeconds = Seconds(timer);
+        loop.quit();
+    });
+    QTimer::singleShot(600000, &loop, &QEventLoop::quit);
+
+    const double cpuBefore = CpuSeconds();
+    timer.start();
+    search.SetPattern(pattern, cs);
+    loop.exec();
+    const double cpu = CpuSeconds() - cpuBefore;
+    const double mbPerSecond = double(capture.bytes) / kMiB / countSeconds;
+
+    // The last match, asked for while nothing is known yet (a new pattern).
+    search.SetPattern(pattern + QStringLiteral(" "), cs);
+    search.SetPattern(pattern, cs);
+    waitingForMatch = true;
+    timer.start();
+    search.FindPrevious(std::numeric_limits<qint64>::max());
+    loop.exec();
+    const double mChars = double(capture.index.TotalChars()) / kMiB;
+    std::printf("%-26s %9lld matches %7.1f MB/s %7.1f Mchar/s (%.3f s; per cpu s %7.1f MB %7.1f Mchar)"
+                "  last match after %.3f s\n",
+                label, static_cast<long long>(count), mbPerSecond, mChars / countSeconds, countSeconds,
+                double(capture.bytes) / kMiB / cpu, mChars / cpu, lastSeconds);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const qint64 textMiB = argc > 1 ? QByteArray(argv[1]).toLongLong() : 256;
+    const qint64 hexMiB = argc > 2 ? QByteArray(argv[2]).toLongLong() : 64;
+
+    {
+        Capture text;
+        FillWithLogLines(text, textMiB * kMiB, 0);
+        std::printf("text capture: %lld MiB in %d items of %d bytes\n", static_cast<long long>(textMiB),
+                    text.items.GetSize(), kChunk);
+        Measure(text, "\"checksum\"", QStringLiteral("checksum"), Qt::CaseSensitive);
+        Measure(text, "\"CHECKSUM\" any case", QStringLiteral("CHECKSUM"), Qt::CaseInsensitive);
+        Measure(text, "\"no such text\"", QStringLiteral("no such text"), Qt::CaseSensitive);
+        Measure(text, "\"WARN\" (common)", QStringLiteral("WARN"), Qt::CaseSensitive);
+        Measure(text, "\"e\" any case (everywhere)", QStringLiteral("e"), Qt::CaseInsensitive);
+    }
+    {
+        Capture hex;
+        FillWithLogLines(hex, hexMiB * kMiB, 1);
+        std::printf("hex capture: %lld MiB in %d items (three characters a byte)\n", static_cast<long long>(hexMiB),
+                    hex.items.GetSize());
+        Measure(hex, "\"0d 0a\" any case", QStringLiteral("0D 0A"), Qt::CaseInsensitive);
+    }
+    std::printf("(MB = MiB of captured bytes, Mchar = Mi characters of the output area's text, scanned per\n"
+                " second until the count was complete; per cpu s: per second of processor time, steadier on a\n"
+                " busy machine)\n");
+    return 0;
+}
