@@ -1,10 +1,13 @@
 #include "app/command_line.h"
 #include "app/demo_port.h"
+#include "app/headless_capture.h"
 #include "app/monitor_app.h"
+#include "app/port_listing.h"
 #include "app/single_instance.h"
 #include "platform/message_box.h"
 
 #include <QApplication>
+#include <cstdio>
 
 int main(int argc, char* argv[])
 {
@@ -19,6 +22,29 @@ int main(int argc, char* argv[])
     // be an option the toolkit takes out for itself.
     if (commandLine.action == CommandLine::Error && !HasToolkitOption(arguments))
         return FinishCommandLine(commandLine);
+
+    // --list needs no application object at all.
+    if (commandLine.action == CommandLine::ListPorts) {
+        const QByteArray list = FormatPortList(ListPresentPorts()).toLocal8Bit();
+        std::fwrite(list.constData(), 1, size_t(list.size()), stdout);
+        return std::fflush(stdout) == 0 ? 0 : 1;
+    }
+    // The capture without a window runs where there is no display: the
+    // offscreen platform carries the window object that is never shown.
+    if (commandLine.action == CommandLine::Capture) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        // Standard error carries the status line and errors only, not the
+        // toolkit's notes about a session it does not need.
+        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
+            if (type == QtCriticalMsg || type == QtFatalMsg)
+                std::fprintf(stderr, "vantrel: %s\n", text.toLocal8Bit().constData());
+        });
+        QApplication app(argc, argv);
+        QApplication::setApplicationName(QStringLiteral("Vantrel"));
+        QApplication::setApplicationVersion(QStringLiteral(VANTREL_VERSION));
+        CHeadlessCapture capture(commandLine.capture);
+        return capture.Run();
+    }
 
     Q_INIT_RESOURCE(resources);
     QApplication app(argc, argv);

@@ -107,6 +107,11 @@ public:
     uint64_t m_nCaptureId = 0;
     RecordSettings m_recordSettings{};
 
+signals:
+    // The running capture's port went away. Emitted as OnPortLost begins,
+    // before it acts, so a capture without a window can end instead.
+    void portLost(int errorCode);
+
 private:
     void UpdateStatusLine();
     void ScheduleRefresh();       // RefreshOutput, at most every few milliseconds

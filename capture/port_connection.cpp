@@ -155,6 +155,7 @@ void CMonitorDlg::OnPortLost(int errorCode)
     // port is well: only a capture whose port is gone is closed.
     if (!m_hPort || !m_hPort->LostError())
         return;
+    emit portLost(errorCode);
     ClosePort();
     UpdateCommandState();
     AfxMessageBox(QStringLiteral("Port %1 was lost. Error No\uFF1A%2")

@@ -3,6 +3,7 @@
 #include "data/save_capture.h"
 
 #include "app/monitor_dlg.h"
+#include "data/capture_formats.h"
 #include "platform/message_box.h"
 #include "platform/save_file_dialog.h"
 
@@ -94,13 +95,7 @@ void CMonitorDlg::WriteSendData(QIODevice& out)
     for (int i = 0; i < m_items.GetSize(); ++i) {
         const CDataItem& item = m_items.GetAt(i);
         line.clear();
-        line += QLatin1Char('"');
-        line += item.GetName();
-        line += QLatin1String("\",");
-        line += GetKindName(item.GetKind());
-        line += QLatin1String(",\"");
-        AppendHexString(line, item.GetData(), item.GetLength());
-        line += QLatin1String("\"\n");
+        AppendSendDataLine(line, item);
         bytes += line.toUtf8();
         if (bytes.size() >= kWriteChunk) {
             if (out.write(bytes) != bytes.size())

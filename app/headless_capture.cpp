@@ -1,0 +1,306 @@
+#include "app/headless_capture.h"
+
+#include "app/monitor_dlg.h"
+#include "app/status_line.h"
+#include "app/stop_signals.h"
+#include "data/streamed_capture_file.h"
+#include "platform/device_map.h"
+#include "platform/message_box.h"
+#include "platform/serial_port.h"
+
+#include <QDateTime>
+#include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QRegularExpression>
+#include <QThread>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// New items reach the files this often: well within the second a reader
+// following the file waits for, and few enough writes to cost nothing.
+constexpr int kFollowIntervalMs = 150;
+constexpr int kStatusIntervalMs = 250;
+// On a stop, what the device has sent and the driver holds is still read,
+// for at most this long, so a stop in the middle of a flood loses nothing
+// that had arrived.
+constexpr int kDrainLimitMs = 2000;
+
+void PrintLine(const QString& text)
+{
+    const QByteArray bytes = QStringLiteral("vantrel: %1\n").arg(text).toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    std::fflush(stderr);
+}
+
+// A message box's text on one line.
+QString OneLine(const QString& text)
+{
+    return text.simplified();
+}
+
+} // namespace
+
+CHeadlessCapture::CHeadlessCapture(const CaptureOptions& options, QObject* parent)
+    : QObject(parent),
+      m_options(options),
+      m_status(!options.bQuiet && CHeadlessStatus::StandardErrorIsTerminal())
+{
+    m_followTimer.setInterval(kFollowIntervalMs);
+    m_statusTimer.setInterval(kStatusIntervalMs);
+    m_durationTimer.setSingleShot(true);
+    connect(&m_followTimer, &QTimer::timeout, this, &CHeadlessCapture::Follow);
+    connect(&m_statusTimer, &QTimer::timeout, this, &CHeadlessCapture::UpdateStatus);
+    connect(&m_durationTimer, &QTimer::timeout, this, [this] { Finish(kExitStopped); });
+}
+
+CHeadlessCapture::~CHeadlessCapture()
+{
+    SetMessageHandler({});
+    // The window object's destructor ends any capture; it never saves the
+    // settings (only DestroyWindow does, which this mode never calls).
+    m_dlg.reset();
+    platform::clearRuntimePortOverrides();
+}
+
+int CHeadlessCapture::ExitStatusForOpenError(int error)
+{
+    switch (error) {
+    case EACCES:
+    case EPERM: return kExitPermission;
+    case EBUSY:
+    case EWOULDBLOCK: return kExitPortBusy;
+    default: return kExitPortUnavailable;
+    }
+}
+
+QString CHeadlessCapture::DescribeOpenError(const QString& portName, const QString& devicePath, int error)
+{
+    const QString where = QStringLiteral("cannot open %1 (%2): ")
+                              .arg(portName, devicePath.isEmpty() ? QStringLiteral("no device") : devicePath);
+    switch (ExitStatusForOpenError(error)) {
+    case kExitPermission:
+        return where + QStringLiteral("permission denied. Serial devices belong to the group dialout: "
+                                      "add the user with 'sudo adduser $USER dialout' and log in again.");
+    case kExitPortBusy: return where + QStringLiteral("the port is in use by another program.");
+    default: break;
+    }
+    if (error == ENOENT || error == ENODEV || error == ENXIO || devicePath.isEmpty())
+        return where + QStringLiteral("no such device.");
+    return where + QString::fromLocal8Bit(std::strerror(error)) + QLatin1Char('.');
+}
+
+int CHeadlessCapture::Run()
+{
+    // Every message of the engine becomes one line on standard error.
+    SetMessageHandler([this](const ShownMessage& message) {
+        OnMessage(message.text);
+        return IDOK;
+    });
+    // A reader of standard output that goes away is a write error, not a
+    // silent end of the process.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    m_dlg = std::make_unique<CMonitorDlg>();
+    m_options.ApplyTo(*m_dlg);
+    connect(m_dlg.get(), &CMonitorDlg::portLost, this, [this](int error) {
+        m_bLost = true;
+        if (m_options.bExitOnLoss) {
+            PrintError(QStringLiteral("%1 (%2) was lost: %3.")
+                           .arg(m_dlg->m_strPortName, platform::devicePathForPort(m_dlg->m_strPortName),
+                                QString::fromLocal8Bit(std::strerror(error))));
+            // After OnPortLost has done its part.
+            QMetaObject::invokeMethod(this, [this] { Finish(kExitPortLost); }, Qt::QueuedConnection);
+        }
+        UpdateStatus();
+    });
+
+    if (!OpenFiles())
+        return kExitFileError;
+
+    m_bOpening = true;
+    const bool opened = m_dlg->OpenPort();
+    m_bOpening = false;
+    if (!opened) {
+        static const QRegularExpression code(QStringLiteral("\uFF1A(-?[0-9]+)"));
+        int error = ENOENT;
+        for (const QString& text : std::as_const(m_openMessages))
+            if (const QRegularExpressionMatch match = code.match(text); match.hasMatch())
+                error = match.captured(1).toInt();
+        PrintError(DescribeOpenError(m_dlg->m_strPortName, platform::devicePathForPort(m_dlg->m_strPortName), error));
+        return ExitStatusForOpenError(error);
+    }
+    // The line settings or time-outs the port refused: the capture runs on,
+    // as in the window, and says so.
+    for (const QString& text : std::as_const(m_openMessages))
+        PrintError(OneLine(text));
+    m_openMessages.clear();
+
+    m_signals = new CStopSignals(this);
+    connect(m_signals, &CStopSignals::stopRequested, this, [this] { Finish(kExitStopped); });
+    m_followTimer.start();
+    m_nRateMs = QDateTime::currentMSecsSinceEpoch();
+    m_statusTimer.start();
+    UpdateStatus();
+    if (m_options.durationMs > 0)
+        m_durationTimer.start(int(std::min<int64_t>(m_options.durationMs, INT32_MAX)));
+
+    QEventLoop loop;
+    m_loop = &loop;
+    if (m_bFinished)  // ended before the loop ran
+        return m_nStatus;
+    const int status = loop.exec();
+    m_loop = nullptr;
+    return status;
+}
+
+bool CHeadlessCapture::OpenFiles()
+{
+    const int64_t start = QDateTime::currentSecsSinceEpoch();
+    auto open = [&](CaptureFormat format, const QString& path) {
+        auto file = std::make_unique<CStreamedCaptureFile>(format, path, m_options.split);
+        if (!file->Open(m_dlg->m_strOutput, start)) {
+            PrintError(file->ErrorText());
+            return false;
+        }
+        m_files.push_back(std::move(file));
+        return true;
+    };
+    const bool neither = m_options.strLogPath.isEmpty() && m_options.strSendDataPath.isEmpty();
+    if (neither || !m_options.strLogPath.isEmpty())
+        if (!open(CaptureFormat::SerialLog, neither ? QStringLiteral("-") : m_options.strLogPath))
+            return false;
+    if (!m_options.strSendDataPath.isEmpty())
+        if (!open(CaptureFormat::SendData, m_options.strSendDataPath))
+            return false;
+    return true;
+}
+
+bool CHeadlessCapture::WriteNewItems()
+{
+    // Under the capture lock only long enough to copy the new items; the
+    // formatting and the disk come after.
+    std::vector<CDataItem> items;
+    {
+        std::lock_guard lock(m_dlg->m_csCapture);
+        const CItemFollower::Batch batch = m_follower.Take(m_dlg->m_nCaptureId, m_dlg->m_items.GetSize());
+        items.reserve(size_t(batch.end - batch.first));
+        for (int i = batch.first; i < batch.end; ++i) {
+            const CDataItem& item = m_dlg->m_items.GetAt(i);
+            items.emplace_back(item);
+            items.back().SetTimeMicros(item.GetTimeMicros());
+        }
+    }
+    if (!items.empty())
+        m_bLost = false;
+    for (const CDataItem& item : items) {
+        for (const auto& file : m_files) {
+            if (!file->Append(item)) {
+                PrintError(file->ErrorText());
+                return false;
+            }
+        }
+        ++m_nItems;
+        m_nBytes += item.GetLength();
+    }
+    for (const auto& file : m_files) {
+        if (!file->Flush()) {
+            PrintError(file->ErrorText());
+            return false;
+        }
+    }
+    return true;
+}
+
+void CHeadlessCapture::Follow()
+{
+    if (m_bFinished)
+        return;
+    if (!WriteNewItems())
+        Finish(kExitFileError);
+    else if (m_options.maxBytes > 0 && m_nBytes >= m_options.maxBytes)
+        Finish(kExitStopped);
+}
+
+void CHeadlessCapture::Finish(int status)
+{
+    if (m_bFinished)
+        return;
+    m_bFinished = true;
+    m_nStatus = status;
+    m_followTimer.stop();
+    m_statusTimer.stop();
+    m_durationTimer.stop();
+
+    // What the driver already holds belongs to the capture: let the receive
+    // thread take it before the port closes.
+    if (status != kExitFileError) {
+        const QDeadlineTimer deadline(kDrainLimitMs);
+        for (;;) {
+            uint32_t errors = 0;
+            COMSTAT queue{};
+            SerialPort* port = m_dlg->m_hPort;
+            if (!port || !port->ClearCommError(errors, queue) || queue.cbInQue == 0 || deadline.hasExpired())
+                break;
+            QThread::msleep(5);
+        }
+    }
+    // Joins the receive thread: after this nothing more is recorded.
+    m_dlg->ClosePort();
+    if (m_nStatus != kExitFileError && !WriteNewItems())
+        m_nStatus = kExitFileError;
+    for (const auto& file : m_files) {
+        if (!file->Flush(true) && m_nStatus != kExitFileError) {
+            PrintError(file->ErrorText());
+            m_nStatus = kExitFileError;
+        }
+    }
+    UpdateStatus();
+    m_status.End();
+    if (m_loop)
+        m_loop->exit(m_nStatus);
+}
+
+void CHeadlessCapture::PrintError(const QString& text)
+{
+    m_status.Clear();
+    PrintLine(text);
+}
+
+void CHeadlessCapture::OnMessage(const QString& text)
+{
+    if (m_bOpening) {
+        m_openMessages.append(text);
+        return;
+    }
+    PrintError(OneLine(text));
+}
+
+void CHeadlessCapture::UpdateStatus()
+{
+    if (!m_dlg)
+        return;
+    const int64_t now = QDateTime::currentMSecsSinceEpoch();
+    if (now - m_nRateMs >= 1000) {
+        const double rate = double(m_nBytes - m_nRateBytes) * 1000.0 / double(now - m_nRateMs);
+        m_dRate = m_dRate == 0 ? rate : 0.5 * m_dRate + 0.5 * rate;
+        m_nRateBytes = m_nBytes;
+        m_nRateMs = now;
+    }
+    QString state = QStringLiteral("recording");
+    if (m_bFinished)
+        state = QStringLiteral("stopped");
+    else if (m_bLost)
+        state = QStringLiteral("device lost, waiting");
+    else if (!m_dlg->m_hPort)
+        state = QStringLiteral("closed");
+    else if (m_dlg->m_bPaused)
+        state = QStringLiteral("paused");
+    m_status.Show(CHeadlessStatus::Describe(m_dlg->m_strPortName, platform::devicePathForPort(m_dlg->m_strPortName),
+                                            CStatusLine::DescribeLine(m_dlg->m_portSettings), m_nItems, m_nBytes,
+                                            m_dRate, state));
+}
