@@ -515,3 +515,56 @@ TEST(HeadlessCapture, ListShowsThePresentPortsWithTheirLinkAndDriver)
                   .arg(root, other.SlavePath()));
     EXPECT_TRUE(program.ErrorLines().isEmpty());
 }
+
+TEST(HeadlessCapture, OnATerminalOneStatusLineIsRedrawnAndQuietDrawsNone)
+{
+    for (const bool quiet : {false, true}) {
+        SCOPED_TRACE(quiet ? "--quiet" : "status line");
+        PseudoTerminal far, console;
+        ASSERT_TRUE(far.Open());
+        ASSERT_TRUE(console.Open());  // standard error is this terminal
+        const QByteArray consolePath = QFile::encodeName(console.SlavePath());
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+            environment.remove(QString::fromLatin1(name));
+        process.setProcessEnvironment(environment);
+        process.setChildProcessModifier([consolePath] {
+            const int fd = ::open(consolePath.constData(), O_RDWR | O_NOCTTY);
+            if (fd >= 0)
+                ::dup2(fd, STDERR_FILENO);
+        });
+        const QString sendData = InTest(QStringLiteral("status%1.sds").arg(quiet));
+        QStringList arguments{"--capture", "--device", far.SlavePath(), "--send-data", sendData};
+        if (quiet)
+            arguments << "--quiet";
+        process.start(QStringLiteral(VANTREL_BINARY), arguments);
+        ASSERT_TRUE(process.waitForStarted());
+        WaitUntilRecording(far, sendData);
+        ASSERT_TRUE(far.WriteAll(QByteArray(3000, 'x')));
+        QThread::msleep(1200);
+        ::kill(pid_t(process.processId()), SIGINT);
+        ASSERT_TRUE(process.waitForFinished(20000));
+        EXPECT_EQ(process.exitCode(), 0);
+
+        QByteArray shown;
+        QDeadlineTimer deadline(2000);
+        while (!deadline.hasExpired()) {
+            const QByteArray more = console.ReadAvailable();
+            if (more.isEmpty() && !shown.isEmpty())
+                break;
+            shown += more;
+            QThread::msleep(20);
+        }
+        if (quiet) {
+            EXPECT_TRUE(shown.isEmpty()) << shown.toStdString();
+            continue;
+        }
+        // Redrawn in place on one line, which ends by staying on screen.
+        EXPECT_GE(shown.count('\r') - shown.count("\r\n"), 3) << shown.toStdString();
+        EXPECT_EQ(shown.count('\n'), 1);
+        const QByteArray last = shown.mid(shown.lastIndexOf('\r', shown.size() - 3) + 1);
+        for (const char* piece : {"COM1 ", " 9600 8-N-1 | ", " items | ", " KiB | ", "/s | stopped"})
+            EXPECT_TRUE(last.contains(piece)) << piece << " in " << last.toStdString();
+    }
+}
