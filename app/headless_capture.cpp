@@ -109,13 +109,21 @@ int CHeadlessCapture::Run()
     m_options.ApplyTo(*m_dlg);
     connect(m_dlg.get(), &CMonitorDlg::portLost, this, [this](int error) {
         m_bLost = true;
-        if (m_options.bExitOnLoss) {
-            PrintError(QStringLiteral("%1 (%2) was lost: %3.")
-                           .arg(m_dlg->m_strPortName, platform::devicePathForPort(m_dlg->m_strPortName),
-                                QString::fromLocal8Bit(std::strerror(error))));
-            // After OnPortLost has done its part.
-            QMetaObject::invokeMethod(this, [this] { Finish(kExitPortLost); }, Qt::QueuedConnection);
-        }
+        PrintError(QStringLiteral("%1 (%2) was lost: %3%4")
+                       .arg(m_dlg->m_strPortName, platform::devicePathForPort(m_dlg->m_strPortName),
+                            QString::fromLocal8Bit(std::strerror(error)),
+                            m_options.bExitOnLoss ? QStringLiteral(".") : QStringLiteral("; waiting for it.")));
+        // This line says it all: the engine's own report of the loss, made
+        // while it handles it, is not repeated.
+        m_bHandlingLoss = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_bHandlingLoss = false;
+                if (m_options.bExitOnLoss)
+                    Finish(kExitPortLost);
+            },
+            Qt::QueuedConnection);
         UpdateStatus();
     });
 
@@ -273,6 +281,8 @@ void CHeadlessCapture::PrintError(const QString& text)
 
 void CHeadlessCapture::OnMessage(const QString& text)
 {
+    if (m_bHandlingLoss)
+        return;
     if (m_bOpening) {
         m_openMessages.append(text);
         return;

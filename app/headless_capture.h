@@ -72,6 +72,7 @@ private:
     bool m_bFinished = false;
     int m_nStatus = kExitStopped;
     bool m_bLost = false;         // the device went away and has not recorded since
+    bool m_bHandlingLoss = false; // the engine is handling a loss that was reported already
     int64_t m_nItems = 0;         // written so far
     int64_t m_nBytes = 0;         // recorded bytes written so far
     int64_t m_nRateBytes = 0;     // m_nBytes at the last status update

@@ -482,12 +482,14 @@ TEST(HeadlessCapture, EndsByItselfAfterADurationAByteCountOrALostDevice)
         EXPECT_GE(Bytes(ParseSendData(ReadAll(sendData))).size(), 1024);
     }
     {
-        Program program({"--capture", "--device", far.SlavePath(), "--exit-on-loss", "--log", InTest("lost.log")});
-        ASSERT_TRUE(WaitUntilOpened(program.Pid(), far.SlavePath()));
+        const QString sendData = InTest(QStringLiteral("lost.sds"));
+        Program program({"--capture", "--device", far.SlavePath(), "--exit-on-loss", "--send-data", sendData});
+        WaitUntilRecording(far, sendData);
         far.Close();  // the adapter is pulled
         EXPECT_EQ(program.Wait(), kExitPortLost);
-        EXPECT_TRUE(program.ErrorLines().join('\n').contains(QStringLiteral("was lost")))
-            << program.ErrorLines().join('\n').toStdString();
+        ASSERT_EQ(program.ErrorLines().size(), 1) << program.ErrorLines().join('\n').toStdString();
+        EXPECT_TRUE(program.ErrorLines()[0].contains(QStringLiteral("was lost")))
+            << program.ErrorLines()[0].toStdString();
     }
 }
 
