@@ -152,7 +152,8 @@ int CHeadlessCapture::Run()
     connect(m_signals, &CStopSignals::stopRequested, this, [this] { Finish(kExitStopped); });
     m_followTimer.start();
     m_nRateMs = QDateTime::currentMSecsSinceEpoch();
-    m_statusTimer.start();
+    if (m_status.Enabled())
+        m_statusTimer.start();
     UpdateStatus();
     if (m_options.durationMs > 0)
         m_durationTimer.start(int(std::min<int64_t>(m_options.durationMs, INT32_MAX)));

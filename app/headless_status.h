@@ -8,6 +8,7 @@
 class CHeadlessStatus {
 public:
     explicit CHeadlessStatus(bool enabled) : m_bEnabled(enabled) {}
+    bool Enabled() const { return m_bEnabled; }
 
     // Whether a status line makes sense: standard error is a terminal.
     static bool StandardErrorIsTerminal();

@@ -51,6 +51,8 @@ int main(int argc, char* argv[])
     QApplication::setApplicationName(QStringLiteral("Vantrel"));
     QApplication::setApplicationVersion(QStringLiteral(VANTREL_VERSION));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/res/vantrel.svg")));
+    // The desktop entry's id, so a desktop matches the window to its entry.
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.kerbix.Vantrel"));
 
     // Qt has taken its own options (-platform, -style, ...) out by now.
     commandLine = ParseCommandLine(QCoreApplication::arguments());
