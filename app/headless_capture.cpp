@@ -52,10 +52,8 @@ CHeadlessCapture::CHeadlessCapture(const CaptureOptions& options, QObject* paren
 {
     m_followTimer.setInterval(kFollowIntervalMs);
     m_statusTimer.setInterval(kStatusIntervalMs);
-    m_durationTimer.setSingleShot(true);
     connect(&m_followTimer, &QTimer::timeout, this, &CHeadlessCapture::Follow);
     connect(&m_statusTimer, &QTimer::timeout, this, &CHeadlessCapture::UpdateStatus);
-    connect(&m_durationTimer, &QTimer::timeout, this, [this] { Finish(kExitStopped); });
 }
 
 CHeadlessCapture::~CHeadlessCapture()
@@ -127,6 +125,11 @@ int CHeadlessCapture::Run()
         UpdateStatus();
     });
 
+    // From here on a stop request waits in the pipe until the loop runs, so
+    // one that comes while the port opens ends the capture cleanly too.
+    m_signals = new CStopSignals(this);
+    connect(m_signals, &CStopSignals::stopRequested, this, [this] { Finish(kExitStopped); });
+
     if (!OpenFiles())
         return kExitFileError;
 
@@ -148,15 +151,13 @@ int CHeadlessCapture::Run()
         PrintError(OneLine(text));
     m_openMessages.clear();
 
-    m_signals = new CStopSignals(this);
-    connect(m_signals, &CStopSignals::stopRequested, this, [this] { Finish(kExitStopped); });
     m_followTimer.start();
     m_nRateMs = QDateTime::currentMSecsSinceEpoch();
     if (m_status.Enabled())
         m_statusTimer.start();
     UpdateStatus();
     if (m_options.durationMs > 0)
-        m_durationTimer.start(int(std::min<int64_t>(m_options.durationMs, INT32_MAX)));
+        m_deadline.setRemainingTime(std::chrono::milliseconds(m_options.durationMs));
 
     QEventLoop loop;
     m_loop = &loop;
@@ -231,7 +232,7 @@ void CHeadlessCapture::Follow()
         return;
     if (!WriteNewItems())
         Finish(kExitFileError);
-    else if (m_options.maxBytes > 0 && m_nBytes >= m_options.maxBytes)
+    else if ((m_options.maxBytes > 0 && m_nBytes >= m_options.maxBytes) || m_deadline.hasExpired())
         Finish(kExitStopped);
 }
 
@@ -243,7 +244,6 @@ void CHeadlessCapture::Finish(int status)
     m_nStatus = status;
     m_followTimer.stop();
     m_statusTimer.stop();
-    m_durationTimer.stop();
 
     // What the driver already holds belongs to the capture: let the receive
     // thread take it before the port closes.

@@ -8,6 +8,7 @@
 #include "app/headless_status.h"
 #include "data/item_follower.h"
 
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QStringList>
 #include <QTimer>
@@ -65,7 +66,7 @@ private:
     QEventLoop* m_loop = nullptr;
     QTimer m_followTimer;
     QTimer m_statusTimer;
-    QTimer m_durationTimer;
+    QDeadlineTimer m_deadline{QDeadlineTimer::Forever};  // --duration
 
     bool m_bOpening = false;      // messages while opening the port are kept, not printed
     QStringList m_openMessages;

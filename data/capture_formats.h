@@ -12,9 +12,9 @@ enum class CaptureFormat {
     SendData,   // one line per item: "name",Kind,"hex text"
 };
 
-// Appends one Send Data line, its line end included. Names and hexadecimal
-// text hold neither quotes nor commas, so nothing needs escaping.
-void AppendSendDataLine(QString& out, const CDataItem& item);
+// Appends one Send Data line in UTF-8, its line end included. Names and
+// hexadecimal text hold neither quotes nor commas, so nothing needs escaping.
+void AppendSendDataLine(QByteArray& out, const CDataItem& item);
 
 // One item in `format`, as UTF-8.
 QByteArray FormatItem(CaptureFormat format, const CDataItem& item);

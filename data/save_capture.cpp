@@ -90,13 +90,9 @@ void CMonitorDlg::WriteSendData(QIODevice& out)
     // at all for an empty list. Names and hex text hold neither quotes nor
     // commas, so nothing needs escaping.
     std::lock_guard lock(m_csCapture);
-    QString line;
     QByteArray bytes;
     for (int i = 0; i < m_items.GetSize(); ++i) {
-        const CDataItem& item = m_items.GetAt(i);
-        line.clear();
-        AppendSendDataLine(line, item);
-        bytes += line.toUtf8();
+        AppendSendDataLine(bytes, m_items.GetAt(i));
         if (bytes.size() >= kWriteChunk) {
             if (out.write(bytes) != bytes.size())
                 return;  // the device keeps the error; the caller reports it
