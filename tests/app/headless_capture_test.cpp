@@ -350,22 +350,34 @@ TEST(HeadlessCapture, OverridesApplyForThisRunOnlyAndTheSettingsFileIsUntouched)
 
 TEST(HeadlessCapture, TheRecordingWindowDropsWhatComesAfterIt)
 {
-    // --every 999s --length 1: the first second is recorded, later chunks
-    // are not; --all over the same stored window records them.
-    for (const bool all : {false, true}) {
-        SCOPED_TRACE(all ? "--all" : "--every");
+    // A window of the first second of every 999: a chunk 2.5 s after the
+    // start is dropped. Stored or given with --every, the window applies;
+    // --all over a stored window records the chunk.
+    struct Case {
+        const char* name;
+        RecordSettings stored;
+        QStringList options;
+        bool recorded;
+    };
+    const RecordSettings window{0, 999, 1, 0}, everything{1, 1, 1, 1};
+    for (const Case& c : {Case{"stored window", window, {}, false}, Case{"--all", window, {"--all"}, true},
+                          Case{"--every", everything, {"--every", "999s", "--length", "1"}, false}}) {
+        SCOPED_TRACE(c.name);
+        {
+            CMonitorDlg stored;
+            stored.m_recordSettings = c.stored;
+            stored.SaveSettings();
+        }
         PseudoTerminal far;
         ASSERT_TRUE(far.Open());
-        const QString sendData = InTest(QStringLiteral("window%1.sds").arg(all));
-        QStringList arguments{"--capture", "--device", far.SlavePath(), "--send-data", sendData};
-        arguments << (all ? QStringList{"--all"} : QStringList{"--every", "999s", "--length", "1"});
-        Program program(arguments);
+        const QString sendData = InTest(QStringLiteral("window-%1.sds").arg(QLatin1String(c.name).mid(2, 3)));
+        Program program(QStringList{"--capture", "--device", far.SlavePath(), "--send-data", sendData} + c.options);
         ASSERT_TRUE(WaitUntilOpened(program.Pid(), far.SlavePath()));
         QThread::msleep(2500);
         ASSERT_TRUE(far.WriteAll("late\n"));
         QThread::msleep(500);
         ASSERT_EQ(program.Stop(), 0);
-        EXPECT_EQ(ReadAll(sendData).contains("6c 61 74 65 0a"), all) << ReadAll(sendData).toStdString();
+        EXPECT_EQ(ReadAll(sendData).contains("6c 61 74 65 0a"), c.recorded) << ReadAll(sendData).toStdString();
     }
 }
 

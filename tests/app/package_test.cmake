@@ -53,6 +53,14 @@ if(NOT version STREQUAL "vantrel ${VERSION}\n")
   fail("the installed program answers --version with \"${version}\"")
 endif()
 
+# The installed program lists ports with no display, here in an empty tree.
+file(MAKE_DIRECTORY ${WORK_DIR}/devroot)
+run(listed ${CMAKE_COMMAND} -E env --unset=DISPLAY --unset=WAYLAND_DISPLAY --unset=QT_QPA_PLATFORM
+    VANTREL_DEVICE_ROOT=${WORK_DIR}/devroot VANTREL_REGISTRY=${WORK_DIR}/registry.reg ${root}/usr/bin/vantrel --list)
+if(NOT listed STREQUAL "")
+  fail("the installed program lists ports in an empty device tree: ${listed}")
+endif()
+
 foreach(size ${icon_sizes})
   run(kind file -b ${root}/usr/share/icons/hicolor/${size}x${size}/apps/vantrel.png)
   expect_contains("${kind}" "PNG image data, ${size} x ${size}" "the ${size}x${size} icon")
