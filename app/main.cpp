@@ -20,7 +20,9 @@ int main(int argc, char* argv[])
         return FinishCommandLine(commandLine);
     // A bad command line is answered without a display, unless the error may
     // be an option the toolkit takes out for itself.
-    if (commandLine.action == CommandLine::Error && !HasToolkitOption(arguments))
+    // The modes without a window never take the toolkit's options.
+    const bool windowless = arguments.contains(QStringLiteral("--capture")) || arguments.contains(QStringLiteral("--list"));
+    if (commandLine.action == CommandLine::Error && (!HasToolkitOption(arguments) || windowless))
         return FinishCommandLine(commandLine);
 
     // --list needs no application object at all.
@@ -56,6 +58,12 @@ int main(int argc, char* argv[])
 
     // Qt has taken its own options (-platform, -style, ...) out by now.
     commandLine = ParseCommandLine(QCoreApplication::arguments());
+    if (commandLine.action == CommandLine::Capture || commandLine.action == CommandLine::ListPorts) {
+        // Only a bad option can bring them here: one the toolkit took for a
+        // window that these modes never have.
+        commandLine.action = CommandLine::Error;
+        commandLine.strError = QStringLiteral("Window options cannot be given with --capture or --list.");
+    }
     if (commandLine.action != CommandLine::Run)
         return FinishCommandLine(commandLine);
 

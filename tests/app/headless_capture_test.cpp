@@ -401,6 +401,7 @@ TEST(HeadlessCapture, RefusedOptionsAreOneLineAndStatus2AndTouchNothing)
         {"--capture", "--bytes", "0"},         {"--capture", "--log", "-", "--send-data", "-"},
         {"--capture", "--list"},               {"--capture", "--demo"},
         {"--baud", "9600"},                    {"--log", "x.log"},
+        {"--capture", "-style", "fusion"},     {"--list", "-platform", "offscreen"},
     };
     for (QStringList arguments : refused) {
         if (!arguments.contains("--log"))
