@@ -220,6 +220,35 @@ TEST(HeadlessCapture, BothFilesHoldExactlyWhatSaveWritesForTheSameCapture)
     }
 }
 
+TEST(HeadlessCapture, TheSerialLogGoesToStandardOutputWhenAskedOrWhenNoFileIsNamed)
+{
+    {
+        PseudoTerminal far;
+        ASSERT_TRUE(far.Open());
+        const QString sendData = InTest(QStringLiteral("stdout.sds"));
+        Program program({"--capture", "--device", far.SlavePath(), "--send-data", sendData, "--log", "-"});
+        WaitUntilRecording(far, sendData);
+        ASSERT_TRUE(far.WriteAll("line one\r\nline two\r\n"));
+        QThread::msleep(100);
+        ASSERT_EQ(program.Stop(), 0);
+        EXPECT_EQ(program.Out(), SaveOf(ParseSendData(ReadAll(sendData))).log);
+        EXPECT_TRUE(program.Out().endsWith("line two\r\n")) << program.Out().toStdString();
+    }
+    {
+        PseudoTerminal far;
+        ASSERT_TRUE(far.Open());
+        Program program({"--capture", "--device", far.SlavePath()});
+        ASSERT_TRUE(WaitUntilOpened(program.Pid(), far.SlavePath()));
+        QThread::msleep(500);  // configured and listening
+        ASSERT_TRUE(far.WriteAll("line one\r\nline two\r\n"));
+        QThread::msleep(300);
+        ASSERT_EQ(program.Stop(), 0);
+        QByteArray text = program.Out();
+        ASSERT_TRUE(text.startsWith("Welcome to Vantrel \r\n Ver 0.4\r\nRec :")) << text.toStdString();
+        EXPECT_EQ(text.mid(29).replace("\r\nRec :", ""), QByteArray("line one\r\nline two\r\n"));
+    }
+}
+
 TEST(HeadlessCapture, SigtermInTheMiddleOfAFloodLosesNothingThatWasSent)
 {
     PseudoTerminal far;
