@@ -29,6 +29,7 @@ constexpr int kStatusIntervalMs = 250;
 // for at most this long, so a stop in the middle of a flood loses nothing
 // that had arrived.
 constexpr int kDrainLimitMs = 2000;
+constexpr int kDrainQuietMs = 50;
 
 void PrintLine(const QString& text)
 {
@@ -246,15 +247,20 @@ void CHeadlessCapture::Finish(int status)
     m_statusTimer.stop();
 
     // What the driver already holds belongs to the capture: let the receive
-    // thread take it before the port closes.
+    // thread take it before the port closes. Bytes still on their way from
+    // the device to the driver's queue do not count in it yet, so the queue
+    // must stay empty for a moment.
     if (status != kExitFileError) {
         const QDeadlineTimer deadline(kDrainLimitMs);
-        for (;;) {
+        QDeadlineTimer quiet(kDrainQuietMs);
+        while (!deadline.hasExpired() && !quiet.hasExpired()) {
             uint32_t errors = 0;
             COMSTAT queue{};
             SerialPort* port = m_dlg->m_hPort;
-            if (!port || !port->ClearCommError(errors, queue) || queue.cbInQue == 0 || deadline.hasExpired())
+            if (!port || !port->ClearCommError(errors, queue))
                 break;
+            if (queue.cbInQue > 0)
+                quiet.setRemainingTime(kDrainQuietMs);
             QThread::msleep(5);
         }
     }
