@@ -59,10 +59,11 @@ CHeadlessCapture::CHeadlessCapture(const CaptureOptions& options, QObject* paren
 
 CHeadlessCapture::~CHeadlessCapture()
 {
-    SetMessageHandler({});
     // The window object's destructor ends any capture; it never saves the
-    // settings (only DestroyWindow does, which this mode never calls).
+    // settings (only DestroyWindow does, which this mode never calls). Its
+    // messages still go to standard error: no box may ever wait here.
     m_dlg.reset();
+    SetMessageHandler({});
     platform::clearRuntimePortOverrides();
 }
 
