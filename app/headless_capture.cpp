@@ -25,6 +25,9 @@ namespace {
 // following the file waits for, and few enough writes to cost nothing.
 constexpr int kFollowIntervalMs = 150;
 constexpr int kStatusIntervalMs = 250;
+// The receive thread waits for the capture lock at most while this many
+// items are copied.
+constexpr int kMostItemsPerCopy = 1024;
 // On a stop, what the device has sent and the driver holds is still read,
 // for at most this long, so a stop in the middle of a flood loses nothing
 // that had arrived.
@@ -194,30 +197,39 @@ bool CHeadlessCapture::OpenFiles()
 
 bool CHeadlessCapture::WriteNewItems()
 {
-    // Under the capture lock only long enough to copy the new items; the
-    // formatting and the disk come after.
     std::vector<CDataItem> items;
-    {
-        std::lock_guard lock(m_dlg->m_csCapture);
-        const CItemFollower::Batch batch = m_follower.Take(m_dlg->m_nCaptureId, m_dlg->m_items.GetSize());
-        items.reserve(size_t(batch.end - batch.first));
-        for (int i = batch.first; i < batch.end; ++i) {
-            const CDataItem& item = m_dlg->m_items.GetAt(i);
-            items.emplace_back(item);
-            items.back().SetTimeMicros(item.GetTimeMicros());
-        }
-    }
-    if (!items.empty())
-        m_bLost = false;
-    for (const CDataItem& item : items) {
-        for (const auto& file : m_files) {
-            if (!file->Append(item)) {
-                PrintError(file->ErrorText());
-                return false;
+    // The items there are now, not those that come while they are written,
+    // so a flood faster than the disk cannot keep this thread here.
+    int upTo = -1;
+    for (;;) {
+        // Under the capture lock only long enough to copy a bounded batch of
+        // new items; the formatting and the disk come after.
+        items.clear();
+        {
+            std::lock_guard lock(m_dlg->m_csCapture);
+            if (upTo < 0 || upTo > m_dlg->m_items.GetSize())
+                upTo = m_dlg->m_items.GetSize();
+            const CItemFollower::Batch batch = m_follower.Take(m_dlg->m_nCaptureId, upTo, kMostItemsPerCopy);
+            items.reserve(size_t(batch.end - batch.first));
+            for (int i = batch.first; i < batch.end; ++i) {
+                const CDataItem& item = m_dlg->m_items.GetAt(i);
+                items.emplace_back(item);
+                items.back().SetTimeMicros(item.GetTimeMicros());
             }
         }
-        ++m_nItems;
-        m_nBytes += item.GetLength();
+        if (items.empty())
+            break;
+        m_bLost = false;
+        for (const CDataItem& item : items) {
+            for (const auto& file : m_files) {
+                if (!file->Append(item)) {
+                    PrintError(file->ErrorText());
+                    return false;
+                }
+            }
+            ++m_nItems;
+            m_nBytes += item.GetLength();
+        }
     }
     for (const auto& file : m_files) {
         if (!file->Flush()) {
