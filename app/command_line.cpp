@@ -1,5 +1,7 @@
 #include "app/command_line.h"
 
+#include "platform/device_map.h"
+
 #include <QCommandLineParser>
 #include <cstdio>
 
@@ -7,13 +9,17 @@ namespace {
 
 const QString kProgram = QStringLiteral("vantrel");
 
+QCommandLineOption valueOption(const char* name, const char* valueName, const char* description)
+{
+    return QCommandLineOption(QLatin1String(name), QLatin1String(description), QLatin1String(valueName));
+}
+
 struct Parser {
     Parser()
     {
         parser.setApplicationDescription(QStringLiteral("Vantrel records what arrives on a serial port."));
-        parser.addOption(help);
-        parser.addOption(version);
-        parser.addOption(demo);
+        parser.addOptions({help, version, demo, capture, list, port, device, baud, line, hex, text, every, length, all,
+                           log, sendData, split, duration, bytes, exitOnLoss, quiet});
     }
     QCommandLineParser parser;
     QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help and exit.")};
@@ -22,7 +28,129 @@ struct Parser {
     QCommandLineOption demo{QStringLiteral("demo"),
                             QStringLiteral("Start a virtual instrument on a pseudo-terminal and offer it as a port "
                                            "for this run, to try the program without hardware.")};
+    QCommandLineOption capture{QStringLiteral("capture"),
+                               QStringLiteral("Record without a window, from the stored port with the stored settings "
+                                              "(the options below override them for this run only), until stopped.")};
+    QCommandLineOption list{QStringLiteral("list"),
+                            QStringLiteral("List the serial ports that are present: COM name, device, by-id link, "
+                                           "driver. Opens none of them.")};
+    QCommandLineOption port = valueOption("port", "COMn", "Capture: record from this port.");
+    QCommandLineOption device = valueOption("device", "path", "Capture: record from this device.");
+    QCommandLineOption baud = valueOption("baud", "rate", "Capture: bits per second.");
+    QCommandLineOption line = valueOption("line", "8N1", "Capture: data bits (5-8), parity (N, O, E, M, S), stop bits "
+                                                         "(1, 1.5, 2).");
+    QCommandLineOption hex{QStringLiteral("hex"), QStringLiteral("Capture: show format Hex.")};
+    QCommandLineOption text{QStringLiteral("text"), QStringLiteral("Capture: show format String.")};
+    QCommandLineOption every = valueOption("every", "N{s,m,h}",
+                                           "Capture: record only --length seconds at the start of every period.");
+    QCommandLineOption length = valueOption("length", "seconds", "Capture: the recording window of --every.");
+    QCommandLineOption all{QStringLiteral("all"), QStringLiteral("Capture: record everything.")};
+    QCommandLineOption log = valueOption("log", "file", "Capture: write the Serial Log format to this file (- for "
+                                                        "standard output).");
+    QCommandLineOption sendData = valueOption("send-data", "file",
+                                              "Capture: write the Send Data format to this file (- for standard "
+                                              "output).");
+    QCommandLineOption split = valueOption("split", "size|hour|day",
+                                           "Capture: start a new file at this size (100M) or every local hour or "
+                                           "day; the start time goes into each name.");
+    QCommandLineOption duration = valueOption("duration", "time", "Capture: end after this long (30s, 15m, 2h, 1d).");
+    QCommandLineOption bytes = valueOption("bytes", "count", "Capture: end once this many bytes are recorded.");
+    QCommandLineOption exitOnLoss{QStringLiteral("exit-on-loss"),
+                                  QStringLiteral("Capture: end when the device is lost instead of waiting for it.")};
+    QCommandLineOption quiet{{QStringLiteral("q"), QStringLiteral("quiet")},
+                             QStringLiteral("Capture: no status line; only errors.")};
+
+    // The options that mean something only to --capture.
+    QList<const QCommandLineOption*> CaptureOnly() const
+    {
+        return {&port, &device, &baud, &line, &hex, &text, &every, &length, &all, &log, &sendData, &split,
+                &duration, &bytes, &exitOnLoss, &quiet};
+    }
 };
+
+// Reads the --capture options into `options`; an empty string, or the
+// reason they cannot be taken.
+QString ReadCaptureOptions(const Parser& p, CaptureOptions& options)
+{
+    const QCommandLineParser& parser = p.parser;
+    auto bad = [](const char* option, const QString& value, const char* expected) {
+        return QStringLiteral("Invalid value '%1' for --%2: %3.").arg(value, QLatin1String(option), QLatin1String(expected));
+    };
+    if (parser.isSet(p.port)) {
+        options.strPortName = parser.value(p.port);
+        if (platform::portNumber(options.strPortName) == 0)
+            return bad("port", options.strPortName, "a port name from COM1 to COM256");
+        options.strPortName = options.strPortName.toUpper();
+        if (options.strPortName.endsWith(u':'))
+            options.strPortName.chop(1);
+    }
+    if (parser.isSet(p.device)) {
+        options.strDevicePath = parser.value(p.device);
+        if (options.strDevicePath.isEmpty())
+            return bad("device", options.strDevicePath, "a device path");
+    }
+    if (parser.isSet(p.baud)) {
+        uint32_t rate = 0;
+        if (!ParseBaudRate(parser.value(p.baud), rate))
+            return bad("baud", parser.value(p.baud), "a rate in bits per second, such as 115200");
+        options.baudRate = rate;
+    }
+    if (parser.isSet(p.line)) {
+        LineSettings line;
+        if (!ParseLineSettings(parser.value(p.line), line))
+            return bad("line", parser.value(p.line),
+                       "data bits 5-8, parity N, O, E, M or S, stop bits 1, 1.5 (5 data bits only) or 2 (not with 5), "
+                       "such as 8N1");
+        options.line = line;
+    }
+    if (parser.isSet(p.hex) && parser.isSet(p.text))
+        return QStringLiteral("--hex and --text cannot both be given.");
+    if (parser.isSet(p.hex))
+        options.showFormat = 1;
+    else if (parser.isSet(p.text))
+        options.showFormat = 0;
+
+    if (parser.isSet(p.all) && (parser.isSet(p.every) || parser.isSet(p.length)))
+        return QStringLiteral("--all cannot be given with --every or --length.");
+    if (parser.isSet(p.every) != parser.isSet(p.length))
+        return QStringLiteral("--every and --length go together.");
+    if (parser.isSet(p.every)) {
+        RecordSettings record{};
+        if (!ParseRecordPeriod(parser.value(p.every), record.nUnit, record.nPeriod))
+            return bad("every", parser.value(p.every), "1-999 followed by s, m or h, such as 10s");
+        if (!ParseRecordLength(parser.value(p.length), record.nLength))
+            return bad("length", parser.value(p.length), "1-999 seconds");
+        record.bRecordAll = 0;
+        options.record = record;
+    }
+    options.bRecordAll = parser.isSet(p.all);
+
+    options.strLogPath = parser.value(p.log);
+    options.strSendDataPath = parser.value(p.sendData);
+    if (parser.isSet(p.log) && options.strLogPath.isEmpty())
+        return bad("log", options.strLogPath, "a file name, or - for standard output");
+    if (parser.isSet(p.sendData) && options.strSendDataPath.isEmpty())
+        return bad("send-data", options.strSendDataPath, "a file name, or - for standard output");
+    const bool logOut = options.strLogPath == QLatin1String("-") ||
+                        (options.strLogPath.isEmpty() && options.strSendDataPath.isEmpty());
+    const bool sendDataOut = options.strSendDataPath == QLatin1String("-");
+    if (logOut && sendDataOut)
+        return QStringLiteral("Only one of --log and --send-data can go to standard output.");
+    if (parser.isSet(p.split)) {
+        if (!SplitRule::Parse(parser.value(p.split), options.split))
+            return bad("split", parser.value(p.split), "a size such as 100M, or hour or day");
+        auto isFile = [](const QString& path) { return !path.isEmpty() && path != QLatin1String("-"); };
+        if (!isFile(options.strLogPath) && !isFile(options.strSendDataPath))
+            return QStringLiteral("--split needs a file: standard output is never split.");
+    }
+    if (parser.isSet(p.duration) && !ParseDuration(parser.value(p.duration), options.durationMs))
+        return bad("duration", parser.value(p.duration), "a time such as 30s, 15m, 2h or 1d");
+    if (parser.isSet(p.bytes) && !ParseByteSize(parser.value(p.bytes), options.maxBytes))
+        return bad("bytes", parser.value(p.bytes), "a byte count such as 4096 or 10M");
+    options.bExitOnLoss = parser.isSet(p.exitOnLoss);
+    options.bQuiet = parser.isSet(p.quiet);
+    return {};
+}
 
 void Print(FILE* stream, const QString& text)
 {
@@ -51,7 +179,34 @@ CommandLine ParseCommandLine(const QStringList& arguments)
         result.action = CommandLine::ShowHelp;
     else if (p.parser.isSet(p.version))
         result.action = CommandLine::ShowVersion;
+    if (result.action != CommandLine::Run)
+        return result;
     result.bDemo = p.parser.isSet(p.demo);
+
+    auto error = [&result](const QString& text) {
+        result.action = CommandLine::Error;
+        result.strError = text;
+        return result;
+    };
+    const bool capture = p.parser.isSet(p.capture);
+    const bool list = p.parser.isSet(p.list);
+    if (capture && list)
+        return error(QStringLiteral("--capture and --list cannot both be given."));
+    if ((capture || list) && result.bDemo)
+        return error(QStringLiteral("--demo needs the window; it cannot be given with --%1.")
+                         .arg(capture ? QStringLiteral("capture") : QStringLiteral("list")));
+    if (!capture) {
+        for (const QCommandLineOption* option : p.CaptureOnly())
+            if (p.parser.isSet(*option))
+                return error(QStringLiteral("--%1 needs --capture.").arg(option->names().last()));
+        if (list)
+            result.action = CommandLine::ListPorts;
+        return result;
+    }
+    const QString problem = ReadCaptureOptions(p, result.capture);
+    if (!problem.isEmpty())
+        return error(problem);
+    result.action = CommandLine::Capture;
     return result;
 }
 
@@ -103,6 +258,8 @@ int FinishCommandLine(const CommandLine& commandLine)
                           QStringLiteral(" Try 'vantrel --help'.\n"));
         return 2;
     case CommandLine::Run:
+    case CommandLine::Capture:
+    case CommandLine::ListPorts:
         break;
     }
     return 0;

@@ -1,12 +1,16 @@
 #pragma once
-// The program's command line: --help, --version and --demo.
+// The program's command line: --help, --version, --demo, and the modes
+// without a window: --capture with its options, and --list.
+#include "app/capture_options.h"
+
 #include <QString>
 #include <QStringList>
 
 struct CommandLine {
-    enum Action { Run, ShowHelp, ShowVersion, Error };
+    enum Action { Run, ShowHelp, ShowVersion, Error, Capture, ListPorts };
     Action action = Run;
     bool bDemo = false;  // start the built-in virtual instrument
+    CaptureOptions capture;  // for Capture
     QString strError;    // one line, for Error
 };
 

@@ -1,10 +1,13 @@
 #include "app/command_line.h"
 #include "app/demo_port.h"
+#include "app/headless_capture.h"
 #include "app/monitor_app.h"
+#include "app/port_listing.h"
 #include "app/single_instance.h"
 #include "platform/message_box.h"
 
 #include <QApplication>
+#include <cstdio>
 
 int main(int argc, char* argv[])
 {
@@ -17,17 +20,50 @@ int main(int argc, char* argv[])
         return FinishCommandLine(commandLine);
     // A bad command line is answered without a display, unless the error may
     // be an option the toolkit takes out for itself.
-    if (commandLine.action == CommandLine::Error && !HasToolkitOption(arguments))
+    // The modes without a window never take the toolkit's options.
+    const bool windowless = arguments.contains(QStringLiteral("--capture")) || arguments.contains(QStringLiteral("--list"));
+    if (commandLine.action == CommandLine::Error && (!HasToolkitOption(arguments) || windowless))
         return FinishCommandLine(commandLine);
+
+    // --list needs no application object at all.
+    if (commandLine.action == CommandLine::ListPorts) {
+        const QByteArray list = FormatPortList(ListPresentPorts()).toLocal8Bit();
+        std::fwrite(list.constData(), 1, size_t(list.size()), stdout);
+        return std::fflush(stdout) == 0 ? 0 : 1;
+    }
+    // The capture without a window runs where there is no display: the
+    // offscreen platform carries the window object that is never shown.
+    if (commandLine.action == CommandLine::Capture) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        // Standard error carries the status line and errors only, not the
+        // toolkit's notes about a session it does not need.
+        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
+            if (type == QtCriticalMsg || type == QtFatalMsg)
+                std::fprintf(stderr, "vantrel: %s\n", text.toLocal8Bit().constData());
+        });
+        QApplication app(argc, argv);
+        QApplication::setApplicationName(QStringLiteral("Vantrel"));
+        QApplication::setApplicationVersion(QStringLiteral(VANTREL_VERSION));
+        CHeadlessCapture capture(commandLine.capture);
+        return capture.Run();
+    }
 
     Q_INIT_RESOURCE(resources);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vantrel"));
     QApplication::setApplicationVersion(QStringLiteral(VANTREL_VERSION));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/res/vantrel.svg")));
+    // The desktop entry's id, so a desktop matches the window to its entry.
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.kerbix.Vantrel"));
 
     // Qt has taken its own options (-platform, -style, ...) out by now.
     commandLine = ParseCommandLine(QCoreApplication::arguments());
+    if (commandLine.action == CommandLine::Capture || commandLine.action == CommandLine::ListPorts) {
+        // Only a bad option can bring them here: one the toolkit took for a
+        // window that these modes never have.
+        commandLine.action = CommandLine::Error;
+        commandLine.strError = QStringLiteral("Window options cannot be given with --capture or --list.");
+    }
     if (commandLine.action != CommandLine::Run)
         return FinishCommandLine(commandLine);
 

@@ -140,6 +140,11 @@ public:
     uint64_t m_nSavedCaptureId = 0;  // the capture and the items the last Save wrote
     int m_nSavedItems = 0;
 
+signals:
+    // The running capture's port went away. Emitted as OnPortLost begins,
+    // before it acts, so a capture without a window can end instead.
+    void portLost(int errorCode);
+
 private:
     void ShowProtection(const QString& problem);
     bool m_bCloseConfirmed = false;  // the user chose to close without saving

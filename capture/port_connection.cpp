@@ -199,12 +199,14 @@ bool CMonitorDlg::ClosePort()
     return releasePort(*this);
 }
 
-void CMonitorDlg::OnPortLost(int /*errorCode*/)
+void CMonitorDlg::OnPortLost(int errorCode)
 {
     // The queued report may come after a Stop, or after a new Begin whose
     // port is well: only a capture whose port is gone waits for it.
     if (!m_hPort || !m_hPort->LostError())
         return;
+    // Whoever runs the capture unattended may end it here instead.
+    emit portLost(errorCode);
     // The capture goes on: the item list, the start time and the pause
     // state stay; only the dead port goes, and the device is waited for.
     // No box: an unattended capture would pile them up.

@@ -3,6 +3,7 @@
 #include "data/save_capture.h"
 
 #include "app/monitor_dlg.h"
+#include "data/capture_formats.h"
 #include "platform/message_box.h"
 #include "platform/save_file_dialog.h"
 
@@ -98,19 +99,9 @@ void CMonitorDlg::WriteSendData(QIODevice& out)
     // at all for an empty list. Names and hex text hold neither quotes nor
     // commas, so nothing needs escaping.
     std::lock_guard lock(m_csCapture);
-    QString line;
     QByteArray bytes;
     for (int i = 0; i < m_items.GetSize(); ++i) {
-        const CDataItem& item = m_items.GetAt(i);
-        line.clear();
-        line += QLatin1Char('"');
-        line += item.GetName();
-        line += QLatin1String("\",");
-        line += GetKindName(item.GetKind());
-        line += QLatin1String(",\"");
-        AppendHexString(line, item.GetData(), item.GetLength());
-        line += QLatin1String("\"\n");
-        bytes += line.toUtf8();
+        AppendSendDataLine(bytes, m_items.GetAt(i));
         if (bytes.size() >= kWriteChunk) {
             if (out.write(bytes) != bytes.size())
                 return;  // the device keeps the error; the caller reports it

@@ -2,8 +2,16 @@
 # metadata, manual page) and packages it for Debian with CPack.
 set(VANTREL_RES ${CMAKE_CURRENT_LIST_DIR})
 
-install(FILES ${VANTREL_RES}/vantrel.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-install(FILES ${VANTREL_RES}/vantrel.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+install(FILES ${VANTREL_RES}/com.kerbix.Vantrel.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${VANTREL_RES}/com.kerbix.Vantrel.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+
+# The capture without a window as a systemd template unit, one instance per
+# port, for the system and for users' own managers.
+install(FILES ${VANTREL_RES}/vantrel-capture@.service DESTINATION lib/systemd/system)
+install(FILES ${VANTREL_RES}/vantrel-capture@.service DESTINATION lib/systemd/user)
+
+# The licence, where Debian keeps a package's copyright.
+install(FILES ${VANTREL_RES}/copyright DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/vantrel)
 
 # The icon: scalable, and rendered at the usual sizes for desktops that want
 # bitmaps (res/icons, made from vantrel.svg).
@@ -31,6 +39,7 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME vantrel)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR Kerbix)
+set(CPACK_RESOURCE_FILE_LICENSE ${VANTREL_RES}/../LICENSE)
 set(CPACK_PACKAGE_CONTACT "Vantrel maintainers <vantrel@kerbix.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "serial-port data logger")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
@@ -46,7 +55,8 @@ received chunk is shown as text or as hexadecimal bytes, and a capture is
 saved as a text log or as one line per chunk with its time and bytes.
 
 Started with --demo it offers a built-in virtual instrument, so it can be
-tried without hardware.")
+tried without hardware. Started with --capture it records without a window,
+for servers and test rigs, and a systemd unit runs one capture per port.")
 # The libraries it links give the dependencies; the SVG plugin is loaded at
 # run time for the icons, so it is named here.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

@@ -26,8 +26,11 @@ endfunction()
 set(icon_sizes 16 22 24 32 48 64 128 256)
 set(expected_files
   usr/bin/vantrel
-  usr/share/applications/vantrel.desktop
-  usr/share/metainfo/vantrel.metainfo.xml
+  usr/share/applications/com.kerbix.Vantrel.desktop
+  usr/share/metainfo/com.kerbix.Vantrel.metainfo.xml
+  usr/lib/systemd/system/vantrel-capture@.service
+  usr/lib/systemd/user/vantrel-capture@.service
+  usr/share/doc/vantrel/copyright
   usr/share/man/man1/vantrel.1.gz
   usr/share/icons/hicolor/scalable/apps/vantrel.svg)
 foreach(size ${icon_sizes})
@@ -50,23 +53,62 @@ if(NOT version STREQUAL "vantrel ${VERSION}\n")
   fail("the installed program answers --version with \"${version}\"")
 endif()
 
+# The installed program lists ports with no display, here in an empty tree.
+file(MAKE_DIRECTORY ${WORK_DIR}/devroot)
+run(listed ${CMAKE_COMMAND} -E env --unset=DISPLAY --unset=WAYLAND_DISPLAY --unset=QT_QPA_PLATFORM
+    VANTREL_DEVICE_ROOT=${WORK_DIR}/devroot VANTREL_REGISTRY=${WORK_DIR}/registry.reg ${root}/usr/bin/vantrel --list)
+if(NOT listed STREQUAL "")
+  fail("the installed program lists ports in an empty device tree: ${listed}")
+endif()
+
 foreach(size ${icon_sizes})
   run(kind file -b ${root}/usr/share/icons/hicolor/${size}x${size}/apps/vantrel.png)
   expect_contains("${kind}" "PNG image data, ${size} x ${size}" "the ${size}x${size} icon")
 endforeach()
 
-file(READ ${root}/usr/share/applications/vantrel.desktop desktop)
+file(READ ${root}/usr/share/applications/com.kerbix.Vantrel.desktop desktop)
 foreach(line "[Desktop Entry]" "Type=Application" "Exec=vantrel\n" "Icon=vantrel\n" "Categories=Utility;Development;\n")
-  expect_contains("${desktop}" "${line}" "vantrel.desktop")
+  expect_contains("${desktop}" "${line}" "com.kerbix.Vantrel.desktop")
 endforeach()
 
-file(READ ${root}/usr/share/metainfo/vantrel.metainfo.xml metainfo)
-expect_contains("${metainfo}" "<id>vantrel</id>" "the AppStream metadata")
-expect_contains("${metainfo}" "<launchable type=\"desktop-id\">vantrel.desktop</launchable>" "the AppStream metadata")
+file(READ ${root}/usr/share/metainfo/com.kerbix.Vantrel.metainfo.xml metainfo)
+foreach(needle "<id>com.kerbix.Vantrel</id>" "<project_license>GPL-3.0-or-later</project_license>"
+        "<launchable type=\"desktop-id\">com.kerbix.Vantrel.desktop</launchable>")
+  expect_contains("${metainfo}" "${needle}" "the AppStream metadata")
+endforeach()
+# The metadata and the desktop file, as software centres read them.
+find_program(APPSTREAMCLI appstreamcli)
+if(APPSTREAMCLI)
+  run(ignored ${APPSTREAMCLI} validate --no-net ${root}/usr/share/metainfo/com.kerbix.Vantrel.metainfo.xml)
+  run(ignored ${APPSTREAMCLI} validate-tree --no-net ${root}/usr)
+else()
+  message(STATUS "appstreamcli is not installed: the AppStream metadata is not validated")
+endif()
+
+# The licence: GPL-3.0 or later, in full at the root, and the Debian
+# copyright file naming it.
+get_filename_component(source_dir ${CMAKE_CURRENT_LIST_DIR}/../.. ABSOLUTE)
+file(READ ${source_dir}/LICENSE licence LIMIT 200)
+expect_contains("${licence}" "GNU GENERAL PUBLIC LICENSE" "LICENSE")
+expect_contains("${licence}" "Version 3, 29 June 2007" "LICENSE")
+file(READ ${root}/usr/share/doc/vantrel/copyright copyright)
+foreach(needle "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/" "License: GPL-3.0+"
+        "/usr/share/common-licenses/GPL-3")
+  expect_contains("${copyright}" "${needle}" "the copyright file")
+endforeach()
+
+# The unit runs one capture per port, its files in the state folder.
+file(READ ${root}/usr/lib/systemd/system/vantrel-capture@.service unit)
+foreach(needle "ExecStart=/usr/bin/vantrel --capture --port %i" "StateDirectory=vantrel/%i" "%S/vantrel/%i/"
+        "WantedBy=multi-user.target")
+  expect_contains("${unit}" "${needle}" "vantrel-capture@.service")
+endforeach()
 
 run(manual gzip -dc ${root}/usr/share/man/man1/vantrel.1.gz)
 foreach(needle ".TH VANTREL 1" "\\-\\-demo" "\\-\\-version" "$VANTREL_REGISTRY" "$XDG_CONFIG_HOME/vantrel/registry.reg"
-        "COM129\\-COM160\t/dev/rfcomm0" "Kerbix\\eVantrel\\ePorts]" "/dev/serial/by-id/" "dialout")
+        "COM129\\-COM160\t/dev/rfcomm0" "Kerbix\\eVantrel\\ePorts]" "/dev/serial/by-id/" "dialout"
+        "\\-\\-capture" "\\-\\-list" "\\-\\-send\\-data" "\\-\\-split" "\\-\\-exit\\-on\\-loss"
+        "vantrel\\-capture@" "GPL")
   expect_contains("${manual}" "${needle}" "the manual page")
 endforeach()
 

@@ -1,0 +1,52 @@
+#pragma once
+// One capture file written while the capture runs: items are added as they
+// are recorded and reach the disk at every Flush, so a reader following the
+// file sees them within moments. Optionally rotated (data/file_rotation.h):
+// the parts, read one after the other, hold exactly the bytes of one file.
+// "-" stands for standard output, which is never rotated or closed.
+#include "data/capture_formats.h"
+#include "data/file_rotation.h"
+
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+
+class CStreamedCaptureFile {
+public:
+    CStreamedCaptureFile(CaptureFormat format, const QString& path, const SplitRule& rule = {});
+    ~CStreamedCaptureFile();
+    CStreamedCaptureFile(const CStreamedCaptureFile&) = delete;
+    CStreamedCaptureFile& operator=(const CStreamedCaptureFile&) = delete;
+
+    // Creates the first file (truncating an unrotated one, as Save does; a
+    // rotated part never replaces an existing file) and writes the format's
+    // prefix. `startSeconds` names the first part.
+    bool Open(const QString& outputPrefix, int64_t startSeconds);
+    // Adds one item; a rotated file moves on to its next part first when
+    // the item would take the part past its size or belongs to a new period.
+    bool Append(const CDataItem& item);
+    // Writes what was added; with `sync`, makes sure it is on the disk.
+    bool Flush(bool sync = false);
+
+    // The reason of the last failure, with the file's name, in one line.
+    QString ErrorText() const { return m_strError; }
+    QString CurrentPath() const { return m_strCurrentPath; }
+    int PartCount() const { return m_nParts; }
+    bool IsStandardOutput() const { return m_strPath == QLatin1String("-"); }
+
+private:
+    bool OpenPart(int64_t startSeconds);
+    bool ClosePart();
+    bool Fail(const QString& action, int error);
+
+    CaptureFormat m_format;
+    QString m_strPath;
+    SplitRule m_rule;
+    int m_fd = -1;
+    QString m_strCurrentPath;
+    QByteArray m_pending;      // added, not yet written
+    int64_t m_nPartBytes = 0;  // the current part's size, pending bytes included
+    int64_t m_nPeriod = 0;     // the start of the current part's hour or day
+    int m_nParts = 0;
+    QString m_strError;
+};

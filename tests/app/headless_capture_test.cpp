@@ -1,0 +1,614 @@
+// `vantrel --capture` and `vantrel --list`, run as the built program with no
+// display at all, against pseudo-terminals as the far end.
+#include "app/headless_capture.h"
+#include "app/monitor_dlg.h"
+#include "platform/device_map.h"
+#include "platform/pseudo_terminal.h"
+#include "platform/registry.h"
+#include "test_support.h"
+
+#include <QBuffer>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QThread>
+#include <gtest/gtest.h>
+
+#include <asm/termbits.h>
+#include <atomic>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <thread>
+#include <unistd.h>
+
+using platform::PseudoTerminal;
+using testing_support::TestDir;
+
+namespace {
+
+// The program with none of DISPLAY, WAYLAND_DISPLAY and QT_QPA_PLATFORM set.
+class Program {
+public:
+    explicit Program(const QStringList& arguments)
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+            environment.remove(QString::fromLatin1(name));
+        m_process.setProcessEnvironment(environment);
+        m_process.start(QStringLiteral(VANTREL_BINARY), arguments);
+        EXPECT_TRUE(m_process.waitForStarted(10000));
+    }
+    ~Program()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished(5000);
+        }
+    }
+    void Signal(int number) { ::kill(pid_t(m_process.processId()), number); }
+    // The exit status, or -1 when it did not end normally in time.
+    int Wait(int timeoutMs = 20000)
+    {
+        if (!m_process.waitForFinished(timeoutMs))
+            return -1;
+        m_err = QString::fromLocal8Bit(m_process.readAllStandardError());
+        m_out = m_process.readAllStandardOutput();
+        return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+    }
+    int Stop() { Signal(SIGTERM); return Wait(); }
+    bool Running() { return m_process.state() == QProcess::Running; }
+    qint64 Pid() const { return m_process.processId(); }
+    // The lines of standard error, once it ended.
+    QStringList ErrorLines() const { return m_err.split(QLatin1Char('\n'), Qt::SkipEmptyParts); }
+    QByteArray Out() const { return m_out; }
+
+private:
+    QProcess m_process;
+    QString m_err;
+    QByteArray m_out;
+};
+
+QByteArray ReadAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QString InTest(const QString& name)
+{
+    return TestDir() + QLatin1Char('/') + name;
+}
+
+// Writes a probe byte now and then until the capture has recorded one into
+// the Send Data file, so that what follows is certain to be recorded. The
+// probes sent before the capture listened are purged, as at every Begin.
+constexpr char kProbe = '~';
+void WaitUntilRecording(PseudoTerminal& far, const QString& sendDataPath)
+{
+    QDeadlineTimer deadline(15000);
+    while (QFileInfo(sendDataPath).size() == 0 && !deadline.hasExpired()) {
+        EXPECT_TRUE(far.WriteAll(QByteArray(1, kProbe)));
+        QThread::msleep(100);
+    }
+    EXPECT_GT(QFileInfo(sendDataPath).size(), 0) << "nothing was recorded";
+}
+
+// The recorded bytes after the probes.
+QByteArray AfterProbes(const QByteArray& recorded)
+{
+    qsizetype at = 0;
+    while (at < recorded.size() && recorded[at] == kProbe)
+        ++at;
+    EXPECT_GT(at, 0) << "no probe was recorded";
+    return recorded.mid(at);
+}
+
+// Waits until process `pid` holds `device` open.
+bool WaitUntilOpened(qint64 pid, const QString& device)
+{
+    QDeadlineTimer deadline(15000);
+    while (!deadline.hasExpired()) {
+        const QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
+        for (const QFileInfo& fd : fds.entryInfoList(QDir::System | QDir::NoDotAndDotDot))
+            if (fd.symLinkTarget() == device)
+                return true;
+        QThread::msleep(20);
+    }
+    return false;
+}
+
+// The items of a Send Data file, as Save would have them in its list.
+QVector<CDataItem> ParseSendData(const QByteArray& bytes)
+{
+    QVector<CDataItem> items;
+    for (const QByteArray& line : bytes.split('\n')) {
+        if (line.isEmpty())
+            continue;
+        const QList<QByteArray> fields = line.split(',');
+        EXPECT_EQ(fields.size(), 3) << line.toStdString();
+        if (fields.size() != 3)
+            continue;
+        const QByteArray data = QByteArray::fromHex(fields[2].mid(1, fields[2].size() - 2).replace(' ', ""));
+        CDataItem item(reinterpret_cast<const uint8_t*>(data.constData()), int(data.size()));
+        item.SetName(QString::fromLatin1(fields[0].mid(1, fields[0].size() - 2)));
+        const QByteArray kind = fields[1];
+        item.SetKind(kind == "String" ? 0 : kind == "Hex" ? 1 : kind == "Str&Symbol" ? 2 : 3);
+        items.append(item);
+    }
+    return items;
+}
+
+QByteArray Bytes(const QVector<CDataItem>& items)
+{
+    QByteArray all;
+    for (const CDataItem& item : items)
+        all.append(reinterpret_cast<const char*>(item.GetData()), item.GetLength());
+    return all;
+}
+
+// What Save writes for these items, in both formats.
+struct Saved {
+    QByteArray log, sendData;
+};
+Saved SaveOf(const QVector<CDataItem>& items)
+{
+    CMonitorDlg dlg;
+    for (const CDataItem& item : items)
+        dlg.m_items.Add(item);
+    Saved saved;
+    QBuffer log(&saved.log), sendData(&saved.sendData);
+    log.open(QIODevice::WriteOnly);
+    sendData.open(QIODevice::WriteOnly);
+    EXPECT_TRUE(dlg.WriteOutputText(log));
+    dlg.WriteSendData(sendData);
+    return saved;
+}
+
+QStringList Parts(const QString& pattern)
+{
+    const QFileInfo info(pattern);
+    QStringList names = QDir(info.path()).entryList({info.fileName()}, QDir::Files, QDir::Name);
+    for (QString& name : names)
+        name = info.path() + QLatin1Char('/') + name;
+    return names;
+}
+
+} // namespace
+
+TEST(HeadlessCapture, BothFilesHoldExactlyWhatSaveWritesForTheSameCapture)
+{
+    for (const bool hex : {false, true}) {
+        SCOPED_TRACE(hex ? "hex" : "text");
+        PseudoTerminal far;
+        ASSERT_TRUE(far.Open());
+        const QString log = InTest(QStringLiteral("capture%1.log").arg(hex));
+        const QString sendData = InTest(QStringLiteral("capture%1.sds").arg(hex));
+        QStringList arguments{"--capture", "--device", far.SlavePath(), "--log", log, "--send-data", sendData};
+        if (hex)
+            arguments << "--hex";
+        Program program(arguments);
+        WaitUntilRecording(far, sendData);
+        QByteArray sent;
+
+        // Text, a zero byte in the middle, bytes that are not UTF-8, and
+        // more than one read's worth at once.
+        QByteArray binary;
+        for (int i = 0; i < 3000; ++i)
+            binary += char(i * 7);
+        for (const QByteArray& chunk : {QByteArray("$GPGGA,092750.000,5321.6802,N*76\r\n"),
+                                        QByteArray("before\0after", 12), QByteArray("\xff\xfe caf\xc3\xa9\n"), binary}) {
+            ASSERT_TRUE(far.WriteAll(chunk));
+            sent += chunk;
+            QThread::msleep(60);
+        }
+        ASSERT_EQ(program.Stop(), 0) << program.ErrorLines().join('\n').toStdString();
+        EXPECT_TRUE(program.ErrorLines().isEmpty()) << program.ErrorLines().join('\n').toStdString();
+
+        const QVector<CDataItem> items = ParseSendData(ReadAll(sendData));
+        EXPECT_EQ(AfterProbes(Bytes(items)), sent);  // every byte, in order
+        for (const CDataItem& item : items)
+            EXPECT_EQ(item.GetKind(), hex ? 1 : 0);
+        const Saved saved = SaveOf(items);
+        EXPECT_EQ(ReadAll(sendData), saved.sendData);
+        EXPECT_EQ(ReadAll(log), saved.log);
+        EXPECT_TRUE(ReadAll(log).startsWith("Welcome to Vantrel \r\n Ver 0.4\r\nRec :"));
+    }
+}
+
+TEST(HeadlessCapture, TheSerialLogGoesToStandardOutputWhenAskedOrWhenNoFileIsNamed)
+{
+    {
+        PseudoTerminal far;
+        ASSERT_TRUE(far.Open());
+        const QString sendData = InTest(QStringLiteral("stdout.sds"));
+        Program program({"--capture", "--device", far.SlavePath(), "--send-data", sendData, "--log", "-"});
+        WaitUntilRecording(far, sendData);
+        ASSERT_TRUE(far.WriteAll("line one\r\nline two\r\n"));
+        QThread::msleep(100);
+        ASSERT_EQ(program.Stop(), 0);
+        EXPECT_EQ(program.Out(), SaveOf(ParseSendData(ReadAll(sendData))).log);
+        EXPECT_TRUE(program.Out().endsWith("line two\r\n")) << program.Out().toStdString();
+    }
+    {
+        PseudoTerminal far;
+        ASSERT_TRUE(far.Open());
+        Program program({"--capture", "--device", far.SlavePath()});
+        ASSERT_TRUE(WaitUntilOpened(program.Pid(), far.SlavePath()));
+        QThread::msleep(500);  // configured and listening
+        ASSERT_TRUE(far.WriteAll("line one\r\nline two\r\n"));
+        QThread::msleep(300);
+        ASSERT_EQ(program.Stop(), 0);
+        QByteArray text = program.Out();
+        ASSERT_TRUE(text.startsWith("Welcome to Vantrel \r\n Ver 0.4\r\nRec :")) << text.toStdString();
+        EXPECT_EQ(text.mid(29).replace("\r\nRec :", ""), QByteArray("line one\r\nline two\r\n"));
+    }
+}
+
+TEST(HeadlessCapture, SigtermInTheMiddleOfAFloodLosesNothingThatWasSent)
+{
+    PseudoTerminal far;
+    ASSERT_TRUE(far.Open());
+    const QString sendData = InTest(QStringLiteral("flood.sds"));
+    Program program({"--capture", "--device", far.SlavePath(), "--send-data", sendData});
+    WaitUntilRecording(far, sendData);
+
+    QByteArray stream;
+    for (int i = 0; i < 8 << 20; ++i)
+        stream += char('A' + i % 23);
+    std::atomic<qsizetype> accepted{0};
+    std::atomic<bool> stop{false};
+    std::thread flood([&] {
+        constexpr qsizetype kPiece = 4096;
+        for (qsizetype at = 0; at < stream.size() && !stop; at += kPiece) {
+            if (!far.WriteAll(stream.mid(at, kPiece), 3000))
+                break;
+            accepted = at + kPiece;
+        }
+    });
+    QDeadlineTimer deadline(30000);
+    while (accepted < (512 << 10) && !deadline.hasExpired())
+        QThread::msleep(5);
+    // Everything accepted by now is in the terminal's buffer or already read.
+    const qsizetype sentBeforeStop = accepted;
+    program.Signal(SIGTERM);
+    stop = true;
+    flood.join();
+    ASSERT_EQ(program.Wait(), 0);
+
+    const QByteArray recorded = Bytes(ParseSendData(ReadAll(sendData)));
+    const QByteArray flooded = AfterProbes(recorded);
+    EXPECT_GE(flooded.size(), sentBeforeStop);
+    EXPECT_TRUE(stream.startsWith(flooded)) << "the recorded bytes are not the stream's beginning";
+}
+
+TEST(HeadlessCapture, SplitBySizeGivesSortedPartsThatTogetherAreOneFile)
+{
+    PseudoTerminal far;
+    ASSERT_TRUE(far.Open());
+    Program program({"--capture", "--device", far.SlavePath(), "--split", "8k", "--log",
+                     InTest(QStringLiteral("parts.log")), "--send-data", InTest(QStringLiteral("parts.sds"))});
+    // The parts' names are not known in advance: wait for the first item.
+    QByteArray sent;
+    QDeadlineTimer deadline(15000);
+    while (Parts(InTest(QStringLiteral("parts-*.sds"))).isEmpty() ||
+           QFileInfo(Parts(InTest(QStringLiteral("parts-*.sds"))).first()).size() == 0) {
+        ASSERT_FALSE(deadline.hasExpired());
+        ASSERT_TRUE(far.WriteAll(QByteArray(1, kProbe)));
+        QThread::msleep(100);
+    }
+    sent.clear();
+    for (int i = 0; i < 60; ++i) {
+        const QByteArray line = QByteArray("reading ") + QByteArray::number(i) + QByteArray(300, '=') + "\r\n";
+        ASSERT_TRUE(far.WriteAll(line));
+        sent += line;
+        QThread::msleep(5);
+    }
+    ASSERT_EQ(program.Stop(), 0) << program.ErrorLines().join('\n').toStdString();
+
+    for (const char* kind : {"log", "sds"}) {
+        SCOPED_TRACE(kind);
+        const QStringList parts = Parts(InTest(QStringLiteral("parts-*.%1").arg(QLatin1String(kind))));
+        EXPECT_GE(parts.size(), 3);
+        QByteArray joined;
+        for (const QString& part : parts) {
+            EXPECT_TRUE(QFileInfo(part).fileName().contains(QRegularExpression(
+                QStringLiteral("^parts-[0-9]{8}-[0-9]{6}(_[0-9]{3})?\\.%1$").arg(QLatin1String(kind)))))
+                << part.toStdString();
+            EXPECT_LE(QFileInfo(part).size(), 8192) << part.toStdString();
+            joined += ReadAll(part);
+        }
+        static QVector<CDataItem> items;
+        if (QLatin1String(kind) == QLatin1String("log")) {
+            items = ParseSendData([] {
+                QByteArray all;
+                for (const QString& part : Parts(InTest(QStringLiteral("parts-*.sds"))))
+                    all += ReadAll(part);
+                return all;
+            }());
+            EXPECT_EQ(AfterProbes(Bytes(items)), sent);
+            EXPECT_EQ(joined, SaveOf(items).log);
+        } else {
+            EXPECT_EQ(joined, SaveOf(items).sendData);
+        }
+    }
+}
+
+TEST(HeadlessCapture, OverridesApplyForThisRunOnlyAndTheSettingsFileIsUntouched)
+{
+    {
+        CMonitorDlg stored;
+        stored.m_strPortName = QStringLiteral("COM7");
+        stored.m_nShowFormat = 0;
+        stored.m_recordSettings = RecordSettings{0, 10, 3, 0};  // a recording window, not everything
+        stored.SaveSettings();
+    }
+    PseudoTerminal far;
+    ASSERT_TRUE(far.Open());
+    testing_support::SetPortOverride(5, far.SlavePath());
+    const QByteArray settingsBefore = ReadAll(platform::registryFilePath());
+    ASSERT_FALSE(settingsBefore.isEmpty());
+
+    const QString sendData = InTest(QStringLiteral("over.sds"));
+    Program program({"--capture", "--port", "com5", "--baud", "57600", "--line", "7O2", "--hex", "--all",
+                     "--send-data", sendData, "--log", InTest(QStringLiteral("over.log"))});
+    WaitUntilRecording(far, sendData);
+    // The line as the far end sees it (a terminal pair shares one setting;
+    // it keeps 8 data bits and no parity bit whatever is asked, but shows
+    // the kind of parity, the stop bits and the rate).
+    termios2 line{};
+    ASSERT_EQ(::ioctl(far.MasterFd(), TCGETS2, &line), 0);
+    EXPECT_TRUE(line.c_cflag & PARODD);
+    EXPECT_FALSE(line.c_cflag & CMSPAR);
+    EXPECT_TRUE(line.c_cflag & CSTOPB);
+    EXPECT_EQ(line.c_ospeed, 57600u);
+    ASSERT_EQ(program.Stop(), 0) << program.ErrorLines().join('\n').toStdString();
+    EXPECT_TRUE(program.ErrorLines().isEmpty()) << program.ErrorLines().join('\n').toStdString();
+
+    // Recorded from COM5 as Hex, though the stored settings say COM7 and
+    // String; and the settings file is exactly as it was.
+    const QByteArray lines = ReadAll(sendData);
+    EXPECT_TRUE(lines.contains(",Hex,\"7e ")) << lines.toStdString();
+    EXPECT_FALSE(lines.contains(",String,"));
+    EXPECT_EQ(ReadAll(platform::registryFilePath()), settingsBefore);
+}
+
+TEST(HeadlessCapture, TheRecordingWindowDropsWhatComesAfterIt)
+{
+    // A window of the first second of every 999: a chunk 2.5 s after the
+    // start is dropped. Stored or given with --every, the window applies;
+    // --all over a stored window records the chunk.
+    struct Case {
+        const char* name;
+        RecordSettings stored;
+        QStringList options;
+        bool recorded;
+    };
+    const RecordSettings window{0, 999, 1, 0}, everything{1, 1, 1, 1};
+    for (const Case& c : {Case{"stored window", window, {}, false}, Case{"--all", window, {"--all"}, true},
+                          Case{"--every", everything, {"--every", "999s", "--length", "1"}, false}}) {
+        SCOPED_TRACE(c.name);
+        {
+            CMonitorDlg stored;
+            stored.m_recordSettings = c.stored;
+            stored.SaveSettings();
+        }
+        PseudoTerminal far;
+        ASSERT_TRUE(far.Open());
+        const QString sendData = InTest(QStringLiteral("window-%1.sds").arg(QLatin1String(c.name).mid(2, 3)));
+        Program program(QStringList{"--capture", "--device", far.SlavePath(), "--send-data", sendData} + c.options);
+        ASSERT_TRUE(WaitUntilOpened(program.Pid(), far.SlavePath()));
+        QThread::msleep(2500);
+        ASSERT_TRUE(far.WriteAll("late\n"));
+        QThread::msleep(500);
+        ASSERT_EQ(program.Stop(), 0);
+        EXPECT_EQ(ReadAll(sendData).contains("6c 61 74 65 0a"), c.recorded) << ReadAll(sendData).toStdString();
+    }
+}
+
+TEST(HeadlessCapture, RefusedOptionsAreOneLineAndStatus2AndTouchNothing)
+{
+    const QString log = InTest(QStringLiteral("never.log"));
+    const QList<QStringList> refused = {
+        {"--capture", "--baud", "0"},          {"--capture", "--baud", "fast"},
+        {"--capture", "--line", "9N1"},        {"--capture", "--line", "8X1"},
+        {"--capture", "--line", "8N1.5"},      {"--capture", "--line", "5N2"},
+        {"--capture", "--port", "COM0"},       {"--capture", "--port", "LPT1"},
+        {"--capture", "--every", "10s"},       {"--capture", "--length", "3"},
+        {"--capture", "--every", "0s", "--length", "1"},
+        {"--capture", "--every", "1000m", "--length", "1"},
+        {"--capture", "--every", "10", "--length", "1"},
+        {"--capture", "--every", "10s", "--length", "1000"},
+        {"--capture", "--all", "--every", "10s", "--length", "1"},
+        {"--capture", "--hex", "--text"},      {"--capture", "--split", "0"},
+        {"--capture", "--split", "weekly"},    {"--capture", "--split", "1M", "--log", "-"},
+        {"--capture", "--duration", "0"},      {"--capture", "--duration", "5x"},
+        {"--capture", "--bytes", "0"},         {"--capture", "--log", "-", "--send-data", "-"},
+        {"--capture", "--list"},               {"--capture", "--demo"},
+        {"--baud", "9600"},                    {"--log", "x.log"},
+        {"--capture", "-style", "fusion"},     {"--list", "-platform", "offscreen"},
+    };
+    for (QStringList arguments : refused) {
+        if (!arguments.contains("--log"))
+            arguments << "--log" << log;
+        Program program(arguments);
+        EXPECT_EQ(program.Wait(), 2) << arguments.join(' ').toStdString();
+        const QStringList lines = program.ErrorLines();
+        EXPECT_EQ(lines.size(), 1) << arguments.join(' ').toStdString() << "\n" << lines.join('\n').toStdString();
+        EXPECT_TRUE(lines.value(0).startsWith(QStringLiteral("vantrel: "))) << lines.value(0).toStdString();
+        EXPECT_TRUE(program.Out().isEmpty());
+        EXPECT_FALSE(QFileInfo::exists(log)) << arguments.join(' ').toStdString();
+    }
+}
+
+TEST(HeadlessCapture, APortThatCannotBeOpenedIsOneLineWithItsOwnStatus)
+{
+    // Nothing behind COM9 in the test's device tree.
+    {
+        Program program({"--capture", "--port", "COM9", "--send-data", InTest(QStringLiteral("a.sds"))});
+        EXPECT_EQ(program.Wait(), kExitPortUnavailable);
+        ASSERT_EQ(program.ErrorLines().size(), 1) << program.ErrorLines().join('\n').toStdString();
+        EXPECT_TRUE(program.ErrorLines()[0].contains(QStringLiteral("cannot open COM9")));
+        EXPECT_TRUE(program.ErrorLines()[0].contains(QStringLiteral("no such device")));
+    }
+    // Held by another program, as serial tools hold a port.
+    PseudoTerminal far;
+    ASSERT_TRUE(far.Open());
+    const int holder = ::open(QFile::encodeName(far.SlavePath()).constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+    {
+        Program program({"--capture", "--device", far.SlavePath(), "--send-data", InTest(QStringLiteral("b.sds"))});
+        EXPECT_EQ(program.Wait(), kExitPortBusy);
+        ASSERT_EQ(program.ErrorLines().size(), 1) << program.ErrorLines().join('\n').toStdString();
+        EXPECT_TRUE(program.ErrorLines()[0].contains(QStringLiteral("in use by another program")));
+    }
+    ::close(holder);
+    // Permission: the tests may run as root, who is never refused, so the
+    // verdict is checked on the error itself.
+    EXPECT_EQ(CHeadlessCapture::ExitStatusForOpenError(EACCES), kExitPermission);
+    const QString text = CHeadlessCapture::DescribeOpenError(QStringLiteral("COM33"), QStringLiteral("/dev/ttyUSB0"), EACCES);
+    EXPECT_TRUE(text.contains(QStringLiteral("permission denied")) && text.contains(QStringLiteral("dialout")))
+        << text.toStdString();
+}
+
+TEST(HeadlessCapture, AFileThatCannotBeWrittenEndsWithStatus6)
+{
+    PseudoTerminal far;
+    ASSERT_TRUE(far.Open());
+    {
+        // A folder that does not exist: refused before the port is opened.
+        Program program({"--capture", "--device", far.SlavePath(), "--log", InTest(QStringLiteral("no/such/a.log"))});
+        EXPECT_EQ(program.Wait(), kExitFileError);
+        ASSERT_EQ(program.ErrorLines().size(), 1) << program.ErrorLines().join('\n').toStdString();
+        EXPECT_TRUE(program.ErrorLines()[0].contains(QStringLiteral("no/such/a.log")));
+    }
+    {
+        // A full disk, found at the first write.
+        Program program({"--capture", "--device", far.SlavePath(), "--send-data", "/dev/full"});
+        ASSERT_TRUE(WaitUntilOpened(program.Pid(), far.SlavePath()));
+        QDeadlineTimer deadline(10000);
+        while (program.Running() && !deadline.hasExpired()) {
+            far.WriteAll("data\n");
+            QThread::msleep(100);
+        }
+        EXPECT_EQ(program.Wait(), kExitFileError);
+        ASSERT_EQ(program.ErrorLines().size(), 1) << program.ErrorLines().join('\n').toStdString();
+        EXPECT_TRUE(program.ErrorLines()[0].contains(QString::fromLocal8Bit(std::strerror(ENOSPC))))
+            << program.ErrorLines()[0].toStdString();
+    }
+}
+
+TEST(HeadlessCapture, EndsByItselfAfterADurationAByteCountOrALostDevice)
+{
+    PseudoTerminal far;
+    ASSERT_TRUE(far.Open());
+    {
+        Program program({"--capture", "--device", far.SlavePath(), "--duration", "1s", "--log", InTest("d.log")});
+        EXPECT_EQ(program.Wait(15000), 0);
+    }
+    {
+        const QString sendData = InTest(QStringLiteral("bytes.sds"));
+        Program program({"--capture", "--device", far.SlavePath(), "--bytes", "1k", "--send-data", sendData});
+        ASSERT_TRUE(WaitUntilOpened(program.Pid(), far.SlavePath()));
+        QDeadlineTimer deadline(10000);
+        while (program.Running() && !deadline.hasExpired()) {
+            far.WriteAll(QByteArray(100, 'b'));
+            QThread::msleep(20);
+        }
+        EXPECT_EQ(program.Wait(), 0);
+        EXPECT_GE(Bytes(ParseSendData(ReadAll(sendData))).size(), 1024);
+    }
+    {
+        const QString sendData = InTest(QStringLiteral("lost.sds"));
+        Program program({"--capture", "--device", far.SlavePath(), "--exit-on-loss", "--send-data", sendData});
+        WaitUntilRecording(far, sendData);
+        far.Close();  // the adapter is pulled
+        EXPECT_EQ(program.Wait(), kExitPortLost);
+        ASSERT_EQ(program.ErrorLines().size(), 1) << program.ErrorLines().join('\n').toStdString();
+        EXPECT_TRUE(program.ErrorLines()[0].contains(QStringLiteral("was lost")))
+            << program.ErrorLines()[0].toStdString();
+    }
+}
+
+TEST(HeadlessCapture, ListShowsThePresentPortsWithTheirLinkAndDriver)
+{
+    PseudoTerminal usb, other;
+    ASSERT_TRUE(usb.Open());
+    ASSERT_TRUE(other.Open());
+    const QString root = platform::deviceRoot();
+    auto link = [](const QString& target, const QString& path) {
+        QDir().mkpath(QFileInfo(path).path());
+        ASSERT_TRUE(QFile::link(target, path)) << path.toStdString();
+    };
+    link(usb.SlavePath(), root + "/dev/ttyUSB0");
+    link(root + "/dev/ttyUSB0", root + "/dev/serial/by-id/usb-Test_Adapter_A1-if00-port0");
+    QDir().mkpath(root + "/sys/bus/usb-serial/drivers/ftdi_sio");
+    link(root + "/sys/bus/usb-serial/drivers/ftdi_sio", root + "/sys/class/tty/ttyUSB0/device/driver");
+    testing_support::SetPortOverride(200, other.SlavePath());
+
+    Program program({"--list"});
+    ASSERT_EQ(program.Wait(), 0);
+    EXPECT_EQ(QString::fromLocal8Bit(program.Out()),
+              QStringLiteral("COM33\t%1/dev/ttyUSB0\t%1/dev/serial/by-id/usb-Test_Adapter_A1-if00-port0\tftdi_sio\n"
+                             "COM200\t%2\t-\t-\n")
+                  .arg(root, other.SlavePath()));
+    EXPECT_TRUE(program.ErrorLines().isEmpty());
+}
+
+TEST(HeadlessCapture, OnATerminalOneStatusLineIsRedrawnAndQuietDrawsNone)
+{
+    for (const bool quiet : {false, true}) {
+        SCOPED_TRACE(quiet ? "--quiet" : "status line");
+        PseudoTerminal far, console;
+        ASSERT_TRUE(far.Open());
+        ASSERT_TRUE(console.Open());  // standard error is this terminal
+        const QByteArray consolePath = QFile::encodeName(console.SlavePath());
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+            environment.remove(QString::fromLatin1(name));
+        process.setProcessEnvironment(environment);
+        process.setChildProcessModifier([consolePath] {
+            const int fd = ::open(consolePath.constData(), O_RDWR | O_NOCTTY);
+            if (fd >= 0)
+                ::dup2(fd, STDERR_FILENO);
+        });
+        const QString sendData = InTest(QStringLiteral("status%1.sds").arg(quiet));
+        QStringList arguments{"--capture", "--device", far.SlavePath(), "--send-data", sendData};
+        if (quiet)
+            arguments << "--quiet";
+        process.start(QStringLiteral(VANTREL_BINARY), arguments);
+        ASSERT_TRUE(process.waitForStarted());
+        WaitUntilRecording(far, sendData);
+        ASSERT_TRUE(far.WriteAll(QByteArray(3000, 'x')));
+        QThread::msleep(1200);
+        ::kill(pid_t(process.processId()), SIGINT);
+        ASSERT_TRUE(process.waitForFinished(20000));
+        EXPECT_EQ(process.exitCode(), 0);
+
+        QByteArray shown;
+        QDeadlineTimer deadline(2000);
+        while (!deadline.hasExpired()) {
+            const QByteArray more = console.ReadAvailable();
+            if (more.isEmpty() && !shown.isEmpty())
+                break;
+            shown += more;
+            QThread::msleep(20);
+        }
+        if (quiet) {
+            EXPECT_TRUE(shown.isEmpty()) << shown.toStdString();
+            continue;
+        }
+        // Redrawn in place on one line, which ends by staying on screen.
+        EXPECT_GE(shown.count('\r') - shown.count("\r\n"), 3) << shown.toStdString();
+        EXPECT_EQ(shown.count('\n'), 1);
+        const QByteArray last = shown.mid(shown.lastIndexOf('\r', shown.size() - 3) + 1);
+        for (const char* piece : {"COM1 ", " 9600 8-N-1 | ", " items | ", " KiB | ", "/s | stopped"})
+            EXPECT_TRUE(last.contains(piece)) << piece << " in " << last.toStdString();
+    }
+}
