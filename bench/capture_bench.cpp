@@ -2,7 +2,7 @@
 // same terminal fed the same way, and what each recorded chunk costs in
 // system calls and CPU time. Prints figures; checks nothing.
 //
-//   capture_bench [--pairs N] [--mib N] [--only TEXT] [--no-count] [--old]
+//   capture_bench [--pairs N] [--mib N] [--only TEXT] [--no-count] [--no-journal] [--old]
 //
 // Every scenario runs `cat` and the program in turn, N pairs (default 3), and
 // prints each pair and the median ratio; then one more run of each with
@@ -16,6 +16,7 @@
 // Runs on its own registry file and device tree, never on a real port.
 #include "app/monitor_dlg.h"
 #include "platform/device_map.h"
+#include "platform/message_box.h"
 #include "platform/pseudo_terminal.h"
 #include "platform/serial_port.h"
 
@@ -822,8 +823,18 @@ int main(int argc, char** argv)
     QDir(dir.path()).mkpath(QStringLiteral("devroot/dev"));
     qputenv("VANTREL_REGISTRY", (dir.path() + QStringLiteral("/registry.reg")).toLocal8Bit());
     qputenv("VANTREL_DEVICE_ROOT", (dir.path() + QStringLiteral("/devroot")).toLocal8Bit());
-    qputenv("XDG_STATE_HOME", (dir.path() + QStringLiteral("/state")).toLocal8Bit());  // the capture journals
+    // The capture journals go to a folder of the run's own; with --no-journal
+    // to one that cannot be made, so the journal stays off and the engine is
+    // measured alone.
+    const bool noJournal = std::any_of(argv + 1, argv + argc, [](const char* a) { return !std::strcmp(a, "--no-journal"); });
+    qputenv("XDG_STATE_HOME", noJournal ? QByteArray("/dev/null/no-journal") : (dir.path() + QStringLiteral("/state")).toLocal8Bit());
     QApplication app(argc, argv);
+    // A message (a journal that cannot be written) is printed, never a box
+    // that would wait for someone.
+    SetMessageHandler([](const ShownMessage& message) {
+        std::fprintf(stderr, "message: %s\n", qPrintable(message.text));
+        return IDOK;
+    });
     Q_INIT_RESOURCE(resources);
     QApplication::setApplicationName(QStringLiteral("Vantrel"));
 
@@ -842,8 +853,10 @@ int main(int argc, char** argv)
             options.count = false;
         else if (a == QLatin1String("--old"))
             options.old = true;
+        else if (a == QLatin1String("--no-journal"))
+            continue;  // taken before the application started
         else {
-            std::fprintf(stderr, "usage: capture_bench [--pairs N] [--mib N] [--only TEXT] [--no-count] [--old]\n");
+            std::fprintf(stderr, "usage: capture_bench [--pairs N] [--mib N] [--only TEXT] [--no-count] [--no-journal] [--old]\n");
             return 2;
         }
     }
