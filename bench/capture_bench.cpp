@@ -15,6 +15,7 @@
 //
 // Runs on its own registry file and device tree, never on a real port.
 #include "app/monitor_dlg.h"
+#include "bench/bench_environment.h"
 #include "platform/device_map.h"
 #include "platform/message_box.h"
 #include "platform/pseudo_terminal.h"
@@ -813,28 +814,11 @@ int Run()
 int main(int argc, char** argv)
 {
     // The offscreen platform's complaints about window hints are noise here.
-    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
-        if (type != QtDebugMsg && type != QtInfoMsg && !message.contains(QLatin1String("propagateSizeHints")) &&
-            !message.contains(QLatin1String("XDG_RUNTIME_DIR")))
-            std::fprintf(stderr, "%s\n", qPrintable(message));
-    });
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QTemporaryDir dir;
-    QDir(dir.path()).mkpath(QStringLiteral("devroot/dev"));
-    qputenv("VANTREL_REGISTRY", (dir.path() + QStringLiteral("/registry.reg")).toLocal8Bit());
-    qputenv("VANTREL_DEVICE_ROOT", (dir.path() + QStringLiteral("/devroot")).toLocal8Bit());
-    // The capture journals go to a folder of the run's own; with --no-journal
-    // to one that cannot be made, so the journal stays off and the engine is
-    // measured alone.
+    // With --no-journal the journals' folder cannot be made, so the journal
+    // stays off and the engine is measured alone.
     const bool noJournal = std::any_of(argv + 1, argv + argc, [](const char* a) { return !std::strcmp(a, "--no-journal"); });
-    qputenv("XDG_STATE_HOME", noJournal ? QByteArray("/dev/null/no-journal") : (dir.path() + QStringLiteral("/state")).toLocal8Bit());
+    const BenchEnvironment environment(noJournal ? QByteArray("/dev/null/no-journal") : QByteArray());
     QApplication app(argc, argv);
-    // A message (a journal that cannot be written) is printed, never a box
-    // that would wait for someone.
-    SetMessageHandler([](const ShownMessage& message) {
-        std::fprintf(stderr, "message: %s\n", qPrintable(message.text));
-        return IDOK;
-    });
     Q_INIT_RESOURCE(resources);
     QApplication::setApplicationName(QStringLiteral("Vantrel"));
 

@@ -9,6 +9,7 @@
 // Runs on its own registry file, device tree and journal folder, never on a
 // real port. JOURNAL_BENCH_MIB sets the size of each flood (default 64).
 #include "app/monitor_dlg.h"
+#include "bench/bench_environment.h"
 #include "data/capture_journal.h"
 #include "platform/device_map.h"
 #include "platform/pseudo_terminal.h"
@@ -186,20 +187,9 @@ void Capture(const char* name, platform::PseudoTerminal& pty, const QByteArray& 
 
 int main(int argc, char** argv)
 {
-    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
-        if (type != QtDebugMsg && type != QtInfoMsg && !message.contains(QLatin1String("propagateSizeHints")) &&
-            !message.contains(QLatin1String("XDG_RUNTIME_DIR")))
-            std::fprintf(stderr, "%s\n", qPrintable(message));
-    });
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QTemporaryDir dir;
-    QDir(dir.path()).mkpath(QStringLiteral("devroot/dev"));
-    qputenv("VANTREL_REGISTRY", (dir.path() + QStringLiteral("/registry.reg")).toLocal8Bit());
-    qputenv("VANTREL_DEVICE_ROOT", (dir.path() + QStringLiteral("/devroot")).toLocal8Bit());
     // The journals go to the temporary folder's disk, as a user's would go
     // to the home folder's. JOURNAL_BENCH_STATE puts them elsewhere.
-    const QByteArray state = qgetenv("JOURNAL_BENCH_STATE");
-    qputenv("XDG_STATE_HOME", state.isEmpty() ? (dir.path() + QStringLiteral("/state")).toLocal8Bit() : state);
+    const BenchEnvironment environment(qgetenv("JOURNAL_BENCH_STATE"));
     QApplication app(argc, argv);
     Q_INIT_RESOURCE(resources);
     QApplication::setApplicationName(QStringLiteral("Vantrel"));

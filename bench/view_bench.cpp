@@ -15,6 +15,7 @@
 //
 // Runs on its own registry file and device tree, never on a real port.
 #include "app/monitor_dlg.h"
+#include "bench/bench_environment.h"
 #include "app/output_view.h"
 #include "platform/device_map.h"
 #include "platform/pseudo_terminal.h"
@@ -320,16 +321,7 @@ qint64 Option(const QStringList& args, const QString& name, qint64 fallback)
 
 int main(int argc, char** argv)
 {
-    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
-        if (type != QtDebugMsg && type != QtInfoMsg && !message.contains(QLatin1String("propagateSizeHints")) &&
-            !message.contains(QLatin1String("XDG_RUNTIME_DIR")))
-            std::fprintf(stderr, "%s\n", qPrintable(message));
-    });
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QTemporaryDir dir;
-    QDir(dir.path()).mkpath(QStringLiteral("devroot/dev"));
-    qputenv("VANTREL_REGISTRY", (dir.path() + QStringLiteral("/registry.reg")).toLocal8Bit());
-    qputenv("VANTREL_DEVICE_ROOT", (dir.path() + QStringLiteral("/devroot")).toLocal8Bit());
+    const BenchEnvironment environment;
     QApplication app(argc, argv);
     Q_INIT_RESOURCE(resources);
     QApplication::setApplicationName(QStringLiteral("Vantrel"));

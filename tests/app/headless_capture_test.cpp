@@ -29,6 +29,8 @@
 using platform::PseudoTerminal;
 using testing_support::TestDir;
 
+using testing_support::WaitUntilOpened;
+
 namespace {
 
 // The program with none of DISPLAY, WAYLAND_DISPLAY and QT_QPA_PLATFORM set.
@@ -109,19 +111,6 @@ QByteArray AfterProbes(const QByteArray& recorded)
 }
 
 // Waits until process `pid` holds `device` open.
-bool WaitUntilOpened(qint64 pid, const QString& device)
-{
-    QDeadlineTimer deadline(15000);
-    while (!deadline.hasExpired()) {
-        const QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
-        for (const QFileInfo& fd : fds.entryInfoList(QDir::System | QDir::NoDotAndDotDot))
-            if (fd.symLinkTarget() == device)
-                return true;
-        QThread::msleep(20);
-    }
-    return false;
-}
-
 // The items of a Send Data file, as Save would have them in its list.
 QVector<CDataItem> ParseSendData(const QByteArray& bytes)
 {

@@ -1,8 +1,7 @@
-// End to end: a capturing program is killed with SIGKILL in the middle of a
-// flood; the next start restores every byte it had recorded. The capturing
-// program is this test program run again as a child process (the capture
-// engine is the program's own, the kill is real), so nothing but the kernel
-// stands between the far end, the journal on disk and the restore.
+// End to end: the real program, capturing without a window, is killed with
+// SIGKILL in the middle of a flood; the next start restores every byte it had
+// recorded. Nothing but the kernel stands between the far end, the journal on
+// disk and the restore.
 #include "app/monitor_dlg.h"
 #include "app/restore_offer.h"
 #include "platform/pseudo_terminal.h"
@@ -11,7 +10,6 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QMessageBox>
 #include <QAbstractButton>
 #include <QProcess>
@@ -28,54 +26,25 @@
 
 namespace {
 
-constexpr const char* kChildVariable = "VANTREL_JOURNAL_CHILD";
-
-// In the child: capture COM5 until killed.
-void CaptureUntilKilled()
-{
-    qputenv("VANTREL_REGISTRY", qgetenv("VANTREL_JOURNAL_CHILD_REGISTRY"));
-    qputenv("XDG_STATE_HOME", qgetenv("VANTREL_JOURNAL_CHILD_STATE"));
-    CMonitorDlg dlg;
-    dlg.OnInitDialog();
-    dlg.show();
-    dlg.m_strPortName = QStringLiteral("COM5");
-    dlg.OnBegin();
-    if (!dlg.m_hPort)
-        return;
-    std::printf("listening\n");
-    std::fflush(stdout);
-    QEventLoop().exec();
-}
-
 TEST(JournalEndToEnd, KilledMidFloodTheNextStartRestoresEveryRecordedByte)
 {
-    if (qEnvironmentVariableIsSet(kChildVariable)) {
-        CaptureUntilKilled();
-        return;
-    }
     platform::PseudoTerminal pty;
     ASSERT_TRUE(pty.Open());
     testing_support::SetPortOverride(5, pty.SlavePath());
 
     QProcess child;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QString::fromLatin1(kChildVariable), QStringLiteral("1"));
-    environment.insert(QStringLiteral("VANTREL_JOURNAL_CHILD_REGISTRY"), platform::registryFilePath());
-    environment.insert(QStringLiteral("VANTREL_JOURNAL_CHILD_STATE"),
-                       testing_support::TestDir() + QStringLiteral("/state"));
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("VANTREL_REGISTRY"), platform::registryFilePath());
+    environment.insert(QStringLiteral("XDG_STATE_HOME"), testing_support::TestDir() + QStringLiteral("/state"));
     child.setProcessEnvironment(environment);
-    child.start(QCoreApplication::applicationFilePath(),
-                {QStringLiteral("--gtest_filter=JournalEndToEnd.KilledMidFloodTheNextStartRestoresEveryRecordedByte")});
+    child.start(QStringLiteral(VANTREL_BINARY),
+                {QStringLiteral("--capture"), QStringLiteral("--port"), QStringLiteral("COM5"), QStringLiteral("--quiet"),
+                 QStringLiteral("--log"), testing_support::TestDir() + QStringLiteral("/flood.log")});
     ASSERT_TRUE(child.waitForStarted(10000));
-    QByteArray childOut;
-    QElapsedTimer waited;
-    waited.start();
-    while (!childOut.contains("listening") && waited.elapsed() < 60000 && child.state() == QProcess::Running) {
-        child.waitForReadyRead(200);
-        childOut += child.readAllStandardOutput();
-    }
-    ASSERT_TRUE(childOut.contains("listening")) << childOut.toStdString() << child.readAllStandardError().toStdString();
+    ASSERT_TRUE(testing_support::WaitUntilOpened(child.processId(), pty.SlavePath()))
+        << child.readAllStandardError().toStdString();
+    // Opened; configured and listening after its settle time.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
 
     // The far end: pseudo-random bytes at about 500 KB/s (a fast line), with
     // a note of how much was written when.

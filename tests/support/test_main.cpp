@@ -11,8 +11,10 @@
 #include <QDeadlineTimer>
 #include <QDialog>
 #include <QDir>
+#include <QFileInfo>
 #include <QTimer>
 #include <QTemporaryDir>
+#include <QThread>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -47,6 +49,19 @@ void FailOnMessages()
         ADD_FAILURE() << "unexpected message box: " << message.text.toStdString();
         return IDOK;
     });
+}
+
+bool WaitUntilOpened(qint64 pid, const QString& device, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!deadline.hasExpired()) {
+        const QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
+        for (const QFileInfo& fd : fds.entryInfoList(QDir::System | QDir::NoDotAndDotDot))
+            if (fd.symLinkTarget() == device)
+                return true;
+        QThread::msleep(20);
+    }
+    return false;
 }
 
 bool WaitUntil(const std::function<bool()>& done, int timeoutMs)

@@ -34,6 +34,10 @@ void FailOnMessages();
 // Runs the event loop until `done` is true or `timeoutMs` passes; returns done().
 bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 5000);
 
+// Waits until process `pid` holds `device` open (another program's capture
+// has opened its port); false after `timeoutMs`.
+bool WaitUntilOpened(qint64 pid, const QString& device, int timeoutMs = 15000);
+
 // Runs `script` on the modal dialog once its loop is running. A dialog the
 // script left open is cancelled, so a failing test cannot hang.
 void OnceModal(std::function<void(QDialog*)> script);
