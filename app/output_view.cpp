@@ -328,6 +328,10 @@ void COutputView::SetHighlight(qint64 start, qint64 length)
     SetSelection(m_highlightStart, m_highlightEnd);
     EnsureVisible(m_highlightEnd);
     EnsureVisible(m_highlightStart);
+    // The user is reading the match: new text must not carry it off the
+    // screen, even when it was on the last page. Scrolling to the end
+    // follows again.
+    m_following = false;
 }
 
 void COutputView::ClearHighlight()

@@ -199,6 +199,20 @@ TEST(OutputView, AHighlightSelectsAMatchFarUpAndScrollsToIt)
     EXPECT_EQ(w.view->SelectionStart(), w.view->SelectionEnd());
 }
 
+TEST(OutputView, AMatchOnTheLastPageStaysOnScreenWhileTheCaptureGoesOn)
+{
+    Shown w;
+    w.Add(Lines(0, 200));
+    w.dlg.RefreshOutput();
+    ASSERT_TRUE(w.view->IsFollowing());
+    const qint64 at = w.view->TextRange(0, w.view->TextLength()).indexOf(QStringLiteral("line 199\r"));
+    w.view->SetHighlight(at, 8);
+    w.Add(Lines(200, 300));
+    w.dlg.RefreshOutput();
+    EXPECT_FALSE(w.view->CharacterRect(at).isEmpty());
+    EXPECT_EQ(w.view->SelectedText(), QStringLiteral("line 199"));
+}
+
 TEST(OutputView, ScreenReadersGetTheWholeTextOrThePartOnScreen)
 {
     Shown w;
