@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <ctime>
 #include <unistd.h>
@@ -194,7 +195,7 @@ void CCaptureJournal::Turn(bool syncNow)
         bool caughtUp = true;
         {
             std::lock_guard capture(m_source.lock);
-            const int64_t lockedAt = CTime::GetCurrentMicros();
+            const auto lockedAt = std::chrono::steady_clock::now();
             {
                 std::lock_guard own(m_mutex);
                 if (m_adoption) {
@@ -236,7 +237,9 @@ void CCaptureJournal::Turn(bool syncNow)
                 journal::EndRecord(records, start);
                 starts.push_back(start);
             }
-            RaiseTo(m_maxLockMicros, CTime::GetCurrentMicros() - lockedAt);
+            RaiseTo(m_maxLockMicros, int64_t(std::chrono::duration_cast<std::chrono::microseconds>(
+                                          std::chrono::steady_clock::now() - lockedAt)
+                                          .count()));
         }
 
         if (adoption) {

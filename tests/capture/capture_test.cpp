@@ -176,7 +176,7 @@ TEST_F(CaptureOnPty, StopWhilePausedKeepsThePauseForTheNextCapture)
 TEST_F(CaptureOnPty, RecordsOnlyInsideTheWindowsOfTheRule)
 {
     std::atomic<int64_t> now{1'000'000};
-    CTime::SetClock([&] { return now.load(); });
+    const testing_support::ScopedClock clock([&] { return now.load(); });
     dlg->m_recordSettings = RecordSettings{0, 10, 3, 0};  // 3 s of every 10 s
     Begin();
     EXPECT_EQ(dlg->m_timeStart.GetTime(), 1'000'000);
@@ -309,7 +309,7 @@ TEST_F(CaptureOnPty, ALostDeviceKeepsTheCaptureWaitingWithoutABox)
 TEST_F(CaptureOnPty, BeginWhileOpenStartsAFreshCapture)
 {
     std::atomic<int64_t> now{5000};
-    CTime::SetClock([&] { return now.load(); });
+    const testing_support::ScopedClock clock([&] { return now.load(); });
     Begin();
     SendAsOneChunk("first");
     now = 6000;

@@ -125,7 +125,7 @@ protected:
 TEST_F(ReconnectOnPty, ALostDeviceIsWaitedForAndRecordingGoesOnInTheSameList)
 {
     std::atomic<int64_t> now{100000};
-    CTime::SetClock([&] { return now.load(); });
+    const testing_support::ScopedClock clock([&] { return now.load(); });
     Begin();
     const int64_t start = dlg->m_timeStart.GetTime();
     QByteArray sent;

@@ -2,6 +2,7 @@
 // What every test shares: its own registry file and an empty device tree
 // (set up by the test main before each test), captured message boxes, and
 // ways to wait for the event loop.
+#include "platform/ctime.h"
 #include "platform/message_box.h"
 
 #include <QString>
@@ -11,6 +12,17 @@ class QDialog;
 #include <functional>
 
 namespace testing_support {
+
+// Replaces the clock for as long as it lives. Declared after what the clock
+// reads, it gives the system clock back before that goes out of scope, so
+// no thread still running (a journal, a receive thread) reads a dead local.
+class ScopedClock {
+public:
+    explicit ScopedClock(CTime::Clock clock) { CTime::SetClock(std::move(clock)); }
+    ~ScopedClock() { CTime::SetClock({}); }
+    ScopedClock(const ScopedClock&) = delete;
+    ScopedClock& operator=(const ScopedClock&) = delete;
+};
 
 // The folder this test may write in; removed after the test.
 QString TestDir();
