@@ -20,9 +20,10 @@ namespace {
 
 const QString kWelcomeText = QStringLiteral("Welcome to Vantrel \r\n Ver 0.4");
 
-// The output area catches up at most this often, so a flood of small chunks
-// becomes a few large updates.
-constexpr qint64 kRefreshIntervalMs = 20;
+// The output area catches up at most this often (twenty times a second, as
+// fast as anyone reads), so a flood of small chunks becomes a few large
+// updates and a steady line costs a few repaints a second, not one a chunk.
+constexpr qint64 kRefreshIntervalMs = 50;
 // A timed catch-up indexes for at most this long before the window gets
 // its turn again; what is left follows at once after that.
 constexpr qint64 kCatchUpSliceMs = 8;
