@@ -1,6 +1,6 @@
 #include "app/capture_options.h"
 
-#include "app/monitor_dlg.h"
+#include "capture/capture_engine.h"
 #include "platform/device_map.h"
 
 #include <QRegularExpression>
@@ -15,39 +15,39 @@ constexpr uint32_t kMaxBaudRate = 100'000'000;
 
 } // namespace
 
-void CaptureOptions::ApplyTo(CMonitorDlg& dlg) const
+void CaptureOptions::ApplyTo(CCaptureEngine& engine) const
 {
     if (!strPortName.isEmpty())
-        dlg.m_strPortName = strPortName.toUpper();
+        engine.m_strPortName = strPortName.toUpper();
     if (!strDevicePath.isEmpty()) {
         // The device stands in for the port's own for this run: messages
         // still name the port.
-        int number = platform::portNumber(dlg.m_strPortName);
+        int number = platform::portNumber(engine.m_strPortName);
         if (number == 0) {
             number = 1;
-            dlg.m_strPortName = QStringLiteral("COM1");
+            engine.m_strPortName = QStringLiteral("COM1");
         }
         platform::setRuntimePortOverride(number, strDevicePath);
     }
     if (baudRate)
-        dlg.m_portSettings.BaudRate = *baudRate;
+        engine.m_portSettings.BaudRate = *baudRate;
     if (line) {
-        dlg.m_portSettings.ByteSize = line->byteSize;
-        dlg.m_portSettings.Parity = line->parity;
-        dlg.m_portSettings.StopBits = line->stopBits;
+        engine.m_portSettings.ByteSize = line->byteSize;
+        engine.m_portSettings.Parity = line->parity;
+        engine.m_portSettings.StopBits = line->stopBits;
         // As the Port Setting dialog sets it: parity checking for every
         // parity but none.
         if (line->parity == NOPARITY)
-            dlg.m_portSettings.Flags &= ~uint32_t(kDcbParity);
+            engine.m_portSettings.Flags &= ~uint32_t(kDcbParity);
         else
-            dlg.m_portSettings.Flags |= kDcbParity;
+            engine.m_portSettings.Flags |= kDcbParity;
     }
     if (showFormat)
-        dlg.m_nShowFormat = *showFormat;
+        engine.m_nShowFormat = *showFormat;
     if (record)
-        dlg.m_recordSettings = *record;
+        engine.m_recordSettings = *record;
     if (bRecordAll)
-        dlg.m_recordSettings.bRecordAll = 1;
+        engine.m_recordSettings.bRecordAll = 1;
 }
 
 bool ParseLineSettings(const QString& text, LineSettings& line)

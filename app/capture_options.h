@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <optional>
 
-class CMonitorDlg;
+class CCaptureEngine;
 
 struct LineSettings {
     uint8_t byteSize = 8;
@@ -40,9 +40,9 @@ struct CaptureOptions {
     bool bExitOnLoss = false;
     bool bQuiet = false;
 
-    // Puts the overrides into the window object's settings members; nothing
+    // Puts the overrides into the engine's settings; nothing
     // is stored.
-    void ApplyTo(CMonitorDlg& dlg) const;
+    void ApplyTo(CCaptureEngine& engine) const;
 };
 
 // "8N1", "7E2", "5N1.5": data bits 5-8, parity N/O/E/M/S, stop bits 1, 1.5

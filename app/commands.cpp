@@ -1,10 +1,9 @@
-// Enabling and pressing of commands by capture state, and the shell's own
-// commands: Pause, Clear Output and Exit.
+// Enabling and pressing of commands by capture state, and the commands that
+// drive the capture: Begin, Stop, Pause, Clear Output, and Exit.
 #include "app/command_bar.h"
 #include "app/command_ids.h"
 #include "app/monitor_dlg.h"
 #include "app/status_line.h"
-#include "data/capture_journal.h"
 #include "platform/device_map.h"
 
 #include <QAction>
@@ -14,7 +13,7 @@ void CMonitorDlg::UpdateCommandState()
 {
     // A capture waiting for its lost device still runs: it can be stopped
     // or paused, and its settings stay as they are.
-    auto open = [this] { return m_hPort != nullptr || IsWaitingForPort(); };
+    auto open = [this] { return m_engine.IsCapturing(); };
     EnableToolButton(ID_TOOL_BEGIN, !open());
     EnableMenuCommand(ID_MENU_BEGIN, !open());
     EnableToolButton(ID_TOOL_STOP, open());
@@ -26,7 +25,7 @@ void CMonitorDlg::UpdateCommandState()
     EnableToolButton(ID_TOOL_PORT_SETTING, !open());
     EnableMenuCommand(ID_MENU_PORT_SETTING, !open());
     EnableMenuCommand(ID_MENU_RECORD_SETTING, !open());
-    PressToolButton(ID_TOOL_PAUSE, m_bPaused != 0);
+    PressToolButton(ID_TOOL_PAUSE, m_engine.IsPaused());
     UpdateStatusLine();
 }
 
@@ -34,9 +33,10 @@ void CMonitorDlg::UpdateStatusLine()
 {
     if (!m_status)
         return;
-    m_status->SetPort(m_strPortName, platform::devicePathForPort(m_strPortName), m_portSettings);
-    m_status->SetState(m_hPort != nullptr || IsWaitingForPort(), m_bPaused != 0);
-    m_status->SetConnection(ConnectionState());
+    m_status->SetPort(m_engine.m_strPortName, platform::devicePathForPort(m_engine.m_strPortName),
+                      m_engine.m_portSettings);
+    m_status->SetState(m_engine.IsCapturing(), m_engine.IsPaused());
+    m_status->SetConnection(m_engine.ConnectionState());
 }
 
 bool CMonitorDlg::EnableToolButton(int id, bool enable)
@@ -63,22 +63,32 @@ int CMonitorDlg::EnableMenuCommand(int id, bool enable)
     return wasEnabled ? 0 : 1;  // the previous state: 0 enabled, 1 grayed
 }
 
+void CMonitorDlg::OnBegin()
+{
+    // A port that cannot be opened is reported by the engine's openFailed.
+    m_engine.OpenPort();
+    UpdateCommandState();
+}
+
+void CMonitorDlg::OnStop()
+{
+    if (!m_engine.IsCapturing())
+        return;
+    m_engine.ClosePort();
+    // Stop returns with everything recorded on screen.
+    RefreshOutput();
+    UpdateCommandState();
+}
+
 void CMonitorDlg::OnPause()
 {
-    m_bPaused = m_bPaused ? 0 : 1;
+    m_engine.SetPaused(!m_engine.IsPaused());
     UpdateCommandState();
 }
 
 void CMonitorDlg::OnClearOutput()
 {
-    {
-        // Under the capture lock, so it never overlaps the recording of a chunk.
-        std::lock_guard lock(m_csCapture);
-        m_strOutput.clear();
-        m_items.RemoveAll();
-        ++m_nCaptureId;
-    }
-    m_journal->Wake();  // the discarded capture's journal goes
+    m_engine.ClearOutput();
     UpdateData(false);
 }
 

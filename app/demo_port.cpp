@@ -54,13 +54,13 @@ QString CDemoPort::PortName() const
 
 void CDemoPort::SelectIn(CMonitorDlg& dlg) const
 {
-    const QString stored = dlg.m_strPortName;
+    const QString stored = dlg.Engine().m_strPortName;
     const QString demo = PortName();
-    dlg.m_strPortName = demo;
+    dlg.Engine().m_strPortName = demo;
     // The window saves its settings after its modal loop ends; by then the
     // stored name is back, unless the user chose another port meanwhile.
     QObject::connect(&dlg, &QDialog::finished, &dlg, [&dlg, stored, demo] {
-        if (dlg.m_strPortName == demo)
-            dlg.m_strPortName = stored;
+        if (dlg.Engine().m_strPortName == demo)
+            dlg.Engine().m_strPortName = stored;
     });
 }

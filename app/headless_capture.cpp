@@ -1,21 +1,16 @@
 #include "app/headless_capture.h"
 
-#include "capture/port_reconnect.h"
-
-#include "app/monitor_dlg.h"
 #include "app/status_line.h"
 #include "app/stop_signals.h"
+#include "capture/capture_engine.h"
 #include "capture/port_reconnect.h"
-#include "data/capture_journal.h"
 #include "data/streamed_capture_file.h"
 #include "platform/device_map.h"
-#include "platform/message_box.h"
 #include "platform/serial_port.h"
 
 #include <QDateTime>
 #include <QDeadlineTimer>
 #include <QEventLoop>
-#include <QRegularExpression>
 #include <QThread>
 
 #include <cerrno>
@@ -45,7 +40,7 @@ void PrintLine(const QString& text)
     std::fflush(stderr);
 }
 
-// A message box's text on one line.
+// A message's text on one line.
 QString OneLine(const QString& text)
 {
     return text.simplified();
@@ -66,11 +61,8 @@ CHeadlessCapture::CHeadlessCapture(const CaptureOptions& options, QObject* paren
 
 CHeadlessCapture::~CHeadlessCapture()
 {
-    // The window object's destructor ends any capture; it never saves the
-    // settings (only DestroyWindow does, which this mode never calls). Its
-    // messages still go to standard error: no box may ever wait here.
-    m_dlg.reset();
-    SetMessageHandler({});
+    // The engine's destructor ends any capture; it never saves the settings.
+    m_engine.reset();
     platform::clearRuntimePortOverrides();
 }
 
@@ -103,44 +95,39 @@ QString CHeadlessCapture::DescribeOpenError(const QString& portName, const QStri
 
 int CHeadlessCapture::Run()
 {
-    // Every message of the engine becomes one line on standard error.
-    SetMessageHandler([this](const ShownMessage& message) {
-        OnMessage(message.text);
-        return IDOK;
-    });
     // A reader of standard output that goes away is a write error, not a
     // silent end of the process.
     std::signal(SIGPIPE, SIG_IGN);
 
-    m_dlg = std::make_unique<CMonitorDlg>();
-    m_options.ApplyTo(*m_dlg);
-    connect(m_dlg.get(), &CMonitorDlg::portLost, this, [this](int error) {
+    m_engine = std::make_unique<CCaptureEngine>();
+    m_options.ApplyTo(*m_engine);
+    connect(m_engine.get(), &CCaptureEngine::portLost, this, [this](int error) {
         PrintError(QStringLiteral("%1 (%2) was lost: %3%4")
-                       .arg(m_dlg->m_strPortName, platform::devicePathForPort(m_dlg->m_strPortName),
+                       .arg(m_engine->m_strPortName, platform::devicePathForPort(m_engine->m_strPortName),
                             QString::fromLocal8Bit(std::strerror(error)),
                             m_options.bExitOnLoss ? QStringLiteral(".") : QStringLiteral("; waiting for it.")));
-        // This line says it all: the engine's own report of the loss, made
-        // while it handles it, is not repeated.
-        m_bHandlingLoss = true;
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                m_bHandlingLoss = false;
-                if (m_options.bExitOnLoss)
-                    Finish(kExitPortLost);
-            },
-            Qt::QueuedConnection);
+        if (m_options.bExitOnLoss)
+            QMetaObject::invokeMethod(this, [this] { Finish(kExitPortLost); }, Qt::QueuedConnection);
         UpdateStatus();
+    });
+    // What the port refused while it opened is said once it is open; later
+    // it would come from a reopen, which says it with the connection.
+    connect(m_engine.get(), &CCaptureEngine::lineRefused, this, [this](const QString& text) {
+        m_openMessages.append(text);
+    });
+    connect(m_engine.get(), &CCaptureEngine::problem, this, [this](const QString& problem) {
+        if (!problem.isEmpty())
+            PrintError(QStringLiteral("The capture is no longer protected on disk: %1").arg(OneLine(problem)));
     });
 
     // A log (standard error that is not a terminal) hears of every change
     // while the device is away: a new reason it cannot be opened, its return.
-    connect(m_dlg->m_pReconnect, &CPortReconnect::StateChanged, this, [this] {
+    connect(m_engine.get(), &CCaptureEngine::connectionChanged, this, [this] {
         if (m_bFinished || m_options.bExitOnLoss)
             return;
-        const QString text = m_dlg->IsWaitingForPort() ? m_dlg->ConnectionState()
-                             : m_dlg->m_hPort
-                                 ? QStringLiteral("%1 is back: %2").arg(m_dlg->m_strPortName, m_dlg->ConnectionState())
+        const QString text = m_engine->IsWaitingForPort() ? m_engine->ConnectionState()
+                             : m_engine->IsPortOpen()
+                                 ? QStringLiteral("%1 is back: %2").arg(m_engine->m_strPortName, m_engine->ConnectionState())
                                  : QString();
         if (!text.isEmpty() && text != m_strLastConnection)
             PrintError(text);
@@ -156,16 +143,9 @@ int CHeadlessCapture::Run()
     if (!OpenFiles())
         return kExitFileError;
 
-    m_bOpening = true;
-    const bool opened = m_dlg->OpenPort();
-    m_bOpening = false;
-    if (!opened) {
-        static const QRegularExpression code(QStringLiteral("\uFF1A(-?[0-9]+)"));
-        int error = ENOENT;
-        for (const QString& text : std::as_const(m_openMessages))
-            if (const QRegularExpressionMatch match = code.match(text); match.hasMatch())
-                error = match.captured(1).toInt();
-        PrintError(DescribeOpenError(m_dlg->m_strPortName, platform::devicePathForPort(m_dlg->m_strPortName), error));
+    if (!m_engine->OpenPort()) {
+        const int error = m_engine->LastOpenError();
+        PrintError(DescribeOpenError(m_engine->m_strPortName, platform::devicePathForPort(m_engine->m_strPortName), error));
         return ExitStatusForOpenError(error);
     }
     // The line settings or time-outs the port refused: the capture runs on,
@@ -196,7 +176,7 @@ bool CHeadlessCapture::OpenFiles()
     const int64_t start = QDateTime::currentSecsSinceEpoch();
     auto open = [&](CaptureFormat format, const QString& path) {
         auto file = std::make_unique<CStreamedCaptureFile>(format, path, m_options.split);
-        if (!file->Open(m_dlg->m_strOutput, start)) {
+        if (!file->Open(m_engine->m_strOutput, start)) {
             PrintError(file->ErrorText());
             return false;
         }
@@ -224,13 +204,13 @@ bool CHeadlessCapture::WriteNewItems()
         // new items; the formatting and the disk come after.
         items.clear();
         {
-            std::lock_guard lock(m_dlg->m_csCapture);
-            if (upTo < 0 || upTo > m_dlg->m_items.GetSize())
-                upTo = m_dlg->m_items.GetSize();
-            const CItemFollower::Batch batch = m_follower.Take(m_dlg->m_nCaptureId, upTo, kMostItemsPerCopy);
+            std::lock_guard lock(m_engine->m_csCapture);
+            if (upTo < 0 || upTo > m_engine->m_items.GetSize())
+                upTo = m_engine->m_items.GetSize();
+            const CItemFollower::Batch batch = m_follower.Take(m_engine->m_nCaptureId, upTo, kMostItemsPerCopy);
             items.reserve(size_t(batch.end - batch.first));
             for (int i = batch.first; i < batch.end; ++i) {
-                const CDataItem& item = m_dlg->m_items.GetAt(i);
+                const CDataItem& item = m_engine->m_items.GetAt(i);
                 items.emplace_back(item);
                 items.back().SetTimeMicros(item.GetTimeMicros());
             }
@@ -286,7 +266,7 @@ void CHeadlessCapture::Finish(int status)
         while (!deadline.hasExpired() && !quiet.hasExpired()) {
             uint32_t errors = 0;
             COMSTAT queue{};
-            SerialPort* port = m_dlg->m_hPort;
+            SerialPort* port = m_engine->Port();
             if (!port || !port->ClearCommError(errors, queue))
                 break;
             if (queue.cbInQue > 0)
@@ -295,7 +275,7 @@ void CHeadlessCapture::Finish(int status)
         }
     }
     // Joins the receive thread: after this nothing more is recorded.
-    m_dlg->ClosePort();
+    m_engine->ClosePort();
     if (m_nStatus != kExitFileError && !WriteNewItems())
         m_nStatus = kExitFileError;
     for (const auto& file : m_files) {
@@ -307,7 +287,7 @@ void CHeadlessCapture::Finish(int status)
     // Every item is in the files and on disk: the journal has done its work.
     // When the files failed it stays, for the window to offer back.
     if (m_nStatus != kExitFileError)
-        m_dlg->m_journal->End();
+        m_engine->EndJournal();
     UpdateStatus();
     m_status.End();
     if (m_loop)
@@ -320,20 +300,9 @@ void CHeadlessCapture::PrintError(const QString& text)
     PrintLine(text);
 }
 
-void CHeadlessCapture::OnMessage(const QString& text)
-{
-    if (m_bHandlingLoss)
-        return;
-    if (m_bOpening) {
-        m_openMessages.append(text);
-        return;
-    }
-    PrintError(OneLine(text));
-}
-
 void CHeadlessCapture::UpdateStatus()
 {
-    if (!m_dlg)
+    if (!m_engine)
         return;
     const int64_t now = QDateTime::currentMSecsSinceEpoch();
     if (now - m_nRateMs >= 1000) {
@@ -345,16 +314,16 @@ void CHeadlessCapture::UpdateStatus()
     QString state = QStringLiteral("recording");
     if (m_bFinished)
         state = QStringLiteral("stopped");
-    else if (m_dlg->IsWaitingForPort())
-        state = m_dlg->ConnectionState();
-    else if (!m_dlg->m_hPort)
+    else if (m_engine->IsWaitingForPort())
+        state = m_engine->ConnectionState();
+    else if (!m_engine->IsPortOpen())
         state = QStringLiteral("closed");
-    else if (m_dlg->m_bPaused)
+    else if (m_engine->IsPaused())
         state = QStringLiteral("paused");
     // After a return: how often the device was lost, and the last gap.
-    if (m_dlg->m_hPort && !m_dlg->ConnectionState().isEmpty())
-        state += QStringLiteral(", ") + m_dlg->ConnectionState();
-    m_status.Show(CHeadlessStatus::Describe(m_dlg->m_strPortName, platform::devicePathForPort(m_dlg->m_strPortName),
-                                            CStatusLine::DescribeLine(m_dlg->m_portSettings), m_nItems, m_nBytes,
+    if (m_engine->IsPortOpen() && !m_engine->ConnectionState().isEmpty())
+        state += QStringLiteral(", ") + m_engine->ConnectionState();
+    m_status.Show(CHeadlessStatus::Describe(m_engine->m_strPortName, platform::devicePathForPort(m_engine->m_strPortName),
+                                            CStatusLine::DescribeLine(m_engine->m_portSettings), m_nItems, m_nBytes,
                                             m_dRate, state));
 }

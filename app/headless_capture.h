@@ -1,9 +1,8 @@
 #pragma once
-// `vantrel --capture`: the window's capture engine with no window. A main
-// window object is built (never shown, never initialised as a window), the
-// options override its settings for this run only, and the files follow
-// its item list as items are recorded. Nothing is written back to the
-// settings file.
+// `vantrel --capture`: the capture engine with no window, on a core
+// application (no window system, no platform plugin). The options override
+// the engine's settings for this run only, and the files follow its item
+// list as items are recorded. Nothing is written back to the settings file.
 #include "app/capture_options.h"
 #include "app/headless_status.h"
 #include "data/item_follower.h"
@@ -15,7 +14,7 @@
 #include <memory>
 #include <vector>
 
-class CMonitorDlg;
+class CCaptureEngine;
 class CStopSignals;
 class CStreamedCaptureFile;
 class QEventLoop;
@@ -38,7 +37,7 @@ public:
     ~CHeadlessCapture() override;
 
     // Opens the files and the port, records until the capture ends, and
-    // returns the exit status. Needs an application object.
+    // returns the exit status. Needs a QCoreApplication.
     int Run();
 
     // The exit status and the one-line reason for a port that could not be
@@ -54,11 +53,10 @@ private:
     void Follow();
     void Finish(int status);
     void PrintError(const QString& text);
-    void OnMessage(const QString& text);
     void UpdateStatus();
 
     CaptureOptions m_options;
-    std::unique_ptr<CMonitorDlg> m_dlg;
+    std::unique_ptr<CCaptureEngine> m_engine;
     std::vector<std::unique_ptr<CStreamedCaptureFile>> m_files;
     CItemFollower m_follower;
     CHeadlessStatus m_status;
@@ -68,12 +66,10 @@ private:
     QTimer m_statusTimer;
     QDeadlineTimer m_deadline{QDeadlineTimer::Forever};  // --duration
 
-    bool m_bOpening = false;      // messages while opening the port are kept, not printed
-    QStringList m_openMessages;
+    QStringList m_openMessages;   // what the port refused while it opened, printed once it did
     bool m_bFinished = false;
     int m_nStatus = kExitStopped;
     QString m_strLastConnection;  // the last word on the device's connection that was printed
-    bool m_bHandlingLoss = false; // the engine is handling a loss that was reported already
     int64_t m_nItems = 0;         // written so far
     int64_t m_nBytes = 0;         // recorded bytes written so far
     int64_t m_nRateBytes = 0;     // m_nBytes at the last status update

@@ -31,19 +31,19 @@ int main(int argc, char* argv[])
         std::fwrite(list.constData(), 1, size_t(list.size()), stdout);
         return std::fflush(stdout) == 0 ? 0 : 1;
     }
-    // The capture without a window runs where there is no display: the
-    // offscreen platform carries the window object that is never shown.
+    // The capture without a window runs the engine on a core application:
+    // no window system and no platform plugin, so it runs where there is no
+    // display whatever QT_QPA_PLATFORM says.
     if (commandLine.action == CommandLine::Capture) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
         // Standard error carries the status line and errors only, not the
         // toolkit's notes about a session it does not need.
         qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
             if (type == QtCriticalMsg || type == QtFatalMsg)
                 std::fprintf(stderr, "vantrel: %s\n", text.toLocal8Bit().constData());
         });
-        QApplication app(argc, argv);
-        QApplication::setApplicationName(QStringLiteral("Vantrel"));
-        QApplication::setApplicationVersion(QStringLiteral(VANTREL_VERSION));
+        QCoreApplication app(argc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("Vantrel"));
+        QCoreApplication::setApplicationVersion(QStringLiteral(VANTREL_VERSION));
         CHeadlessCapture capture(commandLine.capture);
         return capture.Run();
     }

@@ -4,9 +4,6 @@
 #include "app/find_bar.h"
 #include "app/output_view.h"
 #include "app/status_line.h"
-#include "capture/port_reconnect.h"
-#include "data/capture_journal.h"
-#include "data/item_rendering.h"
 #include "platform/message_box.h"
 
 #include <QDateTime>
@@ -18,8 +15,6 @@
 
 namespace {
 
-const QString kWelcomeText = QStringLiteral("Welcome to Vantrel \r\n Ver 0.4");
-
 // The output area catches up at most this often (twenty times a second, as
 // fast as anyone reads), so a flood of small chunks becomes a few large
 // updates and a steady line costs a few repaints a second, not one a chunk.
@@ -27,33 +22,29 @@ constexpr qint64 kRefreshIntervalMs = 50;
 // A timed catch-up indexes for at most this long before the window gets
 // its turn again; what is left follows at once after that.
 constexpr qint64 kCatchUpSliceMs = 8;
-// Bytes of items indexed per hold of the capture lock, so the receive
-// thread never waits long for it.
-constexpr qint64 kIndexBytesPerLock = 512 * 1024;
 
 } // namespace
 
 CMonitorDlg::CMonitorDlg(QWidget* pParent) : QDialog(pParent)
 {
-    m_strOutput = kWelcomeText;
     m_hIcon = QIcon(QStringLiteral(":/res/vantrel.svg"));
-    m_hPort = nullptr;
-    m_bPaused = 0;
-    m_pReconnect = new CPortReconnect(this, [this](const QString& path) { return ReopenPort(path); });
-    connect(m_pReconnect, &CPortReconnect::StateChanged, this, [this] { UpdateStatusLine(); });
-    LoadSettings();
-    // Every recorded item goes to disk too, with or without a window.
-    m_journal = std::make_unique<CCaptureJournal>(
-        CCaptureJournal::Source{m_csCapture, m_items, m_nCaptureId, m_strOutput});
-    m_journal->SetProblemHandler([this](const QString& problem) {
-        QMetaObject::invokeMethod(this, [this, problem] { ShowProtection(problem); }, Qt::QueuedConnection);
-    });
+    // Straight from the receive thread: NotifyOutputChanged never waits.
+    connect(&m_engine, &CCaptureEngine::itemsRecorded, this, &CMonitorDlg::NotifyOutputChanged,
+            Qt::DirectConnection);
+    connect(&m_engine, &CCaptureEngine::connectionChanged, this, [this] { UpdateStatusLine(); });
+    connect(&m_engine, &CCaptureEngine::waiting, this, [this] { UpdateCommandState(); });
+    connect(&m_engine, &CCaptureEngine::back, this, [this] { UpdateCommandState(); });
+    connect(&m_engine, &CCaptureEngine::problem, this, &CMonitorDlg::ShowProtection);
+    connect(&m_engine, &CCaptureEngine::openFailed, this,
+            [](int, const QString& text) { AfxMessageBox(text, MB_OK | MB_ICONSTOP); });
+    connect(&m_engine, &CCaptureEngine::lineRefused, this,
+            [this](const QString& text) { ShowMessageBox(this, text, QStringLiteral("Error"), MB_OK); });
 }
 
 CMonitorDlg::~CMonitorDlg()
 {
-    // No receive thread may outlive the window object.
-    ClosePort();
+    // No receive thread may report to a window that is going.
+    m_engine.ClosePort();
     // Nor the find bar's search, which reads the text.
     delete m_findBar;
     // The output area (a child, deleted after the members) lets go of the text.
@@ -79,10 +70,10 @@ int CMonitorDlg::OnInitDialog()
     setSizeGripEnabled(true);
 
     m_editOutput = new COutputView(this);
-    m_editOutput->SetText(&m_outputText, &m_outputIndex);
+    m_editOutput->SetText(&m_engine.OutputText(), &m_engine.OutputIndex());
     m_wndCommandBar = new CCommandBar(this);
     m_status = new CStatusLine(this);
-    m_findBar = new CFindBar(m_outputText, this);
+    m_findBar = new CFindBar(m_engine.OutputText(), this);
     m_findBar->hide();
     m_findBar->AttachShortcuts(this);
     m_findBar->SetOrigin([this] { return m_editOutput->VisibleStart(); });
@@ -120,28 +111,14 @@ bool CMonitorDlg::DestroyWindow()
         return false;
     m_bDestroyed = true;
     // A capture still running when the window closes is stopped first.
-    ClosePort();
+    m_engine.ClosePort();
     SaveSettings();
     // The journal has done its work when everything is saved or the user
     // chose to discard it; otherwise it stays for the next start to offer.
     if (m_bCloseConfirmed || UnsavedItems() == 0)
-        m_journal->End();
+        m_engine.EndJournal();
     hide();
     return true;
-}
-
-int CMonitorDlg::UnsavedItems()
-{
-    std::lock_guard lock(m_csCapture);
-    const int saved = m_nSavedCaptureId == m_nCaptureId ? m_nSavedItems : 0;
-    return std::max(0, m_items.GetSize() - saved);
-}
-
-void CMonitorDlg::OnCaptureSaved(uint64_t captureId, int items)
-{
-    m_nSavedCaptureId = captureId;
-    m_nSavedItems = items;
-    m_journal->MarkSaved(captureId, items);
 }
 
 void CMonitorDlg::ShowProtection(const QString& problem)
@@ -162,13 +139,7 @@ void CMonitorDlg::DoDataExchange(bool bSaveAndValidate)
     // recorded item, from the start.
     if (bSaveAndValidate || !m_editOutput)
         return;
-    {
-        std::lock_guard lock(m_csCapture);
-        m_outputIndex.Reset(m_nCaptureId, m_strOutput);
-        m_viewFollower.Seek(m_nCaptureId, 0);
-        m_nShownItems = 0;
-        m_nShownBytes = 0;
-    }
+    m_engine.RestartOutputIndex();
     m_editOutput->TextRestarted();
     if (m_findBar)
         m_findBar->TextChanged();
@@ -217,61 +188,15 @@ void CMonitorDlg::RefreshOutput()
 bool CMonitorDlg::CatchUpOutput(qint64 maxMs)
 {
     if (!m_editOutput)
-        return true;  // no output area (the headless mode): nothing to index
-    QElapsedTimer clock;
-    clock.start();
-    bool restarted = false;
-    bool grew = false;
-    bool done = false;
-    while (!done && (maxMs < 0 || clock.elapsed() < maxMs)) {
-        std::lock_guard lock(m_csCapture);
-        const int size = m_items.GetSize();
-        const int from = m_viewFollower.CaptureId() == m_nCaptureId ? m_viewFollower.Taken() : 0;
-        int most = 0;
-        for (qint64 bytes = 0; from + most < size && (most == 0 || bytes < kIndexBytesPerLock); ++most)
-            bytes += m_items.GetAt(from + most).GetLength();
-        const CItemFollower::Batch batch = m_viewFollower.Take(m_nCaptureId, size, qMax(most, 1));
-        if (batch.restarted) {
-            // Cleared since the last visit: the text starts over.
-            m_outputIndex.Reset(m_nCaptureId, m_strOutput);
-            m_nShownBytes = 0;
-            restarted = true;
-        }
-        for (int i = batch.first; i < batch.end; ++i) {
-            m_outputIndex.Append(m_items.GetAt(i));
-            m_nShownBytes += m_items.GetAt(i).GetLength();
-        }
-        grew = grew || batch.end > batch.first;
-        m_nShownItems = batch.end;
-        done = batch.end >= size;
-    }
-    if (restarted)
+        return true;  // not shown yet: nothing to index
+    const CCaptureEngine::IndexProgress progress = m_engine.CatchUpOutputIndex(maxMs);
+    if (progress.restarted)
         m_editOutput->TextRestarted();
-    else if (grew)
+    else if (progress.grew)
         m_editOutput->TextGrew();
-    if ((restarted || grew) && m_findBar)
+    if ((progress.restarted || progress.grew) && m_findBar)
         m_findBar->TextChanged();
     if (m_status)
-        m_status->SetTotals(m_nShownItems, m_nShownBytes);
-    return done;
-}
-
-bool CMonitorDlg::WriteOutputText(QIODevice& out)
-{
-    // Written piece by piece from the model, so a long capture never needs a
-    // second full copy of its text in memory.
-    std::lock_guard lock(m_csCapture);
-    QByteArray bytes = m_strOutput.toUtf8();
-    QString entry;
-    for (int i = 0; i < m_items.GetSize(); ++i) {
-        entry.clear();
-        AppendItemEntry(entry, m_items.GetAt(i));
-        bytes += entry.toUtf8();
-        if (bytes.size() >= 1 << 16) {
-            if (out.write(bytes) != bytes.size())
-                return false;
-            bytes.clear();
-        }
-    }
-    return out.write(bytes) == bytes.size();
+        m_status->SetTotals(progress.items, progress.bytes);
+    return progress.done;
 }

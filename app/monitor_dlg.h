@@ -1,40 +1,31 @@
 #pragma once
-// The main window. It owns all run-time state: the output area, the command
-// bar, the port and the receive thread, the capture start time, the pause
-// flag, the capture lock, the four settings and the item list. The command
-// handlers are defined in the folder of the subsystem they belong to.
-#include "data/data_item_array.h"
-#include "data/item_follower.h"
-#include "data/output_text_index.h"
-#include "data/output_text_source.h"
-#include "platform/ctime.h"
-#include "settings/port_settings.h"
-#include "settings/record_settings.h"
+// The main window: a view and a controller over a capture engine. It shows
+// the engine's output text, its state on the command bar and the status
+// line, and turns commands into the engine's operations; the message boxes
+// are its own. The engine (capture/capture_engine.h) owns the port, the
+// receive thread, the capture lock and the item list.
+#include "capture/capture_engine.h"
 
 #include <QDialog>
 #include <QIcon>
 #include <QString>
 #include <atomic>
 #include <cstdint>
-#include <memory>
-#include <mutex>
-#include <thread>
 
-class CCaptureJournal;
 class COutputView;
 class CCommandBar;
 class CStatusLine;
 class CFindBar;
-class CPortReconnect;
 class QMenu;
-class QIODevice;
-class SerialPort;
 
 class CMonitorDlg : public QDialog {
     Q_OBJECT
 public:
     explicit CMonitorDlg(QWidget* pParent = nullptr);
     ~CMonitorDlg() override;
+
+    // The capture this window shows and drives.
+    CCaptureEngine& Engine() { return m_engine; }
 
     // Window life (app/monitor_dlg.cpp).
     int DoModal();                 // OnInitDialog, the modal loop, DestroyWindow
@@ -54,115 +45,52 @@ public:
     bool EnableToolButton(int id, bool enable);
     bool PressToolButton(int id, bool press);
     int EnableMenuCommand(int id, bool enable);
+    void OnBegin();
+    void OnStop();
     void OnPause();
     void OnClearOutput();
+    void OnSave();                 // app/save_capture.cpp
+    void OnPortSetting();          // app/setting_commands.cpp
+    void OnRecordSetting();
     void OnExit();
     void OnAbout();                // app/about_dlg.cpp
     bool OnHelpInfo(void* pHelpInfo);
 
-    // Capture engine (capture/).
-    void OnBegin();
-    void OnStop();
-    bool OpenPort();
-    bool ClosePort();
-    void ConfigurePort();
-    static uint32_t ReceiveThreadProc(CMonitorDlg* pDlg);
-    int OnReceive();
-    bool IsRecordTime();
-    int32_t GetRecordPeriod();
-    // On the user-interface thread, after the receive thread ended because
-    // the port went away: closes the dead port and waits for the device to
-    // come back; the capture goes on.
-    void OnPortLost(int errorCode);
-    // Opens the device at the path again after it was lost and records from
-    // it into the same item list: 0, or the errno of a failed open.
-    int ReopenPort(const QString& devicePath);
-    // A capture whose device went away and is waited for.
-    bool IsWaitingForPort() const;
-    // The connection in words (waiting, how often the device was lost);
-    // empty when there is nothing to say. For any status line.
-    QString ConnectionState() const;
-    void SignalListening();        // receive thread: the purge is done
+    // Settings, kept by the engine and stored at the end of a run.
+    void LoadSettings() { m_engine.LoadSettings(); }
+    void SaveSettings() { m_engine.SaveSettings(); }
 
-    // Saving (data/).
-    void OnSave();
-    void WriteSendData(QIODevice& out);
     // Items of the current capture that no successful Save has written.
-    int UnsavedItems();
-    // After a successful Save of the first `items` items of `captureId`.
-    void OnCaptureSaved(uint64_t captureId, int items);
+    int UnsavedItems() { return m_engine.UnsavedItems(); }
 
-    // Settings (settings/).
-    void LoadSettings();
-    void SaveSettings();
-    void OnPortSetting();
-    void OnRecordSetting();
-
-    // The output area's text: m_strOutput (the text the program put there
-    // itself, the welcome text until Clear Output) followed by "\r\nRec :"
-    // and the rendering of every item. Writes the whole text to `out` as
-    // UTF-8; false when a write failed.
-    bool WriteOutputText(QIODevice& out);
-    // Called by the receive thread after it recorded an item; never waits.
+    // Called on the receive thread after it recorded an item; never waits.
     void NotifyOutputChanged();
-    // On the user-interface thread: brings the output area up to date with
-    // the item list, now.
+    // Brings the output area up to date with the item list, now.
     void RefreshOutput();
     // The output area's text, for readers on any thread (Find).
-    const COutputTextSource& OutputText() const { return m_outputText; }
+    const COutputTextSource& OutputText() const { return m_engine.OutputText(); }
 
-    // Members, in declaration order.
+    // The window's parts, in declaration order.
     COutputView* m_editOutput = nullptr;
-    QString m_strOutput;
     QIcon m_hIcon;
-    CTime m_timeStart;
-    SerialPort* m_hPort = nullptr;
-    std::thread m_hThread;
-    std::atomic<bool> m_bListening{false};  // the receive thread has purged and waits for data
-    std::mutex m_csCapture;
-    PortSettings m_portSettings{};
-    QString m_strPortName;
-    int32_t m_nShowFormat = 0;
-    std::atomic<uint8_t> m_bPaused{0};
     CCommandBar* m_wndCommandBar = nullptr;
     QMenu* m_pMenu = nullptr;
-    CDataItemArray m_items;
-    // Which capture the item list holds: Clear Output starts a new one, and
-    // every follower of the list (data/item_follower.h) starts over. Guarded
-    // by the capture lock.
-    uint64_t m_nCaptureId = 0;
-    RecordSettings m_recordSettings{};
-    // Waits for a lost device and reopens it (capture/port_reconnect.h).
-    CPortReconnect* m_pReconnect = nullptr;
-    // The capture journal on disk (data/capture_journal.h), which follows
-    // the item list from the constructor on.
-    std::unique_ptr<CCaptureJournal> m_journal;
-    uint64_t m_nSavedCaptureId = 0;  // the capture and the items the last Save wrote
-    int m_nSavedItems = 0;
-
-signals:
-    // The running capture's port went away. Emitted as OnPortLost begins,
-    // before it acts, so a capture without a window can end instead.
-    void portLost(int errorCode);
 
 private:
     void ShowProtection(const QString& problem);
-    bool m_bCloseConfirmed = false;  // the user chose to close without saving
     void UpdateStatusLine();
     void ScheduleRefresh();       // RefreshOutput, at most every few milliseconds
     // Indexes the items recorded since the last catch-up for the output area,
     // for at most `maxMs` milliseconds (-1: all of them); true when all are.
     bool CatchUpOutput(qint64 maxMs);
     void CatchUpSome();           // the timer's catch-up: a slice, then again soon
+
+    CCaptureEngine m_engine;
+    bool m_bCloseConfirmed = false;  // the user chose to close without saving
     bool m_bInitialized = false;
     bool m_bDestroyed = false;
     CStatusLine* m_status = nullptr;
     CFindBar* m_findBar = nullptr;       // under the output area, hidden until Ctrl+F
-    int m_nShownItems = 0;               // items the output area shows already
-    qint64 m_nShownBytes = 0;            // the bytes those items hold
     std::atomic<bool> m_bRefreshPending{false};
     qint64 m_nLastRefreshMs = 0;         // when the output area last caught up
-    COutputTextIndex m_outputIndex;      // where the output area's lines start
-    COutputTextSource m_outputText{m_csCapture, m_strOutput, m_items, m_nCaptureId, m_outputIndex};
-    CItemFollower m_viewFollower;        // the items the output area has indexed
 };

@@ -64,34 +64,35 @@ int CRestoreOffer::Ask(QWidget* owner, const JournalSummary& summary)
 void CRestoreOffer::RestoreInto(CMonitorDlg& dlg, AbandonedJournal& journal)
 {
     const JournalHeader& header = journal.summary.header;
+    CCaptureEngine& engine = dlg.Engine();
     {
-        std::lock_guard lock(dlg.m_csCapture);
-        dlg.m_items.RemoveAll();
-        const uint64_t captureId = ++dlg.m_nCaptureId;
-        dlg.m_strOutput = header.prefix;
+        std::lock_guard lock(engine.m_csCapture);
+        engine.m_items.RemoveAll();
+        const uint64_t captureId = ++engine.m_nCaptureId;
+        engine.m_strOutput = header.prefix;
         const JournalSummary read = journal.file.Read([&](const JournalItem& restored) {
             CDataItem item(restored.data, restored.length);
             item.SetKind(restored.kind);
             item.SetName(restored.name);
-            dlg.m_items.ElementAt(dlg.m_items.Add(item)).SetTimeMicros(restored.timeMicros);
+            engine.m_items.ElementAt(engine.m_items.Add(item)).SetTimeMicros(restored.timeMicros);
         });
-        dlg.m_nSavedCaptureId = captureId;
-        dlg.m_nSavedItems = int(std::min(read.saved, int64_t(dlg.m_items.GetSize())));
-        dlg.m_journal->SetLine(header.portName, header.line, header.startMicros);
+        engine.m_nSavedCaptureId = captureId;
+        engine.m_nSavedItems = int(std::min(read.saved, int64_t(engine.m_items.GetSize())));
+        engine.Journal().SetLine(header.portName, header.line, header.startMicros);
         if (read.state == JournalState::Damaged) {
             // Kept aside as it is; the journal starts afresh with the good items.
             journal.file.MoveAside();
         } else {
             // A record cut off by the crash is dropped; new items follow the last whole one.
             journal.file.TruncateTo(read.goodEnd);
-            dlg.m_journal->Adopt(std::move(journal.file), captureId, dlg.m_items.GetSize());
+            engine.Journal().Adopt(std::move(journal.file), captureId, engine.m_items.GetSize());
         }
     }
     // A fresh journal for a damaged one's items starts now, not at the next Begin.
-    dlg.m_journal->Wake();
+    engine.Journal().Wake();
     if (!header.portName.isEmpty()) {
-        dlg.m_strPortName = header.portName;
-        dlg.m_portSettings = header.line;
+        engine.m_strPortName = header.portName;
+        engine.m_portSettings = header.line;
     }
     dlg.UpdateData(false);
     if (dlg.IsInitialized())

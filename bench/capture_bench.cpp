@@ -119,7 +119,7 @@ std::vector<Scenario> Scenarios()
 // Sets up the main window for a scenario before its capture begins.
 void Prepare(CMonitorDlg& dlg, const Scenario& scenario)
 {
-    dlg.m_nShowFormat = scenario.showFormat;
+    dlg.Engine().m_nShowFormat = scenario.showFormat;
 }
 
 // A pseudo-terminal whose master blocks, as a plain writer's would; the
@@ -407,7 +407,7 @@ Run RunProgram(CMonitorDlg& dlg, BenchTerminal& terminal, const QByteArray& bloc
     malloc_trim(0);
     Prepare(dlg, scenario);
     dlg.OnBegin();
-    if (!dlg.m_hPort) {
+    if (!dlg.Engine().Port()) {
         std::fprintf(stderr, "the capture did not start\n");
         return run;
     }
@@ -433,9 +433,9 @@ Run RunProgram(CMonitorDlg& dlg, BenchTerminal& terminal, const QByteArray& bloc
     QTimer check;
     const double start = Now();
     QObject::connect(&check, &QTimer::timeout, [&] {
-        std::lock_guard lock(dlg.m_csCapture);
-        for (; counted < dlg.m_items.GetSize(); ++counted)
-            recorded += dlg.m_items.GetAt(counted).GetLength();
+        std::lock_guard lock(dlg.Engine().m_csCapture);
+        for (; counted < dlg.Engine().m_items.GetSize(); ++counted)
+            recorded += dlg.Engine().m_items.GetAt(counted).GetLength();
         if (recorded >= total || Now() - start > 600)
             loop.quit();
     });
@@ -492,9 +492,9 @@ int RunScenarios(const Options& options)
     CMonitorDlg windowed;
     windowed.OnInitDialog();
     windowed.show();
-    windowed.m_strPortName = portName;
+    windowed.Engine().m_strPortName = portName;
     CMonitorDlg engine;  // never shown, as the headless mode runs it
-    engine.m_strPortName = portName;
+    engine.Engine().m_strPortName = portName;
     QCoreApplication::processEvents();
 
     const bool count = options.count && SyscallCount::Available();
@@ -665,9 +665,9 @@ struct CaptureFigures {
 
 qint64 RecordedBytes(CMonitorDlg& dlg, int& counted, qint64& sum)
 {
-    std::lock_guard lock(dlg.m_csCapture);
-    for (; counted < dlg.m_items.GetSize(); ++counted)
-        sum += dlg.m_items.GetAt(counted).GetLength();
+    std::lock_guard lock(dlg.Engine().m_csCapture);
+    for (; counted < dlg.Engine().m_items.GetSize(); ++counted)
+        sum += dlg.Engine().m_items.GetAt(counted).GetLength();
     return sum;
 }
 
@@ -681,10 +681,10 @@ CaptureFigures Capture(CMonitorDlg& dlg, platform::PseudoTerminal& pty, const QB
     QCoreApplication::processEvents();
     ResetPeakMemory();
     const qint64 rssBefore = StatusKiB("VmRSS");
-    dlg.m_nShowFormat = showFormat;
+    dlg.Engine().m_nShowFormat = showFormat;
 
     dlg.OnBegin();
-    if (!dlg.m_hPort) {
+    if (!dlg.Engine().Port()) {
         std::fprintf(stderr, "the capture did not start\n");
         return figures;
     }
@@ -714,7 +714,7 @@ CaptureFigures Capture(CMonitorDlg& dlg, platform::PseudoTerminal& pty, const QB
     std::thread probe([&] {
         while (probing) {
             const double t = Now();
-            { std::lock_guard lock(dlg.m_csCapture); }
+            { std::lock_guard lock(dlg.Engine().m_csCapture); }
             worstLockWait = std::max(worstLockWait.load(), Now() - t);
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
@@ -789,7 +789,7 @@ int Run()
     CMonitorDlg dlg;
     dlg.OnInitDialog();
     dlg.show();
-    dlg.m_strPortName = QStringLiteral("COM%1").arg(kPortNumber);
+    dlg.Engine().m_strPortName = QStringLiteral("COM%1").arg(kPortNumber);
     QCoreApplication::processEvents();
 
     Print("text, 1 KiB chunks", Capture(dlg, pty, pattern, kFloodBytes, 0, 0), catRate);
@@ -799,7 +799,7 @@ int Run()
 
     // The capture engine alone, with no output area to keep up to date.
     CMonitorDlg engine;
-    engine.m_strPortName = dlg.m_strPortName;
+    engine.Engine().m_strPortName = dlg.Engine().m_strPortName;
     Print("text, no window", Capture(engine, pty, pattern, kFloodBytes, 0, 0), catRate);
     Print("hex, no window", Capture(engine, pty, pattern, kFloodBytes, 1, 0), catRate);
     Print("text, 16 B, no window", Capture(engine, pty, pattern, kSmallChunkBytes, 0, kSmallChunk), 0);

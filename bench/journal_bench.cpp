@@ -115,9 +115,9 @@ double CatRate(const QByteArray& pattern, qint64 total)
 
 qint64 RecordedBytes(CMonitorDlg& dlg, int& counted, qint64& sum)
 {
-    std::lock_guard lock(dlg.m_csCapture);
-    for (; counted < dlg.m_items.GetSize(); ++counted)
-        sum += dlg.m_items.GetAt(counted).GetLength();
+    std::lock_guard lock(dlg.Engine().m_csCapture);
+    for (; counted < dlg.Engine().m_items.GetSize(); ++counted)
+        sum += dlg.Engine().m_items.GetAt(counted).GetLength();
     return sum;
 }
 
@@ -127,12 +127,12 @@ void Capture(const char* name, platform::PseudoTerminal& pty, const QByteArray& 
     CMonitorDlg dlg;
     dlg.OnInitDialog();
     dlg.show();
-    dlg.m_strPortName = QStringLiteral("COM%1").arg(kPortNumber);
-    dlg.m_nShowFormat = showFormat;
+    dlg.Engine().m_strPortName = QStringLiteral("COM%1").arg(kPortNumber);
+    dlg.Engine().m_nShowFormat = showFormat;
     QCoreApplication::processEvents();
 
     dlg.OnBegin();
-    if (!dlg.m_hPort) {
+    if (!dlg.Engine().Port()) {
         std::fprintf(stderr, "the capture did not start\n");
         return;
     }
@@ -166,11 +166,11 @@ void Capture(const char* name, platform::PseudoTerminal& pty, const QByteArray& 
     dlg.OnStop();
     // After Stop the journal takes what it has not taken yet at once.
     const double flushStart = Now();
-    dlg.m_journal->Flush();
+    dlg.Engine().Journal().Flush();
     const double catchUp = Now() - flushStart;
 
-    const CCaptureJournal::Stats stats = dlg.m_journal->GetStats();
-    const qint64 journalBytes = QFileInfo(dlg.m_journal->Path()).size();
+    const CCaptureJournal::Stats stats = dlg.Engine().Journal().GetStats();
+    const qint64 journalBytes = QFileInfo(dlg.Engine().Journal().Path()).size();
     const double rate = double(sum) / kMiB / (end - start);
     std::printf("%-20s drain %7.1f MB/s (%.2f of cat)  ui late %5.1f ms  journal behind at most %lld items / "
                 "%.1f ms  writer cpu %.2f s (%.1f%% of the capture)  lock held at most %.2f ms  catch-up after Stop %.1f ms  "
@@ -180,7 +180,7 @@ void Capture(const char* name, platform::PseudoTerminal& pty, const QByteArray& 
                 100.0 * double(stats.cpuNanos) / 1e9 / (end - start), double(stats.maxLockMicros) / 1000, catchUp * 1000,
                 double(journalBytes) / kMiB);
     // Discarded, so the folder is empty for the next run.
-    dlg.m_journal->End();
+    dlg.Engine().Journal().End();
 }
 
 } // namespace

@@ -53,8 +53,8 @@ double CpuSeconds()
 
 int ItemCount(CMonitorDlg& dlg)
 {
-    std::lock_guard lock(dlg.m_csCapture);
-    return dlg.m_items.GetSize();
+    std::lock_guard lock(dlg.Engine().m_csCapture);
+    return dlg.Engine().m_items.GetSize();
 }
 
 // Runs the event loop until `done` or the time is up; checks every millisecond.
@@ -137,9 +137,9 @@ int main(int argc, char** argv)
     CMonitorDlg dlg;
     dlg.OnInitDialog();
     dlg.show();
-    dlg.m_strPortName = QStringLiteral("COM%1").arg(kPortNumber);
+    dlg.Engine().m_strPortName = QStringLiteral("COM%1").arg(kPortNumber);
     dlg.OnBegin();
-    if (!dlg.m_hPort) {
+    if (!dlg.Engine().Port()) {
         std::fprintf(stderr, "the capture did not start\n");
         return 1;
     }
@@ -147,7 +147,7 @@ int main(int argc, char** argv)
     std::vector<double> reopenMs, firstByteMs, idleCpu;
     for (int round = 0; round < kRounds; ++round) {
         pty->Close();
-        if (!RunUntil([&] { return dlg.IsWaitingForPort(); }, 5)) {
+        if (!RunUntil([&] { return dlg.Engine().IsWaitingForPort(); }, 5)) {
             std::fprintf(stderr, "the loss was not noticed\n");
             return 1;
         }
@@ -167,7 +167,7 @@ int main(int argc, char** argv)
         double reopened = 0;
         const bool recorded = RunUntil(
             [&] {
-                if (!reopened && !dlg.IsWaitingForPort())
+                if (!reopened && !dlg.Engine().IsWaitingForPort())
                     reopened = Now();
                 return ItemCount(dlg) > before;
             },

@@ -164,9 +164,9 @@ double RunCat(const QByteArray& pattern, qint64 total, int block, double perSeco
 
 qint64 Recorded(CMonitorDlg& dlg, int& counted, qint64& sum)
 {
-    std::lock_guard lock(dlg.m_csCapture);
-    for (; counted < dlg.m_items.GetSize(); ++counted)
-        sum += dlg.m_items.GetAt(counted).GetLength();
+    std::lock_guard lock(dlg.Engine().m_csCapture);
+    for (; counted < dlg.Engine().m_items.GetSize(); ++counted)
+        sum += dlg.Engine().m_items.GetAt(counted).GetLength();
     return sum;
 }
 
@@ -181,10 +181,10 @@ Run RunProgram(CMonitorDlg& dlg, platform::PseudoTerminal& pty, const QByteArray
 {
     Run run;
     dlg.OnClearOutput();
-    dlg.m_nShowFormat = showFormat;
+    dlg.Engine().m_nShowFormat = showFormat;
     QCoreApplication::processEvents();
     dlg.OnBegin();
-    if (!dlg.m_hPort) {
+    if (!dlg.Engine().Port()) {
         std::fprintf(stderr, "the capture did not start\n");
         return run;
     }
@@ -225,8 +225,8 @@ void AddItems(CMonitorDlg& dlg, const QByteArray& pattern, qint64 bytes, int kin
     for (qint64 done = 0; done < bytes && !(stop && *stop); done += 1024) {
         CDataItem item(reinterpret_cast<const uint8_t*>(pattern.constData() + done % (pattern.size() - 1024)), 1024);
         item.SetKind(kind);
-        std::lock_guard lock(dlg.m_csCapture);
-        dlg.m_items.Add(item);
+        std::lock_guard lock(dlg.Engine().m_csCapture);
+        dlg.Engine().m_items.Add(item);
     }
     dlg.NotifyOutputChanged();
 }
@@ -299,9 +299,9 @@ void ScrollLargeCapture(const char* name, const QByteArray& pattern, qint64 byte
 
     qint64 captured = 0;
     {
-        std::lock_guard lock(dlg.m_csCapture);
-        for (int i = 0; i < dlg.m_items.GetSize(); ++i)
-            captured += dlg.m_items.GetAt(i).GetLength();
+        std::lock_guard lock(dlg.Engine().m_csCapture);
+        for (int i = 0; i < dlg.Engine().m_items.GetSize(); ++i)
+            captured += dlg.Engine().m_items.GetAt(i).GetLength();
     }
     const qint64 indexBytes = dlg.OutputText().IndexMemoryBytes();
     std::printf("%-5s %6lld MiB, %9lld lines: indexed in %.2f s; %d page steps in %.2f s, 500 jumps;"
@@ -341,7 +341,7 @@ int main(int argc, char** argv)
         CMonitorDlg dlg;
         dlg.OnInitDialog();
         dlg.show();
-        dlg.m_strPortName = QStringLiteral("COM%1").arg(kPortNumber);
+        dlg.Engine().m_strPortName = QStringLiteral("COM%1").arg(kPortNumber);
         QCoreApplication::processEvents();
 
         // 1. Steady 1 MB/s.

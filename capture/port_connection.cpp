@@ -1,32 +1,26 @@
-// Opening, configuring and closing the serial port, on the user-interface
-// thread.
-#include "app/monitor_dlg.h"
+// Opening, configuring and closing the serial port, on the thread that
+// drives the engine. Nothing here waits for the device: the settle time
+// after Begin runs on the receive thread.
+#include "capture/capture_engine.h"
 
 #include "capture/port_reconnect.h"
 #include "data/capture_journal.h"
 #include "platform/device_map.h"
-#include "platform/message_box.h"
 #include "platform/serial_port.h"
 
 #include <cerrno>
-#include <chrono>
 #include <system_error>
-#include <thread>
 
 namespace {
-
-// Lets the line and the device behind it settle after the open.
-constexpr auto kSettleTime = std::chrono::milliseconds(100);
 
 QString deviceNameFor(const QString& portName)
 {
     return QStringLiteral("%1:").arg(portName);
 }
 
-void showOpenFailure(const QString& deviceName, int error)
+QString openFailureText(const QString& deviceName, int error)
 {
-    AfxMessageBox(QStringLiteral("Cannot Open Port %1. Error No\uFF1A%2").arg(deviceName, QString::number(error)),
-                  MB_OK | MB_ICONSTOP);
+    return QStringLiteral("Cannot Open Port %1. Error No\uFF1A%2").arg(deviceName, QString::number(error));
 }
 
 // Applies the line settings and the time-outs to the port. Returns what
@@ -71,135 +65,122 @@ QString configureLine(SerialPort& port, const PortSettings& settings)
     return {};
 }
 
-// Starts the receive thread on the open port and returns once it has
-// purged the port and listens, so every byte that arrives from then on
-// belongs to the capture (the purge never waits for anything, so neither
-// does this for long). 0, or the error with which the thread did not start.
-int startReceiveThread(CMonitorDlg& dlg)
+} // namespace
+
+// Starts the receive thread on the open port. With `settleAndPurge` (Begin)
+// it lets the line settle and purges it before it records, and
+// IsListening turns true once it has; otherwise (a device that came back)
+// it records from the first byte. 0, or the error with which the thread
+// did not start.
+int CCaptureEngine::StartReceiveThread(bool settleAndPurge)
 {
-    dlg.m_bListening = false;
+    m_bListening = false;
+    m_bSettleAndPurge = settleAndPurge;
     try {
-        dlg.m_hThread = std::thread(&CMonitorDlg::ReceiveThreadProc, &dlg);
+        m_hThread = std::thread(&CCaptureEngine::ReceiveThreadProc, this);
     } catch (const std::system_error& e) {
         return e.code().value();
     }
-    dlg.m_bListening.wait(false);
     return 0;
 }
 
 // Ends the receive thread and closes the port.
-bool releasePort(CMonitorDlg& dlg)
+bool CCaptureEngine::ReleasePort()
 {
-    SerialPort* port = dlg.m_hPort;
-    const bool hadCapture = port || dlg.m_hThread.joinable();
-    // Interrupting the port releases the receive thread wherever it is: a
-    // wait returns at once and the next read fails. The thread never waits
-    // for this thread, so the join always ends, and once it has the thread
-    // records nothing more. Only then are the descriptor, the lock and the
-    // exclusive hold released and the pointer cleared, so the receive
-    // thread never sees the port change under it.
+    SerialPort* port = m_hPort;
+    // Interrupting the port releases the receive thread wherever it is: the
+    // settle wait and a wait for data return at once and the next read
+    // fails. The thread never waits for this thread, so the join always
+    // ends, and once it has the thread records nothing more. Only then are
+    // the descriptor, the lock and the exclusive hold released and the
+    // pointer cleared, so the receive thread never sees the port change
+    // under it.
     if (port)
         port->Interrupt();
-    if (dlg.m_hThread.joinable())
-        dlg.m_hThread.join();
+    if (m_hThread.joinable())
+        m_hThread.join();
     // The journal takes the last items now, and rests until a port is open
     // again.
-    dlg.m_journal->SetFollowing(false);
+    m_journal->SetFollowing(false);
     bool result = false;
     if (port) {
         result = port->Close();
-        dlg.m_hPort = nullptr;
+        m_hPort = nullptr;
         delete port;
     }
-    // Stop returns with everything recorded on screen.
-    if (hadCapture)
-        dlg.RefreshOutput();
     return result;
 }
 
-} // namespace
-
-void CMonitorDlg::OnBegin()
+bool CCaptureEngine::OpenPort()
 {
-    OpenPort();
-}
-
-void CMonitorDlg::OnStop()
-{
-    if (!m_hPort && !IsWaitingForPort())
-        return;
-    ClosePort();
-    UpdateCommandState();
-}
-
-bool CMonitorDlg::OpenPort()
-{
-    if (m_hPort || IsWaitingForPort())
+    if (IsCapturing())
         ClosePort();
     const QString deviceName = deviceNameFor(m_strPortName);
     // Taken on every attempt and before the open, so the recording windows
     // count from the moment of Begin.
     m_timeStart = CTime::GetCurrentTime();
+    m_nOpenError = 0;
+    m_strOpenError.clear();
 
     const QString devicePath = platform::devicePathForPort(deviceName);
     // A new capture: earlier losses are forgotten, and the device's stable
     // name is looked up while the device is surely there.
     m_pReconnect->Begin(m_strPortName, devicePath);
     SerialPort* port = SerialPort::Open(devicePath);
-    if (!port) {
-        showOpenFailure(deviceName, errno);
-        return false;
-    }
-    m_hPort = port;
-    std::this_thread::sleep_for(kSettleTime);
-    ConfigurePort();
-    if (const int error = startReceiveThread(*this)) {
+    int error = port ? 0 : errno;
+    if (port) {
+        m_hPort = port;
+        if (const QString problem = ConfigurePort(); !problem.isEmpty())
+            emit lineRefused(problem);
         // No receive thread, no capture: leave the port closed as we found it.
-        ClosePort();
-        showOpenFailure(deviceName, error);
+        if ((error = StartReceiveThread(true)) != 0)
+            ClosePort();
+    }
+    if (error) {
+        m_nOpenError = error;
+        m_strOpenError = openFailureText(deviceName, error);
+        emit openFailed(m_nOpenError, m_strOpenError);
         return false;
     }
     m_journal->SetLine(m_strPortName, m_portSettings, m_timeStart.GetTime() * 1'000'000);
     m_journal->SetFollowing(true);
-    UpdateCommandState();
     return true;
 }
 
-int CMonitorDlg::ReopenPort(const QString& devicePath)
+int CCaptureEngine::ReopenPort(const QString& devicePath)
 {
     SerialPort* port = SerialPort::Open(devicePath);
     if (!port)
         return errno ? errno : EIO;
     m_hPort = port;
-    std::this_thread::sleep_for(kSettleTime);
-    // The capture runs unattended: a refusal goes to the status line, never
-    // into a box that would wait for someone.
+    // Configured at once, before the device has time to speak, and never
+    // purged: what a board prints first on its return (its boot banner) is
+    // often the most useful part of the capture. The capture runs
+    // unattended: a refusal goes to the connection's description.
     m_pReconnect->SetNote(configureLine(*port, m_portSettings).simplified());
-    if (const int error = startReceiveThread(*this)) {
-        releasePort(*this);
+    if (const int error = StartReceiveThread(false)) {
+        ReleasePort();
         return error;
     }
     m_journal->SetFollowing(true);
-    UpdateCommandState();
+    emit back();
     return 0;
 }
 
-void CMonitorDlg::ConfigurePort()
+QString CCaptureEngine::ConfigurePort()
 {
     if (!m_hPort)
-        return;
-    const QString problem = configureLine(*m_hPort, m_portSettings);
-    if (!problem.isEmpty())
-        ShowMessageBox(this, problem, QStringLiteral("Error"), MB_OK);
+        return {};
+    return configureLine(*m_hPort, m_portSettings);
 }
 
-bool CMonitorDlg::ClosePort()
+bool CCaptureEngine::ClosePort()
 {
     m_pReconnect->StopWaiting();
-    return releasePort(*this);
+    return ReleasePort();
 }
 
-void CMonitorDlg::OnPortLost(int errorCode)
+void CCaptureEngine::OnPortLost(int errorCode)
 {
     // The queued report may come after a Stop, or after a new Begin whose
     // port is well: only a capture whose port is gone waits for it.
@@ -207,20 +188,11 @@ void CMonitorDlg::OnPortLost(int errorCode)
         return;
     // Whoever runs the capture unattended may end it here instead.
     emit portLost(errorCode);
+    if (!m_hPort)
+        return;  // it did
     // The capture goes on: the item list, the start time and the pause
     // state stay; only the dead port goes, and the device is waited for.
-    // No box: an unattended capture would pile them up.
     ClosePort();
     m_pReconnect->StartWaiting();
-    UpdateCommandState();
-}
-
-bool CMonitorDlg::IsWaitingForPort() const
-{
-    return m_pReconnect && m_pReconnect->IsWaiting();
-}
-
-QString CMonitorDlg::ConnectionState() const
-{
-    return m_pReconnect ? m_pReconnect->Describe() : QString();
+    emit waiting();
 }

@@ -1,8 +1,8 @@
 // The receive thread: waits for received characters, reads them chunk by
 // chunk and records what the gate lets through. It never waits for the
 // user-interface thread: a recorded chunk goes into the item list under the
-// capture lock, and the output area catches up on its own thread.
-#include "app/monitor_dlg.h"
+// capture lock, and the followers catch up on their own threads.
+#include "capture/capture_engine.h"
 
 #include "platform/serial_port.h"
 
@@ -15,6 +15,8 @@ namespace {
 
 constexpr uint32_t kChunkSize = 1024;
 constexpr uint32_t kEndedByClose = 100;
+// Lets the line and the device behind it settle after Begin's open.
+constexpr int kSettleMs = 100;
 
 QString timeOfDayName(const std::tm& local)
 {
@@ -38,19 +40,27 @@ QString currentTimeOfDayName()
 
 } // namespace
 
-uint32_t CMonitorDlg::ReceiveThreadProc(CMonitorDlg* pDlg)
+uint32_t CCaptureEngine::ReceiveThreadProc(CCaptureEngine* pEngine)
 {
     // m_hPort is set before this thread starts and cleared only after it has
     // ended, so reading it here needs no lock.
-    SerialPort* port = pDlg->m_hPort;
+    SerialPort* port = pEngine->m_hPort;
     if (!port) {
-        pDlg->SignalListening();
+        pEngine->SignalListening();
         return 0;
     }
-    // Whatever arrived between the open and now is not part of the capture.
-    port->PurgeComm(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+    if (pEngine->m_bSettleAndPurge) {
+        // Begin: the line settles here, not on the thread that drives the
+        // engine, and a Stop meanwhile ends the wait at once. Whatever
+        // arrived between the open and now is not part of the capture.
+        if (port->WaitForInterrupt(kSettleMs)) {
+            pEngine->SignalListening();
+            return kEndedByClose;
+        }
+        port->PurgeComm(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+    }
     port->SetCommMask(EV_RXCHAR);
-    pDlg->SignalListening();
+    pEngine->SignalListening();
 
     uint32_t eventMask = 0;
     uint32_t errors = 0;
@@ -77,7 +87,7 @@ uint32_t CMonitorDlg::ReceiveThreadProc(CMonitorDlg* pDlg)
         if (eventMask == 0)
             break;
         if (eventMask == EV_RXCHAR) {
-            pDlg->OnReceive();
+            pEngine->OnReceive();
             // A read that found the device failing ends the capture rather
             // than recording an empty chunk on every turn of the loop.
             if (port->LostError())
@@ -89,17 +99,17 @@ uint32_t CMonitorDlg::ReceiveThreadProc(CMonitorDlg* pDlg)
     // thread closes the capture and says so. Queued, never waited for.
     if (const int lost = port->LostError())
         QMetaObject::invokeMethod(
-            pDlg, [pDlg, lost] { pDlg->OnPortLost(lost); }, Qt::QueuedConnection);
+            pEngine, [pEngine, lost] { pEngine->OnPortLost(lost); }, Qt::QueuedConnection);
     return kEndedByClose;
 }
 
-void CMonitorDlg::SignalListening()
+void CCaptureEngine::SignalListening()
 {
     m_bListening = true;
     m_bListening.notify_all();
 }
 
-int CMonitorDlg::OnReceive()
+int CCaptureEngine::OnReceive()
 {
     bool recorded = false;
     int result = 0;
@@ -126,6 +136,6 @@ int CMonitorDlg::OnReceive()
         }
     }
     if (recorded)
-        NotifyOutputChanged();
+        emit itemsRecorded();
     return result;
 }

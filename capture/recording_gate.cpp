@@ -1,6 +1,6 @@
 // The recording gate: pause, record everything, or only the first nLength
 // seconds of every period counted from Begin.
-#include "app/monitor_dlg.h"
+#include "capture/capture_engine.h"
 
 #include <algorithm>
 #include <limits>
@@ -17,7 +17,7 @@ int32_t clampToInt32(int64_t value)
 
 } // namespace
 
-int32_t CMonitorDlg::GetRecordPeriod()
+int32_t CCaptureEngine::GetRecordPeriod()
 {
     const int32_t unit = m_recordSettings.nUnit;
     // Only a hand-edited settings file brings a unit outside the table; it
@@ -29,7 +29,7 @@ int32_t CMonitorDlg::GetRecordPeriod()
     return clampToInt32(period);
 }
 
-bool CMonitorDlg::IsRecordTime()
+bool CCaptureEngine::IsRecordTime()
 {
     if (m_bPaused)
         return false;

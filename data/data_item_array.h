@@ -3,6 +3,8 @@
 // No lock of its own: the capture lock guards it while a capture runs.
 #include "data/data_item.h"
 
+#include <utility>
+
 class CDataItemArray {
 public:
     CDataItemArray() = default;
@@ -17,6 +19,14 @@ public:
     int Add(CDataItem&& item);
     // Destroys every item and gives the memory back to the system.
     void RemoveAll();
+    // Exchanges the contents with `other` without copying or freeing an
+    // item, so a list can be emptied under a lock and freed after it.
+    void Swap(CDataItemArray& other) noexcept
+    {
+        std::swap(m_pItems, other.m_pItems);
+        std::swap(m_nSize, other.m_nSize);
+        std::swap(m_nCapacity, other.m_nCapacity);
+    }
     int GetSize() const { return m_nSize; }
     int GetCapacity() const { return m_nCapacity; }
     const CDataItem& GetAt(int index) const { return m_pItems[index]; }

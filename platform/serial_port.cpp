@@ -304,6 +304,18 @@ void SerialPort::Interrupt()
         (void)!::write(m_wakeFd, &one, sizeof one);
 }
 
+bool SerialPort::WaitForInterrupt(int ms)
+{
+    if (m_bInterrupted)
+        return true;
+    pollfd wake{m_wakeFd, POLLIN, 0};
+    int ready = 0;
+    do
+        ready = ::poll(&wake, 1, ms);
+    while (ready < 0 && errno == EINTR);
+    return m_bInterrupted || ready > 0;
+}
+
 bool SerialPort::Close()
 {
     Interrupt();

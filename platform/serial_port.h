@@ -78,6 +78,9 @@ public:
     // Releases a thread waiting in WaitCommEvent at once; later waits and
     // reads fail with EBADF. Safe from any thread.
     void Interrupt();
+    // Waits `ms` milliseconds unless Interrupt is called first: true when it
+    // was (the waiting thread should end).
+    bool WaitForInterrupt(int ms);
     // Releases the device: the exclusive hold, the lock and the descriptor.
     // Its result is that of close(2).
     bool Close();

@@ -1,5 +1,6 @@
 // Loading the four settings at start and writing them back at the end of a run.
-#include "app/monitor_dlg.h"
+#include "settings/settings_persistence.h"
+
 #include "platform/registry.h"
 
 #include <cstring>
@@ -22,44 +23,44 @@ void queryInto(HKEY key, const QString& name, T& object)
 
 } // namespace
 
-void CMonitorDlg::LoadSettings()
+void LoadSettings(StoredSettings& settings)
 {
-    m_strPortName = QStringLiteral("COM1");
-    m_nShowFormat = 0;
-    m_recordSettings = RecordSettings{1, 1, 1, 1};
-    SetPortDefaults(m_portSettings);
+    settings.portName = QStringLiteral("COM1");
+    settings.showFormat = 0;
+    settings.record = RecordSettings{1, 1, 1, 1};
+    SetPortDefaults(settings.port);
 
     HKEY key = nullptr;
     if (RegCreateKey(kSettingsKey, &key) != kRegSuccess)
         return;
-    queryInto(key, QStringLiteral("RecordSetting"), m_recordSettings);
-    queryInto(key, QStringLiteral("PortSetting"), m_portSettings);
+    queryInto(key, QStringLiteral("RecordSetting"), settings.record);
+    queryInto(key, QStringLiteral("PortSetting"), settings.port);
 
     // Read into 256 bytes of a zero-filled 512, so even a name that fills the
     // whole value without a terminating null ends in one.
     char16_t name[256] = {};
     uint32_t size = kPortNameBytes;
     if (RegQueryValue(key, QStringLiteral("PortName"), nullptr, name, &size) == kRegSuccess)
-        m_strPortName = QString::fromUtf16(name);
+        settings.portName = QString::fromUtf16(name);
 
-    queryInto(key, QStringLiteral("ShowFormat"), m_nShowFormat);
+    queryInto(key, QStringLiteral("ShowFormat"), settings.showFormat);
     RegCloseKey(key);
 }
 
-void CMonitorDlg::SaveSettings()
+void SaveSettings(const StoredSettings& settings)
 {
     HKEY key = nullptr;
     if (RegCreateKey(kSettingsKey, &key) != kRegSuccess)
         return;
-    RegSetValue(key, QStringLiteral("RecordSetting"), REG_DWORD, &m_recordSettings, sizeof m_recordSettings);
-    RegSetValue(key, QStringLiteral("PortSetting"), REG_DWORD, &m_portSettings, sizeof m_portSettings);
+    RegSetValue(key, QStringLiteral("RecordSetting"), REG_DWORD, &settings.record, sizeof settings.record);
+    RegSetValue(key, QStringLiteral("PortSetting"), REG_DWORD, &settings.port, sizeof settings.port);
 
     // The name in UTF-16, at most 127 characters, its null, zeros up to 256 bytes.
     char16_t name[kPortNameBytes / 2] = {};
-    const QString text = m_strPortName.left(kPortNameBytes / 2 - 1);
+    const QString text = settings.portName.left(kPortNameBytes / 2 - 1);
     std::memcpy(name, text.utf16(), size_t(text.size()) * 2);
     RegSetValue(key, QStringLiteral("PortName"), REG_SZ, name, kPortNameBytes);
 
-    RegSetValue(key, QStringLiteral("ShowFormat"), REG_DWORD, &m_nShowFormat, sizeof m_nShowFormat);
+    RegSetValue(key, QStringLiteral("ShowFormat"), REG_DWORD, &settings.showFormat, sizeof settings.showFormat);
     RegCloseKey(key);
 }

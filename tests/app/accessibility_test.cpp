@@ -38,9 +38,10 @@ struct CapturingWindow {
         testing_support::SetPortOverride(5, pty.SlavePath());
         dlg.OnInitDialog();
         dlg.show();
-        dlg.m_strPortName = QStringLiteral("COM5");
+        dlg.Engine().m_strPortName = QStringLiteral("COM5");
         dlg.OnBegin();
-        EXPECT_NE(dlg.m_hPort, nullptr);
+        EXPECT_NE(dlg.Engine().Port(), nullptr);
+        EXPECT_TRUE(testing_support::WaitUntil([&] { return dlg.Engine().IsListening(); }));
     }
     QToolButton* button(int id) const
     {
@@ -49,8 +50,8 @@ struct CapturingWindow {
     QString status() const { return dlg.findChild<QLabel*>(QStringLiteral("statusLine"))->text(); }
     int items()
     {
-        std::lock_guard lock(dlg.m_csCapture);
-        return dlg.m_items.GetSize();
+        std::lock_guard lock(dlg.Engine().m_csCapture);
+        return dlg.Engine().m_items.GetSize();
     }
     // Sends a chunk and says whether it was recorded.
     bool Recorded(const QByteArray& bytes)
@@ -94,22 +95,22 @@ TEST(WindowAccessibility, PauseByTheButtonsToggleActionPausesTheCaptureAsAClickD
 
     actions->doAction(QAccessibleActionInterface::toggleAction());
     EXPECT_TRUE(pause->isChecked());
-    EXPECT_EQ(w.dlg.m_bPaused, 1);
+    EXPECT_EQ(w.dlg.Engine().m_bPaused, 1);
     EXPECT_TRUE(w.status().contains(QStringLiteral("Paused")));
     EXPECT_FALSE(w.Recorded("while paused"));
 
     // A click, and the menu entry, each flip it once more, and the pressed
     // look always equals the flag.
     pause->click();
-    EXPECT_EQ(w.dlg.m_bPaused, 0);
+    EXPECT_EQ(w.dlg.Engine().m_bPaused, 0);
     EXPECT_FALSE(pause->isChecked());
     EXPECT_TRUE(w.Recorded("recording"));
 
     w.dlg.m_wndCommandBar->MenuAction(ID_MENU_PAUSE)->trigger();
-    EXPECT_EQ(w.dlg.m_bPaused, 1);
+    EXPECT_EQ(w.dlg.Engine().m_bPaused, 1);
     EXPECT_TRUE(pause->isChecked());
     actions->doAction(QAccessibleActionInterface::toggleAction());
-    EXPECT_EQ(w.dlg.m_bPaused, 0);
+    EXPECT_EQ(w.dlg.Engine().m_bPaused, 0);
     EXPECT_FALSE(pause->isChecked());
 }
 
@@ -121,12 +122,12 @@ TEST(WindowAccessibility, OtherButtonsRunTheirCommandFromTheirPressAction)
     ASSERT_TRUE(WaitUntil([&] { return w.items() == 0; }));
 
     actionsOf(w.button(ID_TOOL_STOP))->doAction(QAccessibleActionInterface::pressAction());
-    ASSERT_TRUE(WaitUntil([&] { return w.dlg.m_hPort == nullptr; }));
+    ASSERT_TRUE(WaitUntil([&] { return w.dlg.Engine().Port() == nullptr; }));
     EXPECT_TRUE(w.status().contains(QStringLiteral("Stopped")));
     EXPECT_TRUE(w.button(ID_TOOL_BEGIN)->isEnabled());
     // A disabled button's action does nothing.
     actionsOf(w.button(ID_TOOL_PAUSE))->doAction(QAccessibleActionInterface::toggleAction());
-    EXPECT_EQ(w.dlg.m_bPaused, 0);
+    EXPECT_EQ(w.dlg.Engine().m_bPaused, 0);
     EXPECT_FALSE(w.button(ID_TOOL_PAUSE)->isChecked());
 }
 

@@ -36,8 +36,8 @@ struct Window {
         CDataItem item(reinterpret_cast<const uint8_t*>(bytes.constData()), int(bytes.size()));
         item.SetKind(0);
         {
-            std::lock_guard lock(dlg.m_csCapture);
-            dlg.m_items.Add(item);
+            std::lock_guard lock(dlg.Engine().m_csCapture);
+            dlg.Engine().m_items.Add(item);
         }
         dlg.RefreshOutput();
     }

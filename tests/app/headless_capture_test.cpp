@@ -1,7 +1,7 @@
 // `vantrel --capture` and `vantrel --list`, run as the built program with no
 // display at all, against pseudo-terminals as the far end.
 #include "app/headless_capture.h"
-#include "app/monitor_dlg.h"
+#include "capture/capture_engine.h"
 #include "platform/device_map.h"
 #include "platform/pseudo_terminal.h"
 #include "platform/registry.h"
@@ -33,14 +33,17 @@ using testing_support::WaitUntilOpened;
 
 namespace {
 
-// The program with none of DISPLAY, WAYLAND_DISPLAY and QT_QPA_PLATFORM set.
+// The program with none of DISPLAY, WAYLAND_DISPLAY and QT_QPA_PLATFORM set,
+// unless `platform` names a platform to ask for.
 class Program {
 public:
-    explicit Program(const QStringList& arguments)
+    explicit Program(const QStringList& arguments, const QString& platform = {})
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
             environment.remove(QString::fromLatin1(name));
+        if (!platform.isEmpty())
+            environment.insert(QStringLiteral("QT_QPA_PLATFORM"), platform);
         m_process.setProcessEnvironment(environment);
         m_process.start(QStringLiteral(VANTREL_BINARY), arguments);
         EXPECT_TRUE(m_process.waitForStarted(10000));
@@ -146,7 +149,7 @@ struct Saved {
 };
 Saved SaveOf(const QVector<CDataItem>& items)
 {
-    CMonitorDlg dlg;
+    CCaptureEngine dlg;
     for (const CDataItem& item : items)
         dlg.m_items.Add(item);
     Saved saved;
@@ -207,6 +210,30 @@ TEST(HeadlessCapture, BothFilesHoldExactlyWhatSaveWritesForTheSameCapture)
         EXPECT_EQ(ReadAll(log), saved.log);
         EXPECT_TRUE(ReadAll(log).startsWith("Welcome to Vantrel \r\n Ver 0.4\r\nRec :"));
     }
+}
+
+// A platform asked for that cannot start (X11 with no display) would end a
+// program that loads one; the capture loads none and records anyway.
+TEST(HeadlessCapture, RunsWithoutAnyWindowSystemEvenWhenOneIsAskedFor)
+{
+    PseudoTerminal far;
+    ASSERT_TRUE(far.Open());
+    const QString log = InTest(QStringLiteral("nodisplay.log"));
+    const QString sendData = InTest(QStringLiteral("nodisplay.sds"));
+    Program program({"--capture", "--device", far.SlavePath(), "--log", log, "--send-data", sendData},
+                    QStringLiteral("xcb"));
+    WaitUntilRecording(far, sendData);
+    ASSERT_TRUE(program.Running());
+    QFile maps(QStringLiteral("/proc/%1/maps").arg(program.Pid()));
+    ASSERT_TRUE(maps.open(QIODevice::ReadOnly));
+    const QByteArray mapped = maps.readAll();
+    ASSERT_TRUE(mapped.contains("libQt6Core")) << "not the program's map";
+    for (const char* plugin : {"libqxcb", "libqoffscreen", "libqwayland", "/platforms/"})
+        EXPECT_FALSE(mapped.contains(plugin)) << plugin;
+    ASSERT_TRUE(far.WriteAll("no display\r\n"));
+    ASSERT_TRUE(testing_support::WaitUntil([&] { return ReadAll(log).endsWith("no display\r\n"); }));
+    EXPECT_EQ(program.Stop(), 0);
+    EXPECT_TRUE(program.ErrorLines().isEmpty()) << program.ErrorLines().join(QLatin1Char('\n')).toStdString();
 }
 
 TEST(HeadlessCapture, TheSerialLogGoesToStandardOutputWhenAskedOrWhenNoFileIsNamed)
@@ -330,7 +357,7 @@ TEST(HeadlessCapture, SplitBySizeGivesSortedPartsThatTogetherAreOneFile)
 TEST(HeadlessCapture, OverridesApplyForThisRunOnlyAndTheSettingsFileIsUntouched)
 {
     {
-        CMonitorDlg stored;
+        CCaptureEngine stored;
         stored.m_strPortName = QStringLiteral("COM7");
         stored.m_nShowFormat = 0;
         stored.m_recordSettings = RecordSettings{0, 10, 3, 0};  // a recording window, not everything
@@ -382,7 +409,7 @@ TEST(HeadlessCapture, TheRecordingWindowDropsWhatComesAfterIt)
                           Case{"--every", everything, {"--every", "999s", "--length", "1"}, false}}) {
         SCOPED_TRACE(c.name);
         {
-            CMonitorDlg stored;
+            CCaptureEngine stored;
             stored.m_recordSettings = c.stored;
             stored.SaveSettings();
         }

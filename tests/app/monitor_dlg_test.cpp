@@ -38,8 +38,8 @@ void addItem(CMonitorDlg& dlg, const QByteArray& bytes, int kind)
 {
     CDataItem item(reinterpret_cast<const uint8_t*>(bytes.constData()), int(bytes.size()));
     item.SetKind(kind);
-    std::lock_guard lock(dlg.m_csCapture);
-    dlg.m_items.Add(item);
+    std::lock_guard lock(dlg.Engine().m_csCapture);
+    dlg.Engine().m_items.Add(item);
 }
 
 TEST(MainWindow, StartsWithTheWelcomeTextAndTheClosedPortCommandState)
@@ -101,14 +101,14 @@ TEST(MainWindow, PauseFlipsTheFlagAndPressesTheButtonFromMenuOrToolbar)
     Window w;
     w.tool(ID_TOOL_PAUSE)->setEnabled(true);  // Pause is offered only during a capture
     w.tool(ID_TOOL_PAUSE)->trigger();
-    EXPECT_EQ(w.dlg.m_bPaused, 1);
+    EXPECT_EQ(w.dlg.Engine().m_bPaused, 1);
     EXPECT_TRUE(w.tool(ID_TOOL_PAUSE)->isChecked());
     // The refreshed state disables Pause again (no port open) but keeps it pressed.
     EXPECT_FALSE(w.tool(ID_TOOL_PAUSE)->isEnabled());
 
     w.menu(ID_MENU_PAUSE)->setEnabled(true);
     w.menu(ID_MENU_PAUSE)->trigger();
-    EXPECT_EQ(w.dlg.m_bPaused, 0);
+    EXPECT_EQ(w.dlg.Engine().m_bPaused, 0);
     EXPECT_FALSE(w.tool(ID_TOOL_PAUSE)->isChecked());
 }
 
@@ -122,8 +122,8 @@ TEST(MainWindow, ClearOutputEmptiesTheAreaAndTheItemsFromEitherPlace)
         EXPECT_TRUE(w.status().contains(QStringLiteral("1 items, 3 bytes"))) << w.status().toStdString();
         (id == ID_TOOL_CLEAR ? w.tool(id) : w.menu(id))->trigger();
         EXPECT_EQ(w.shown(), QString());
-        EXPECT_EQ(w.dlg.m_items.GetSize(), 0);
-        EXPECT_EQ(w.dlg.m_strOutput, QString());
+        EXPECT_EQ(w.dlg.Engine().m_items.GetSize(), 0);
+        EXPECT_EQ(w.dlg.Engine().m_strOutput, QString());
         // The next item goes into the empty area.
         addItem(w.dlg, "\x01\xff", 1);
         w.dlg.RefreshOutput();
@@ -216,7 +216,7 @@ TEST(MainWindow, EveryWayOfClosingSavesTheSettingsOnce)
     for (const auto& closeIt : closers) {
         QFile::remove(platform::registryFilePath());
         CMonitorDlg dlg;
-        dlg.m_strPortName = QStringLiteral("COM42");
+        dlg.Engine().m_strPortName = QStringLiteral("COM42");
         QTimer::singleShot(0, &dlg, [&] { closeIt(dlg); });
         dlg.DoModal();
         EXPECT_FALSE(dlg.isVisible());

@@ -30,15 +30,15 @@ struct Shown {
         CDataItem item(reinterpret_cast<const uint8_t*>(bytes.constData()), int(bytes.size()));
         item.SetKind(kind);
         {
-            std::lock_guard lock(dlg.m_csCapture);
-            dlg.m_items.Add(item);
+            std::lock_guard lock(dlg.Engine().m_csCapture);
+            dlg.Engine().m_items.Add(item);
         }
     }
     QString Saved()
     {
         QBuffer saved;
         saved.open(QIODevice::WriteOnly);
-        EXPECT_TRUE(dlg.WriteOutputText(saved));
+        EXPECT_TRUE(dlg.Engine().WriteOutputText(saved));
         return QString::fromUtf8(saved.data());
     }
     // The last row of the text is on screen.

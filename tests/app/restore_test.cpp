@@ -8,7 +8,7 @@
 #include "app/output_view.h"
 #include "app/restore_offer.h"
 #include "data/capture_journal.h"
-#include "data/save_capture.h"
+#include "app/save_capture.h"
 #include "platform/pseudo_terminal.h"
 #include "platform/save_file_dialog.h"
 #include "test_support.h"
@@ -64,8 +64,8 @@ void AddItem(CMonitorDlg& dlg, const QByteArray& bytes, int kind = 0)
     CDataItem item(reinterpret_cast<const uint8_t*>(bytes.constData()), int(bytes.size()));
     item.SetKind(kind);
     item.SetName(QStringLiteral("08:15:00"));
-    std::lock_guard lock(dlg.m_csCapture);
-    dlg.m_items.Add(item);
+    std::lock_guard lock(dlg.Engine().m_csCapture);
+    dlg.Engine().m_items.Add(item);
 }
 
 struct Files {
@@ -78,24 +78,24 @@ Files SaveBoth(CMonitorDlg& dlg)
     QBuffer log(&files.log), sendData(&files.sendData);
     log.open(QIODevice::WriteOnly);
     sendData.open(QIODevice::WriteOnly);
-    dlg.WriteOutputText(log);
-    dlg.WriteSendData(sendData);
+    dlg.Engine().WriteOutputText(log);
+    dlg.Engine().WriteSendData(sendData);
     return files;
 }
 
 QByteArray RecordedBytes(CMonitorDlg& dlg)
 {
-    std::lock_guard lock(dlg.m_csCapture);
+    std::lock_guard lock(dlg.Engine().m_csCapture);
     QByteArray bytes;
-    for (int i = 0; i < dlg.m_items.GetSize(); ++i)
-        bytes.append(reinterpret_cast<const char*>(dlg.m_items.GetAt(i).GetData()), dlg.m_items.GetAt(i).GetLength());
+    for (int i = 0; i < dlg.Engine().m_items.GetSize(); ++i)
+        bytes.append(reinterpret_cast<const char*>(dlg.Engine().m_items.GetAt(i).GetData()), dlg.Engine().m_items.GetAt(i).GetLength());
     return bytes;
 }
 
 int ItemCount(CMonitorDlg& dlg)
 {
-    std::lock_guard lock(dlg.m_csCapture);
-    return dlg.m_items.GetSize();
+    std::lock_guard lock(dlg.Engine().m_csCapture);
+    return dlg.Engine().m_items.GetSize();
 }
 
 struct Window {
@@ -118,14 +118,15 @@ TEST(Restore, GivesBackTheCaptureWithTheSameFilesAsASaveBeforeTheCrash)
     QString journal;
     {
         Window w;
-        w.dlg.m_strPortName = QStringLiteral("COM5");
-        w.dlg.m_portSettings.BaudRate = 57600;
+        w.dlg.Engine().m_strPortName = QStringLiteral("COM5");
+        w.dlg.Engine().m_portSettings.BaudRate = 57600;
         // A text capture and a hex capture, with a zero byte and a line end.
         const QByteArray chunks[] = {"$GPGGA,1*00\r\n", QByteArray("A\0B", 3), "\x01\x02\xff"};
         for (int format : {0, 1}) {
-            w.dlg.m_nShowFormat = format;
+            w.dlg.Engine().m_nShowFormat = format;
             w.dlg.OnBegin();
-            ASSERT_NE(w.dlg.m_hPort, nullptr);
+            ASSERT_NE(w.dlg.Engine().Port(), nullptr);
+            ASSERT_TRUE(testing_support::WaitUntil([&] { return w.dlg.Engine().IsListening(); }));
             for (const QByteArray& chunk : chunks) {
                 const QByteArray expected = RecordedBytes(w.dlg) + chunk;
                 ASSERT_TRUE(pty.WriteAll(chunk));
@@ -134,9 +135,9 @@ TEST(Restore, GivesBackTheCaptureWithTheSameFilesAsASaveBeforeTheCrash)
             w.dlg.OnStop();
         }
         before = SaveBoth(w.dlg);
-        for (int i = 0; i < w.dlg.m_items.GetSize(); ++i)
-            times.push_back(w.dlg.m_items.GetAt(i).GetTimeMicros());
-        journal = w.dlg.m_journal->Path();
+        for (int i = 0; i < w.dlg.Engine().m_items.GetSize(); ++i)
+            times.push_back(w.dlg.Engine().m_items.GetAt(i).GetTimeMicros());
+        journal = w.dlg.Engine().Journal().Path();
         // The program ends here without anyone closing the window.
     }
     ASSERT_EQ(Journals().size(), 1);
@@ -154,20 +155,21 @@ TEST(Restore, GivesBackTheCaptureWithTheSameFilesAsASaveBeforeTheCrash)
     EXPECT_EQ(after.sendData, before.sendData);
     ASSERT_EQ(size_t(ItemCount(w.dlg)), times.size());
     for (int i = 0; i < ItemCount(w.dlg); ++i)
-        EXPECT_EQ(w.dlg.m_items.GetAt(i).GetTimeMicros(), times[size_t(i)]) << i;
-    EXPECT_EQ(w.dlg.m_strPortName, QStringLiteral("COM5"));
-    EXPECT_EQ(w.dlg.m_portSettings.BaudRate, 57600u);
+        EXPECT_EQ(w.dlg.Engine().m_items.GetAt(i).GetTimeMicros(), times[size_t(i)]) << i;
+    EXPECT_EQ(w.dlg.Engine().m_strPortName, QStringLiteral("COM5"));
+    EXPECT_EQ(w.dlg.Engine().m_portSettings.BaudRate, 57600u);
     EXPECT_TRUE(w.dlg.m_editOutput->ShownText().endsWith(QStringLiteral("Rec :01 02 ff ")));
     EXPECT_EQ(w.dlg.UnsavedItems(), int(times.size()));
 
     // Begin goes on recording into the same capture and the same journal.
     w.dlg.OnBegin();
-    ASSERT_NE(w.dlg.m_hPort, nullptr);
+    ASSERT_NE(w.dlg.Engine().Port(), nullptr);
+    ASSERT_TRUE(testing_support::WaitUntil([&] { return w.dlg.Engine().IsListening(); }));
     ASSERT_TRUE(pty.WriteAll("more"));
     ASSERT_TRUE(WaitUntil([&] { return RecordedBytes(w.dlg).endsWith("more"); }));
     w.dlg.OnStop();
-    w.dlg.m_journal->Flush();
-    EXPECT_EQ(w.dlg.m_journal->Path(), journal);
+    w.dlg.Engine().Journal().Flush();
+    EXPECT_EQ(w.dlg.Engine().Journal().Path(), journal);
     QFile file(journal);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const QByteArray bytes = file.readAll();
@@ -183,7 +185,7 @@ TEST(Restore, AJournalCutOffMidRecordGivesBackEveryWholeItem)
         Window w;
         for (int i = 0; i < 5; ++i)
             AddItem(w.dlg, QByteArray(10 + i, char('a' + i)));
-        w.dlg.m_journal->Flush();
+        w.dlg.Engine().Journal().Flush();
     }
     ASSERT_EQ(Journals().size(), 1);
     const QString path = StateFolder() + QLatin1Char('/') + Journals()[0];
@@ -199,7 +201,7 @@ TEST(Restore, AJournalCutOffMidRecordGivesBackEveryWholeItem)
     EXPECT_EQ(RecordedBytes(w.dlg).right(13), QByteArray(13, 'd'));
     // The cut-off record is gone from the journal, which goes on from there.
     AddItem(w.dlg, "next");
-    w.dlg.m_journal->Flush();
+    w.dlg.Engine().Journal().Flush();
     QFile again(path);
     ASSERT_TRUE(again.open(QIODevice::ReadOnly));
     const QByteArray bytes = again.readAll();
@@ -215,7 +217,7 @@ TEST(Restore, ADamagedJournalGivesBackItsGoodItemsAndIsKeptAside)
         Window w;
         for (int i = 0; i < 4; ++i)
             AddItem(w.dlg, QByteArray(20, char('k' + i)));
-        w.dlg.m_journal->Flush();
+        w.dlg.Engine().Journal().Flush();
     }
     ASSERT_EQ(Journals().size(), 1);
     const QString path = StateFolder() + QLatin1Char('/') + Journals()[0];
@@ -240,8 +242,8 @@ TEST(Restore, ADamagedJournalGivesBackItsGoodItemsAndIsKeptAside)
     EXPECT_EQ(aside.readAll(), damaged);
     // At once, not at the next Begin.
     ASSERT_TRUE(WaitUntil([] { return Journals().size() == 1; }));
-    w.dlg.m_journal->Flush();
-    QFile fresh(w.dlg.m_journal->Path());
+    w.dlg.Engine().Journal().Flush();
+    QFile fresh(w.dlg.Engine().Journal().Path());
     ASSERT_TRUE(fresh.open(QIODevice::ReadOnly));
     const QByteArray bytes = fresh.readAll();
     EXPECT_EQ(ReadJournal(reinterpret_cast<const uint8_t*>(bytes.constData()), size_t(bytes.size())).items, 3);
@@ -269,10 +271,10 @@ TEST(Restore, ClearOutputAndASaveOfEverythingEndTheOfferAPartialSaveDoesNot)
     {
         Window w;
         AddItem(w.dlg, "discarded");
-        w.dlg.m_journal->Flush();
+        w.dlg.Engine().Journal().Flush();
         ASSERT_EQ(Journals().size(), 1);
         w.dlg.OnClearOutput();
-        w.dlg.m_journal->Flush();
+        w.dlg.Engine().Journal().Flush();
         EXPECT_TRUE(Journals().isEmpty());
     }
     EXPECT_TRUE(ClaimAbandonedJournals(StateFolder()).empty());
@@ -307,7 +309,7 @@ TEST(Restore, AJournalThatCannotBeWrittenIsShownOnTheStatusLineOnce)
     Window w;
     auto status = [&] { return w.dlg.findChild<QLabel*>(QStringLiteral("statusLine"))->text(); };
     AddItem(w.dlg, "kept in memory");
-    w.dlg.m_journal->Flush();
+    w.dlg.Engine().Journal().Flush();
     ASSERT_TRUE(WaitUntil([&] { return status().contains(QStringLiteral("Not protected")); }));
     EXPECT_TRUE(status().contains(QStringLiteral("cannot be created"))) << status().toStdString();
     EXPECT_EQ(ItemCount(w.dlg), 1);
@@ -372,7 +374,7 @@ TEST(CloseQuestion, EachWayOfClosingAsksAndCancelStaysDiscardCloses)
     for (const auto& closeIt : kClosers) {
         CMonitorDlg dlg;
         AddItem(dlg, "unsaved");
-        dlg.m_journal->Flush();
+        dlg.Engine().Journal().Flush();
         ASSERT_EQ(Journals().size(), 1);
         QString question;
         bool stayed = false;

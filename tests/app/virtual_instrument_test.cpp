@@ -240,7 +240,7 @@ TEST(DemoPort, IsSelectedForTheRunWithoutReplacingTheStoredPortName)
 {
     {
         CMonitorDlg first;
-        first.m_strPortName = QStringLiteral("COM7");
+        first.Engine().m_strPortName = QStringLiteral("COM7");
         first.SaveSettings();
     }
     CDemoPort demo(kFast);
@@ -249,16 +249,16 @@ TEST(DemoPort, IsSelectedForTheRunWithoutReplacingTheStoredPortName)
         {
             CMonitorDlg dlg;
             demo.SelectIn(dlg);
-            EXPECT_EQ(dlg.m_strPortName, demo.PortName());
+            EXPECT_EQ(dlg.Engine().m_strPortName, demo.PortName());
             QTimer::singleShot(0, &dlg, [&] {
                 if (!choice.isEmpty())
-                    dlg.m_strPortName = choice;  // as when the user picks a port in Port Setting
+                    dlg.Engine().m_strPortName = choice;  // as when the user picks a port in Port Setting
                 dlg.OnExit();
             });
             dlg.DoModal();
         }
         CMonitorDlg next;
-        EXPECT_EQ(next.m_strPortName, choice.isEmpty() ? QStringLiteral("COM7") : choice);
+        EXPECT_EQ(next.Engine().m_strPortName, choice.isEmpty() ? QStringLiteral("COM7") : choice);
     }
 }
 
@@ -271,12 +271,12 @@ TEST(DemoPort, ACaptureOfTheInstrumentGoesThroughTheSerialPath)
     dlg.OnInitDialog();
     dlg.show();
     dlg.OnBegin();
-    ASSERT_NE(dlg.m_hPort, nullptr);
+    ASSERT_NE(dlg.Engine().Port(), nullptr);
     auto recorded = [&] {
-        std::lock_guard lock(dlg.m_csCapture);
+        std::lock_guard lock(dlg.Engine().m_csCapture);
         QByteArray bytes;
-        for (int i = 0; i < dlg.m_items.GetSize(); ++i)
-            bytes.append(reinterpret_cast<const char*>(dlg.m_items.GetAt(i).GetData()), dlg.m_items.GetAt(i).GetLength());
+        for (int i = 0; i < dlg.Engine().m_items.GetSize(); ++i)
+            bytes.append(reinterpret_cast<const char*>(dlg.Engine().m_items.GetAt(i).GetData()), dlg.Engine().m_items.GetAt(i).GetLength());
         return bytes;
     };
     // The capture may begin part way into a message; parse from the first sentence.
@@ -286,7 +286,7 @@ TEST(DemoPort, ACaptureOfTheInstrumentGoesThroughTheSerialPath)
     };
     EXPECT_TRUE(testing_support::WaitUntil([&] { return HasEveryKind(parsed(), 3); }, 15000));
     dlg.OnStop();
-    EXPECT_EQ(dlg.m_hPort, nullptr);
+    EXPECT_EQ(dlg.Engine().Port(), nullptr);
     const QByteArray bytes = recorded();
     const ParsedStream stream = Parse(bytes, std::max<qsizetype>(bytes.indexOf("$GPGGA"), 0));
     EXPECT_TRUE(stream.error.isEmpty()) << stream.error.toStdString();

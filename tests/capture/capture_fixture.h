@@ -1,6 +1,7 @@
 #pragma once
-// A main window (initialised and shown, offscreen) whose port COM5 is the
-// slave side of a pseudo-terminal; the test is the far end.
+// A main window (initialised and shown, offscreen) over its capture engine,
+// whose port COM5 is the slave side of a pseudo-terminal; the test is the far
+// end.
 #include "app/monitor_dlg.h"
 #include "platform/pseudo_terminal.h"
 #include "platform/serial_port.h"
@@ -23,36 +24,39 @@ protected:
         dlg = std::make_unique<CMonitorDlg>();
         dlg->OnInitDialog();
         dlg->show();
-        dlg->m_strPortName = QStringLiteral("COM5");
+        dlg->Engine().m_strPortName = QStringLiteral("COM5");
     }
     void TearDown() override { dlg.reset(); }
 
     void Begin()
     {
         dlg->OnBegin();
-        ASSERT_NE(dlg->m_hPort, nullptr);
+        ASSERT_NE(dlg->Engine().Port(), nullptr);
+        // The receive thread lets the line settle and purges it; from then
+        // on every byte belongs to the capture.
+        ASSERT_TRUE(testing_support::WaitUntil([&] { return dlg->Engine().IsListening(); }));
     }
 
     // Every recorded byte, in order.
     QByteArray Recorded()
     {
-        std::lock_guard lock(dlg->m_csCapture);
+        std::lock_guard lock(dlg->Engine().m_csCapture);
         QByteArray bytes;
-        for (int i = 0; i < dlg->m_items.GetSize(); ++i)
-            bytes.append(reinterpret_cast<const char*>(dlg->m_items.GetAt(i).GetData()),
-                         dlg->m_items.GetAt(i).GetLength());
+        for (int i = 0; i < dlg->Engine().m_items.GetSize(); ++i)
+            bytes.append(reinterpret_cast<const char*>(dlg->Engine().m_items.GetAt(i).GetData()),
+                         dlg->Engine().m_items.GetAt(i).GetLength());
         return bytes;
     }
     int ItemCount()
     {
-        std::lock_guard lock(dlg->m_csCapture);
-        return dlg->m_items.GetSize();
+        std::lock_guard lock(dlg->Engine().m_csCapture);
+        return dlg->Engine().m_items.GetSize();
     }
     uint32_t WaitingInPort()
     {
         uint32_t errors = 0;
         COMSTAT status{};
-        return dlg->m_hPort && dlg->m_hPort->ClearCommError(errors, status) ? status.cbInQue : 0;
+        return dlg->Engine().Port() && dlg->Engine().Port()->ClearCommError(errors, status) ? status.cbInQue : 0;
     }
 
     // Sends `bytes` so that the receive thread finds all of them waiting at
@@ -61,7 +65,7 @@ protected:
     void SendAsOneChunk(const QByteArray& bytes)
     {
         {
-            std::lock_guard lock(dlg->m_csCapture);
+            std::lock_guard lock(dlg->Engine().m_csCapture);
             ASSERT_TRUE(pty.WriteAll(bytes));
             // No event processing here: a view refresh would want this lock.
             ASSERT_TRUE(WaitWithoutEvents([&] { return WaitingInPort() >= uint32_t(bytes.size()); }));
@@ -69,7 +73,7 @@ protected:
         ASSERT_TRUE(testing_support::WaitUntil([&] { return WaitingInPort() == 0; }));
         // The handler holds the lock from before its read until it has asked
         // the gate and recorded, so once the lock is free again it is done.
-        std::lock_guard done(dlg->m_csCapture);
+        std::lock_guard done(dlg->Engine().m_csCapture);
     }
 
     static bool WaitWithoutEvents(const std::function<bool()>& done)

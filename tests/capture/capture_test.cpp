@@ -57,14 +57,14 @@ TEST_F(CaptureOnPty, RecordsEveryByteInOrderAcrossManyChunks)
     }
     ASSERT_TRUE(WaitUntil([&] { return Recorded().size() >= sent.size(); }, 20000));
     dlg->OnStop();
-    EXPECT_EQ(dlg->m_hPort, nullptr);
+    EXPECT_EQ(dlg->Engine().Port(), nullptr);
     EXPECT_TRUE(Enabled(*dlg, ID_TOOL_BEGIN));
     EXPECT_FALSE(Enabled(*dlg, ID_TOOL_STOP));
 
     EXPECT_EQ(Recorded(), sent);
     const QRegularExpression timeOfDay(QStringLiteral("^([01][0-9]|2[0-3]):[0-5][0-9]:[0-5][0-9]$"));
-    for (int i = 0; i < dlg->m_items.GetSize(); ++i) {
-        const CDataItem& item = dlg->m_items.GetAt(i);
+    for (int i = 0; i < dlg->Engine().m_items.GetSize(); ++i) {
+        const CDataItem& item = dlg->Engine().m_items.GetAt(i);
         ASSERT_GE(item.GetLength(), 1);
         ASSERT_LE(item.GetLength(), 1024);
         ASSERT_EQ(item.GetKind(), 0);
@@ -82,10 +82,10 @@ TEST_F(CaptureOnPty, TakesMoreThanAChunkOfWaitingBytesAsSeveralChunks)
     SendAsOneChunk(sent);
     ASSERT_TRUE(WaitUntil([&] { return Recorded().size() >= sent.size(); }));
     EXPECT_EQ(Recorded(), sent);
-    std::lock_guard lock(dlg->m_csCapture);
-    ASSERT_EQ(dlg->m_items.GetSize(), 4);  // three full chunks and the rest
+    std::lock_guard lock(dlg->Engine().m_csCapture);
+    ASSERT_EQ(dlg->Engine().m_items.GetSize(), 4);  // three full chunks and the rest
     for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(dlg->m_items.GetAt(i).GetLength(), 1024);
+        EXPECT_EQ(dlg->Engine().m_items.GetAt(i).GetLength(), 1024);
 }
 
 TEST_F(CaptureOnPty, DiscardsWhatArrivedBeforeTheCaptureStarted)
@@ -115,8 +115,8 @@ TEST_F(CaptureOnPty, ShowsHexAndTextAsTheShowFormatSaysAndKeepsEveryByte)
     // The show format changes under the capture lock: the receive thread
     // reads it while it records.
     auto showAs = [&](int format) {
-        std::lock_guard lock(dlg->m_csCapture);
-        dlg->m_nShowFormat = format;
+        std::lock_guard lock(dlg->Engine().m_csCapture);
+        dlg->Engine().m_nShowFormat = format;
     };
     Begin();
     showAs(1);
@@ -134,8 +134,8 @@ TEST_F(CaptureOnPty, ShowsHexAndTextAsTheShowFormatSaysAndKeepsEveryByte)
     ASSERT_EQ(ItemCount(), 6);
     const int kinds[] = {1, 0, 0, 0, 2, -1};
     for (int i = 0; i < 6; ++i)
-        EXPECT_EQ(dlg->m_items.GetAt(i).GetKind(), kinds[i]);
-    EXPECT_EQ(dlg->m_items.GetAt(1).GetLength(), 5);  // the zero byte and what follows are kept
+        EXPECT_EQ(dlg->Engine().m_items.GetAt(i).GetKind(), kinds[i]);
+    EXPECT_EQ(dlg->Engine().m_items.GetAt(1).GetLength(), 5);  // the zero byte and what follows are kept
 
     const QString expected = QStringLiteral("Welcome to Vantrel \n Ver 0.4") + QStringLiteral("\nRec :41 42 0d 0a ") +
                              QStringLiteral("\nRec :ab") + QStringLiteral("\nRec :\uFFFD\uFFFD") +
@@ -143,7 +143,7 @@ TEST_F(CaptureOnPty, ShowsHexAndTextAsTheShowFormatSaysAndKeepsEveryByte)
     EXPECT_EQ(dlg->m_editOutput->ShownText(), expected);
     QBuffer saved;
     saved.open(QIODevice::WriteOnly);
-    ASSERT_TRUE(dlg->WriteOutputText(saved));
+    ASSERT_TRUE(dlg->Engine().WriteOutputText(saved));
     EXPECT_EQ(Normalized(QString::fromUtf8(saved.data())), expected);
 }
 
@@ -165,21 +165,21 @@ TEST_F(CaptureOnPty, StopWhilePausedKeepsThePauseForTheNextCapture)
     Begin();
     dlg->OnPause();
     dlg->OnStop();
-    EXPECT_EQ(dlg->m_bPaused, 1);
+    EXPECT_EQ(dlg->Engine().m_bPaused, 1);
     Begin();
     SendAsOneChunk("nothing");
     dlg->OnStop();
     EXPECT_EQ(ItemCount(), 0);
-    EXPECT_EQ(dlg->m_bPaused, 1);
+    EXPECT_EQ(dlg->Engine().m_bPaused, 1);
 }
 
 TEST_F(CaptureOnPty, RecordsOnlyInsideTheWindowsOfTheRule)
 {
     std::atomic<int64_t> now{1'000'000};
     const testing_support::ScopedClock clock([&] { return now.load(); });
-    dlg->m_recordSettings = RecordSettings{0, 10, 3, 0};  // 3 s of every 10 s
+    dlg->Engine().m_recordSettings = RecordSettings{0, 10, 3, 0};  // 3 s of every 10 s
     Begin();
-    EXPECT_EQ(dlg->m_timeStart.GetTime(), 1'000'000);
+    EXPECT_EQ(dlg->Engine().m_timeStart.GetTime(), 1'000'000);
 
     const struct {
         int64_t elapsed;
@@ -198,8 +198,8 @@ TEST_F(CaptureOnPty, RecordsOnlyInsideTheWindowsOfTheRule)
     dlg->OnStop();
     EXPECT_EQ(Recorded(), expected);
     QStringList names;
-    for (int i = 0; i < dlg->m_items.GetSize(); ++i)
-        names << dlg->m_items.GetAt(i).GetName();
+    for (int i = 0; i < dlg->Engine().m_items.GetSize(); ++i)
+        names << dlg->Engine().m_items.GetAt(i).GetName();
     EXPECT_EQ(names, expectedNames);
 }
 
@@ -217,11 +217,11 @@ TEST_F(CaptureOnPty, ConfiguresTheLineFromTheSettings)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.rate);
-        dlg->m_portSettings.BaudRate = c.rate;
-        dlg->m_portSettings.ByteSize = c.size;
-        dlg->m_portSettings.Parity = c.parity;
-        dlg->m_portSettings.StopBits = c.stop;
-        dlg->m_portSettings.Flags = c.checkParity ? uint32_t(kDcbParity) : 0u;
+        dlg->Engine().m_portSettings.BaudRate = c.rate;
+        dlg->Engine().m_portSettings.ByteSize = c.size;
+        dlg->Engine().m_portSettings.Parity = c.parity;
+        dlg->Engine().m_portSettings.StopBits = c.stop;
+        dlg->Engine().m_portSettings.Flags = c.checkParity ? uint32_t(kDcbParity) : 0u;
         Begin();
         termios2 t{};
         ASSERT_EQ(::ioctl(pty.MasterFd(), TCGETS2, &t), 0);
@@ -233,7 +233,7 @@ TEST_F(CaptureOnPty, ConfiguresTheLineFromTheSettings)
         EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG), 0u);
         // What the port now holds, in the settings' own terms.
         DCB dcb{};
-        ASSERT_TRUE(dlg->m_hPort->GetCommState(dcb));
+        ASSERT_TRUE(dlg->Engine().Port()->GetCommState(dcb));
         EXPECT_EQ(dcb.BaudRate, c.rate);
         EXPECT_EQ(dcb.Flags & (kDcbOutxCtsFlow | kDcbOutX | kDcbInX), 0u);
         dlg->OnStop();
@@ -243,8 +243,8 @@ TEST_F(CaptureOnPty, ConfiguresTheLineFromTheSettings)
 TEST_F(CaptureOnPty, RefusedLineSettingsAreReportedAndTheCaptureRunsAnyway)
 {
     CapturedMessages messages;
-    dlg->m_portSettings.ByteSize = 8;
-    dlg->m_portSettings.StopBits = ONE5STOPBITS;  // 1.5 stop bits exist only with 5 data bits
+    dlg->Engine().m_portSettings.ByteSize = 8;
+    dlg->Engine().m_portSettings.StopBits = ONE5STOPBITS;  // 1.5 stop bits exist only with 5 data bits
     Begin();
     ASSERT_EQ(messages.Count(), 1);
     EXPECT_EQ(messages.Last().text, QStringLiteral("Unable to configure the serial port\n Error Code: %1 ").arg(EINVAL));
@@ -274,10 +274,10 @@ TEST_F(CaptureOnPty, APortThatCannotBeOpenedLeavesTheCaptureClosed)
         int error;
     } cases[] = {{"COM5", EWOULDBLOCK}, {"COM7", ENOENT}, {"COM6", ENOTTY}, {"", ENOENT}};
     for (const auto& c : cases) {
-        dlg->m_strPortName = QString::fromLatin1(c.name);
-        EXPECT_FALSE(dlg->OpenPort());
-        EXPECT_EQ(dlg->m_hPort, nullptr);
-        EXPECT_FALSE(dlg->m_hThread.joinable());
+        dlg->Engine().m_strPortName = QString::fromLatin1(c.name);
+        EXPECT_FALSE(dlg->Engine().OpenPort());
+        EXPECT_EQ(dlg->Engine().Port(), nullptr);
+        EXPECT_FALSE(dlg->Engine().HasReceiveThread());
         EXPECT_TRUE(Enabled(*dlg, ID_TOOL_BEGIN));
         EXPECT_FALSE(Enabled(*dlg, ID_TOOL_STOP));
         ASSERT_GT(messages.Count(), 0);
@@ -295,9 +295,9 @@ TEST_F(CaptureOnPty, ALostDeviceKeepsTheCaptureWaitingWithoutABox)
     Begin();
     SendAsOneChunk("before the unplug");
     pty.Close();
-    ASSERT_TRUE(WaitUntil([&] { return dlg->IsWaitingForPort(); }));
-    EXPECT_EQ(dlg->m_hPort, nullptr);
-    EXPECT_FALSE(dlg->m_hThread.joinable());
+    ASSERT_TRUE(WaitUntil([&] { return dlg->Engine().IsWaitingForPort(); }));
+    EXPECT_EQ(dlg->Engine().Port(), nullptr);
+    EXPECT_FALSE(dlg->Engine().HasReceiveThread());
     EXPECT_FALSE(Enabled(*dlg, ID_TOOL_BEGIN));
     EXPECT_TRUE(Enabled(*dlg, ID_TOOL_PAUSE));
     EXPECT_EQ(Recorded(), QByteArray("before the unplug"));
@@ -314,8 +314,9 @@ TEST_F(CaptureOnPty, BeginWhileOpenStartsAFreshCapture)
     SendAsOneChunk("first");
     now = 6000;
     dlg->OnBegin();
-    ASSERT_NE(dlg->m_hPort, nullptr);
-    EXPECT_EQ(dlg->m_timeStart.GetTime(), 6000);
+    ASSERT_NE(dlg->Engine().Port(), nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return dlg->Engine().IsListening(); }));
+    EXPECT_EQ(dlg->Engine().m_timeStart.GetTime(), 6000);
     SendAsOneChunk("second");
     dlg->OnStop();
     EXPECT_EQ(Recorded(), QByteArray("firstsecond"));  // Begin keeps what was recorded
@@ -378,9 +379,9 @@ TEST_F(CaptureOnPty, BeginAndStopUnderAFloodNeverHangAndLeakNothing)
             dlg->OnPause();  // Stop while paused too
         WaitUntil([] { return false; }, 15);
         dlg->OnStop();
-        ASSERT_EQ(dlg->m_hPort, nullptr);
-        ASSERT_FALSE(dlg->m_hThread.joinable());
-        if (dlg->m_bPaused)
+        ASSERT_EQ(dlg->Engine().Port(), nullptr);
+        ASSERT_FALSE(dlg->Engine().HasReceiveThread());
+        if (dlg->Engine().m_bPaused)
             dlg->OnPause();
         // After Stop nothing more is recorded, and the view has all of it.
         const int recorded = ItemCount();
@@ -446,11 +447,11 @@ private:
 // the start of the counter stream; returns how many were full chunks.
 int ExpectChunksOfTheStream(CMonitorDlg& dlg, qint64 written)
 {
-    std::lock_guard lock(dlg.m_csCapture);
+    std::lock_guard lock(dlg.Engine().m_csCapture);
     qint64 position = 0;
     int full = 0;
-    for (int i = 0; i < dlg.m_items.GetSize(); ++i) {
-        const CDataItem& item = dlg.m_items.GetAt(i);
+    for (int i = 0; i < dlg.Engine().m_items.GetSize(); ++i) {
+        const CDataItem& item = dlg.Engine().m_items.GetAt(i);
         EXPECT_GE(item.GetLength(), 1) << "item " << i;
         EXPECT_LE(item.GetLength(), 1024) << "item " << i;
         full += item.GetLength() == 1024;
@@ -474,13 +475,13 @@ TEST_F(CaptureOnPty, UnderAFloodEveryChunkIsAtMostAKilobyteInOrderAndStopEndsIt)
     // its count, while more keeps coming in.
     for (int round = 0; round < 20; ++round) {
         {
-            std::lock_guard lock(dlg->m_csCapture);
+            std::lock_guard lock(dlg->Engine().m_csCapture);
             WaitWithoutEvents([&] { return WaitingInPort() >= 3000; });
         }
         WaitUntil([] { return false; }, 20);
     }
     dlg->OnStop();  // with the flood still running
-    ASSERT_EQ(dlg->m_hPort, nullptr);
+    ASSERT_EQ(dlg->Engine().Port(), nullptr);
     const int items = ItemCount();
     WaitUntil([] { return false; }, 50);
     EXPECT_EQ(ItemCount(), items);  // nothing recorded after Stop
@@ -498,14 +499,14 @@ TEST_F(CaptureOnPty, ADeviceLostWhileDataKeepsArrivingKeepsEveryByteBeforeTheLos
     {
         // Unplugged with a full terminal: the receive thread meets the
         // hang-up in the middle of chunks it knows are waiting.
-        std::lock_guard lock(dlg->m_csCapture);
+        std::lock_guard lock(dlg->Engine().m_csCapture);
         WaitWithoutEvents([&] { return WaitingInPort() >= 3000; });
         flood.Stop();
         pty.Close();
     }
     // The capture waits for the device, without a box.
-    ASSERT_TRUE(WaitUntil([&] { return dlg->IsWaitingForPort(); }));
-    EXPECT_FALSE(dlg->m_hThread.joinable());
+    ASSERT_TRUE(WaitUntil([&] { return dlg->Engine().IsWaitingForPort(); }));
+    EXPECT_FALSE(dlg->Engine().HasReceiveThread());
     // No empty chunk for the failed read, nothing out of order before it.
     ExpectChunksOfTheStream(*dlg, flood.Written());
 }
@@ -517,16 +518,16 @@ TEST_F(CaptureOnPty, ClosingTheWindowDuringACaptureStopsItFirst)
         Begin();
         WaitUntil([&] { return ItemCount() > 10; });
         EXPECT_TRUE(dlg->DestroyWindow());
-        EXPECT_EQ(dlg->m_hPort, nullptr);
-        EXPECT_FALSE(dlg->m_hThread.joinable());
+        EXPECT_EQ(dlg->Engine().Port(), nullptr);
+        EXPECT_FALSE(dlg->Engine().HasReceiveThread());
 
         // A window destroyed without closing first stops its capture too.
         auto other = std::make_unique<CMonitorDlg>();
-        other->m_strPortName = QStringLiteral("COM5");
-        ASSERT_TRUE(other->OpenPort());
+        other->Engine().m_strPortName = QStringLiteral("COM5");
+        ASSERT_TRUE(other->Engine().OpenPort());
         WaitUntil([&] {
-            std::lock_guard lock(other->m_csCapture);
-            return other->m_items.GetSize() > 10;
+            std::lock_guard lock(other->Engine().m_csCapture);
+            return other->Engine().m_items.GetSize() > 10;
         });
         other.reset();
     }

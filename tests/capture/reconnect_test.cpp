@@ -20,6 +20,9 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <thread>
+
 namespace {
 
 using platform::PseudoTerminal;
@@ -93,18 +96,18 @@ protected:
     void SendAsOneChunk(PseudoTerminal& end, const QByteArray& bytes)
     {
         {
-            std::lock_guard lock(dlg->m_csCapture);
+            std::lock_guard lock(dlg->Engine().m_csCapture);
             ASSERT_TRUE(end.WriteAll(bytes));
             ASSERT_TRUE(WaitWithoutEvents([&] { return WaitingInPort() >= uint32_t(bytes.size()); }));
         }
         ASSERT_TRUE(WaitUntil([&] { return WaitingInPort() == 0; }));
-        std::lock_guard done(dlg->m_csCapture);
+        std::lock_guard done(dlg->Engine().m_csCapture);
     }
 
     void Unplug(PseudoTerminal& end)
     {
         end.Close();
-        ASSERT_TRUE(WaitUntil([&] { return dlg->IsWaitingForPort(); }));
+        ASSERT_TRUE(WaitUntil([&] { return dlg->Engine().IsWaitingForPort(); }));
     }
 
     // A new far end appears under the port's path; returns once the capture
@@ -113,8 +116,8 @@ protected:
     {
         ASSERT_TRUE(end.Open());
         PointLinkAt(link, end.SlavePath());
-        ASSERT_TRUE(WaitUntil([&] { return !dlg->IsWaitingForPort(); }));
-        ASSERT_NE(dlg->m_hPort, nullptr);
+        ASSERT_TRUE(WaitUntil([&] { return !dlg->Engine().IsWaitingForPort(); }));
+        ASSERT_NE(dlg->Engine().Port(), nullptr);
     }
 
     QString StatusText() { return dlg->findChild<QLabel*>(QStringLiteral("statusLine"))->text(); }
@@ -127,7 +130,7 @@ TEST_F(ReconnectOnPty, ALostDeviceIsWaitedForAndRecordingGoesOnInTheSameList)
     std::atomic<int64_t> now{100000};
     const testing_support::ScopedClock clock([&] { return now.load(); });
     Begin();
-    const int64_t start = dlg->m_timeStart.GetTime();
+    const int64_t start = dlg->Engine().m_timeStart.GetTime();
     QByteArray sent;
     SendAndWait(pty, RandomBytes(20000), sent);
 
@@ -135,15 +138,15 @@ TEST_F(ReconnectOnPty, ALostDeviceIsWaitedForAndRecordingGoesOnInTheSameList)
     Unplug(pty);
     // Still a running capture: it can be stopped and paused, not begun, and
     // its settings stay as they are. No box has come up (the test fails on one).
-    EXPECT_EQ(dlg->m_hPort, nullptr);
-    EXPECT_FALSE(dlg->m_hThread.joinable());
+    EXPECT_EQ(dlg->Engine().Port(), nullptr);
+    EXPECT_FALSE(dlg->Engine().HasReceiveThread());
     EXPECT_TRUE(Enabled(*dlg, ID_TOOL_STOP));
     EXPECT_TRUE(Enabled(*dlg, ID_TOOL_PAUSE));
     EXPECT_FALSE(Enabled(*dlg, ID_TOOL_BEGIN));
     EXPECT_FALSE(Enabled(*dlg, ID_TOOL_SAVE));
     EXPECT_FALSE(Enabled(*dlg, ID_TOOL_PORT_SETTING));
     const QString waiting = QStringLiteral("Waiting for COM5 (%1) to come back, gone since %2").arg(link, TimeOfDay(100007));
-    EXPECT_EQ(dlg->ConnectionState(), waiting);
+    EXPECT_EQ(dlg->Engine().ConnectionState(), waiting);
     EXPECT_TRUE(StatusText().contains(waiting)) << StatusText().toStdString();
 
     now = 100011;
@@ -153,15 +156,59 @@ TEST_F(ReconnectOnPty, ALostDeviceIsWaitedForAndRecordingGoesOnInTheSameList)
     // Everything sent after the return follows everything sent before, in
     // the one list, and the recording windows still count from Begin.
     EXPECT_EQ(Recorded(), sent);
-    EXPECT_EQ(dlg->m_timeStart.GetTime(), start);
+    EXPECT_EQ(dlg->Engine().m_timeStart.GetTime(), start);
     const QString lost = QStringLiteral("lost 1 time, last %1 to %2").arg(TimeOfDay(100007), TimeOfDay(100011));
-    EXPECT_EQ(dlg->ConnectionState(), lost);
+    EXPECT_EQ(dlg->Engine().ConnectionState(), lost);
     EXPECT_TRUE(StatusText().contains(lost)) << StatusText().toStdString();
     EXPECT_FALSE(Enabled(*dlg, ID_TOOL_BEGIN));
 
     dlg->OnStop();
-    EXPECT_EQ(dlg->m_hPort, nullptr);
+    EXPECT_EQ(dlg->Engine().Port(), nullptr);
     EXPECT_TRUE(Enabled(*dlg, ID_TOOL_BEGIN));
+    EXPECT_EQ(Recorded(), sent);
+}
+
+// Whether this process holds `device` open.
+bool HoldsOpen(const QString& device)
+{
+    const QByteArray wanted = device.toLocal8Bit();
+    for (const QString& fd : QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::System)) {
+        char target[256] = {};
+        const QByteArray path = "/proc/self/fd/" + fd.toLatin1();
+        if (::readlink(path.constData(), target, sizeof target - 1) > 0 && wanted == target)
+            return true;
+    }
+    return false;
+}
+
+// A board that restarts prints its banner at once: the capture keeps it,
+// between what came before the loss and what comes after, in order.
+TEST_F(ReconnectOnPty, WhatADeviceSaysFirstOnItsReturnIsRecorded)
+{
+    Begin();
+    QByteArray sent;
+    SendAndWait(pty, "before the reset\n", sent);
+    Unplug(pty);
+
+    PseudoTerminal back;
+    ASSERT_TRUE(back.Open());
+    const QByteArray banner = "boot 2.1 ready, sensors 4 ok\n";
+    std::atomic<bool> written{false};
+    // The far end speaks as soon as it sees itself opened again.
+    std::thread board([&] {
+        for (int i = 0; i < 20000 && !HoldsOpen(back.SlavePath()); ++i)
+            std::this_thread::sleep_for(std::chrono::microseconds(500));
+        written = back.WriteAll(banner);
+    });
+    PointLinkAt(link, back.SlavePath());
+    const bool reopened = WaitUntil([&] { return !dlg->Engine().IsWaitingForPort(); });
+    board.join();
+    ASSERT_TRUE(reopened);
+    ASSERT_TRUE(written);
+    sent += banner;
+    ASSERT_TRUE(WaitUntil([&] { return Recorded().size() >= sent.size(); }));
+    SendAndWait(back, "after\n", sent);
+    dlg->OnStop();
     EXPECT_EQ(Recorded(), sent);
 }
 
@@ -189,8 +236,8 @@ TEST_F(ReconnectOnPty, SeveralLossesInARowKeepThePauseAndEveryByteInOrder)
         SendAndWait(*current, RandomBytes(3000), sent);
     }
     EXPECT_EQ(Recorded(), sent);
-    EXPECT_TRUE(dlg->ConnectionState().startsWith(QStringLiteral("lost 4 times, last "))) <<
-        dlg->ConnectionState().toStdString();
+    EXPECT_TRUE(dlg->Engine().ConnectionState().startsWith(QStringLiteral("lost 4 times, last "))) <<
+        dlg->Engine().ConnectionState().toStdString();
 }
 
 TEST_F(ReconnectOnPty, StopOrClosingTheWindowEndsTheWaitAtOnceAndLeaksNothing)
@@ -201,11 +248,11 @@ TEST_F(ReconnectOnPty, StopOrClosingTheWindowEndsTheWaitAtOnceAndLeaksNothing)
     Unplug(pty);
     EXPECT_GT(OpenDescriptors("inotify"), watchers);
     dlg->OnStop();
-    EXPECT_FALSE(dlg->IsWaitingForPort());
+    EXPECT_FALSE(dlg->Engine().IsWaitingForPort());
     EXPECT_TRUE(Enabled(*dlg, ID_TOOL_BEGIN));
     EXPECT_FALSE(Enabled(*dlg, ID_TOOL_STOP));
     EXPECT_EQ(OpenDescriptors("inotify"), watchers);
-    EXPECT_TRUE(dlg->ConnectionState().startsWith(QStringLiteral("lost 1 time, last at ")));
+    EXPECT_TRUE(dlg->Engine().ConnectionState().startsWith(QStringLiteral("lost 1 time, last at ")));
 
     // A device that comes back after Stop is left alone, also when the
     // retry's time has passed.
@@ -213,17 +260,17 @@ TEST_F(ReconnectOnPty, StopOrClosingTheWindowEndsTheWaitAtOnceAndLeaksNothing)
     ASSERT_TRUE(back.Open());
     PointLinkAt(link, back.SlavePath());
     WaitUntil([] { return false; }, CPortReconnect::kRetryIntervalMs + 300);
-    EXPECT_EQ(dlg->m_hPort, nullptr);
+    EXPECT_EQ(dlg->Engine().Port(), nullptr);
     std::unique_ptr<SerialPort> free(SerialPort::Open(link));
     EXPECT_NE(free, nullptr) << errno;
     free.reset();
 
     // Begin on it, lose it again and close the window while waiting.
     Begin();
-    EXPECT_EQ(dlg->ConnectionState(), QString());  // a new capture starts afresh
+    EXPECT_EQ(dlg->Engine().ConnectionState(), QString());  // a new capture starts afresh
     Unplug(back);
     EXPECT_TRUE(dlg->DestroyWindow());
-    EXPECT_FALSE(dlg->IsWaitingForPort());
+    EXPECT_FALSE(dlg->Engine().IsWaitingForPort());
     EXPECT_EQ(OpenDescriptors("inotify"), watchers);
     EXPECT_EQ(OpenDescriptors("/dev/pts/"), terminals);
 }
@@ -242,29 +289,29 @@ TEST_F(ReconnectOnPty, ADeviceThatComesBackBusyIsTriedAgainAndTheReasonShown)
     ASSERT_GE(holder, 0);
     ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
     PointLinkAt(link, back.SlavePath());
-    ASSERT_TRUE(WaitUntil([&] { return dlg->ConnectionState().contains(QStringLiteral("busy")); }));
-    EXPECT_TRUE(dlg->IsWaitingForPort());
-    EXPECT_TRUE(dlg->ConnectionState().contains(QStringLiteral("cannot open it: busy, another program holds it (error %1)")
+    ASSERT_TRUE(WaitUntil([&] { return dlg->Engine().ConnectionState().contains(QStringLiteral("busy")); }));
+    EXPECT_TRUE(dlg->Engine().IsWaitingForPort());
+    EXPECT_TRUE(dlg->Engine().ConnectionState().contains(QStringLiteral("cannot open it: busy, another program holds it (error %1)")
                                                     .arg(EWOULDBLOCK)))
-        << dlg->ConnectionState().toStdString();
+        << dlg->Engine().ConnectionState().toStdString();
     EXPECT_TRUE(StatusText().contains(QStringLiteral("busy")));
 
     // Let go: the next retry takes it, with no event to prompt it.
     ::close(holder);
-    ASSERT_TRUE(WaitUntil([&] { return !dlg->IsWaitingForPort(); }, CPortReconnect::kRetryIntervalMs * 4));
+    ASSERT_TRUE(WaitUntil([&] { return !dlg->Engine().IsWaitingForPort(); }, CPortReconnect::kRetryIntervalMs * 4));
     SendAndWait(back, "after", sent);
     EXPECT_EQ(Recorded(), QByteArray("beforeafter"));
-    EXPECT_FALSE(dlg->ConnectionState().contains(QStringLiteral("busy")));
+    EXPECT_FALSE(dlg->Engine().ConnectionState().contains(QStringLiteral("busy")));
 }
 
 TEST_F(ReconnectOnPty, WorksWithoutAWindowToo)
 {
-    // As the headless capture runs it: never shown, no output area, no
-    // status line.
-    auto engine = std::make_unique<CMonitorDlg>();
+    // The engine alone, as the headless capture runs it: no window at all.
+    auto engine = std::make_unique<CCaptureEngine>();
     engine->m_strPortName = QStringLiteral("COM5");
     dlg.reset();
     ASSERT_TRUE(engine->OpenPort());
+    ASSERT_TRUE(WaitUntil([&] { return engine->IsListening(); }));
     ASSERT_TRUE(pty.WriteAll("one"));
     auto recorded = [&] {
         std::lock_guard lock(engine->m_csCapture);
@@ -280,7 +327,7 @@ TEST_F(ReconnectOnPty, WorksWithoutAWindowToo)
     PseudoTerminal back;
     ASSERT_TRUE(back.Open());
     PointLinkAt(link, back.SlavePath());
-    ASSERT_TRUE(WaitUntil([&] { return !engine->IsWaitingForPort() && engine->m_hPort; }));
+    ASSERT_TRUE(WaitUntil([&] { return !engine->IsWaitingForPort() && engine->Port(); }));
     ASSERT_TRUE(back.WriteAll("two"));
     ASSERT_TRUE(WaitUntil([&] { return recorded() == "onetwo"; }));
     EXPECT_TRUE(engine->ConnectionState().startsWith(QStringLiteral("lost 1 time")));
@@ -297,15 +344,15 @@ TEST_F(ReconnectOnPty, TheSameDeviceIsFollowedByItsStableLinkAndAnotherOneIsNotT
     const QString ours = byId + QStringLiteral("/usb-Acme_Logger_A1B2-if00-port0");
     ASSERT_TRUE(QFile::link(pty.SlavePath(), dev + QStringLiteral("/ttyUSB0")));
     ASSERT_TRUE(QFile::link(QStringLiteral("../../ttyUSB0"), ours));
-    dlg->m_strPortName = QStringLiteral("COM33");  // /dev/ttyUSB0 by default
+    dlg->Engine().m_strPortName = QStringLiteral("COM33");  // /dev/ttyUSB0 by default
     Begin();
-    EXPECT_EQ(dlg->m_pReconnect->ReopenPath(), ours);
+    EXPECT_EQ(dlg->Engine().Reconnect().ReopenPath(), ours);
     QByteArray sent;
     SendAndWait(pty, "A", sent);
 
     // Unplugged: the kernel node and the link go.
     Unplug(pty);
-    EXPECT_TRUE(dlg->ConnectionState().startsWith(QStringLiteral("Waiting for COM33 (%1)").arg(ours)));
+    EXPECT_TRUE(dlg->Engine().ConnectionState().startsWith(QStringLiteral("Waiting for COM33 (%1)").arg(ours)));
     ASSERT_TRUE(QFile::remove(ours));
     ASSERT_TRUE(QFile::remove(dev + QStringLiteral("/ttyUSB0")));
 
@@ -315,7 +362,7 @@ TEST_F(ReconnectOnPty, TheSameDeviceIsFollowedByItsStableLinkAndAnotherOneIsNotT
     ASSERT_TRUE(QFile::link(other.SlavePath(), dev + QStringLiteral("/ttyUSB0")));
     ASSERT_TRUE(QFile::link(QStringLiteral("../../ttyUSB0"), byId + QStringLiteral("/usb-Other_Modem_9999-if00-port0")));
     WaitUntil([] { return false; }, CPortReconnect::kRetryIntervalMs + 300);
-    EXPECT_TRUE(dlg->IsWaitingForPort());
+    EXPECT_TRUE(dlg->Engine().IsWaitingForPort());
     std::unique_ptr<SerialPort> untouched(SerialPort::Open(other.SlavePath()));
     EXPECT_NE(untouched, nullptr) << "the other adapter was taken: " << errno;
     untouched.reset();
@@ -325,7 +372,7 @@ TEST_F(ReconnectOnPty, TheSameDeviceIsFollowedByItsStableLinkAndAnotherOneIsNotT
     ASSERT_TRUE(back.Open());
     ASSERT_TRUE(QFile::link(back.SlavePath(), dev + QStringLiteral("/ttyUSB1")));
     ASSERT_TRUE(QFile::link(QStringLiteral("../../ttyUSB1"), ours));
-    ASSERT_TRUE(WaitUntil([&] { return !dlg->IsWaitingForPort(); }));
+    ASSERT_TRUE(WaitUntil([&] { return !dlg->Engine().IsWaitingForPort(); }));
     ASSERT_TRUE(other.WriteAll("not ours"));
     SendAndWait(back, "C", sent);
     EXPECT_EQ(Recorded(), QByteArray("AC"));

@@ -3,7 +3,7 @@
 // must be reported without harming the file that was there.
 #include "app/command_ids.h"
 #include "app/monitor_dlg.h"
-#include "data/save_capture.h"
+#include "app/save_capture.h"
 #include "platform/save_file_dialog.h"
 #include "test_support.h"
 
@@ -43,8 +43,8 @@ void AddItem(CMonitorDlg& dlg, const QString& name, int kind, const QByteArray& 
     item.SetData(reinterpret_cast<const uint8_t*>(bytes.constData()), int(bytes.size()));
     item.SetName(name);
     item.SetKind(kind);
-    std::lock_guard lock(dlg.m_csCapture);
-    dlg.m_items.Add(item);
+    std::lock_guard lock(dlg.Engine().m_csCapture);
+    dlg.Engine().m_items.Add(item);
 }
 
 // Answers the save dialog from a script and keeps every request it saw.
@@ -188,8 +188,8 @@ TEST_F(SaveCapture, SavingTwiceWritesTheSameBytesAndChangesNothing)
         EXPECT_FALSE(ReadAll(Path("first")).isEmpty());
         EXPECT_EQ(ReadAll(Path("first")), ReadAll(Path("second")));
     }
-    EXPECT_EQ(m_dlg.m_items.GetSize(), 2);
-    EXPECT_EQ(m_dlg.m_strOutput.toUtf8(), kWelcome);
+    EXPECT_EQ(m_dlg.Engine().m_items.GetSize(), 2);
+    EXPECT_EQ(m_dlg.Engine().m_strOutput.toUtf8(), kWelcome);
 }
 
 TEST_F(SaveCapture, TheSaveCommandsRunTheDialogFromTheWindow)

@@ -1,6 +1,6 @@
 // The real save dialog, set up and answered headless: the name offered, the
 // filters, the default suffix and the typed name winning over the filter.
-#include "data/save_capture.h"
+#include "app/save_capture.h"
 #include "platform/save_file_dialog.h"
 #include "test_support.h"
 

@@ -211,8 +211,8 @@ TEST_F(PortDialogTest, TheCommandTakesTheResultOnlyOnOk)
     present(5);
     CMonitorDlg window;
     const PortSettings stored = patternedSettings();
-    window.m_portSettings = stored;
-    window.m_strPortName = "COM5";
+    window.Engine().m_portSettings = stored;
+    window.Engine().m_strPortName = "COM5";
 
     // Cancel, after changing everything: nothing changes.
     testing_support::OnceModal([](QDialog* dlg) {
@@ -222,8 +222,8 @@ TEST_F(PortDialogTest, TheCommandTakesTheResultOnlyOnOk)
         QTest::mouseClick(dlg->findChild<QPushButton*>("cancelButton"), Qt::LeftButton);
     });
     window.OnCommand(ID_TOOL_PORT_SETTING);
-    EXPECT_TRUE(sameBytes(window.m_portSettings, stored));
-    EXPECT_EQ(window.m_strPortName, "COM5");
+    EXPECT_TRUE(sameBytes(window.Engine().m_portSettings, stored));
+    EXPECT_EQ(window.Engine().m_strPortName, "COM5");
 
     // Escape is Cancel too.
     testing_support::OnceModal([](QDialog* dlg) {
@@ -231,7 +231,7 @@ TEST_F(PortDialogTest, TheCommandTakesTheResultOnlyOnOk)
         QTest::keyClick(dlg, Qt::Key_Escape);
     });
     window.OnCommand(ID_MENU_PORT_SETTING);
-    EXPECT_TRUE(sameBytes(window.m_portSettings, stored));
+    EXPECT_TRUE(sameBytes(window.Engine().m_portSettings, stored));
 
     // OK: the dialog opened on the stored port; the choices come back.
     QString openedOn;
@@ -245,10 +245,10 @@ TEST_F(PortDialogTest, TheCommandTakesTheResultOnlyOnOk)
     });
     window.OnCommand(ID_TOOL_PORT_SETTING);
     EXPECT_EQ(openedOn, "COM5");
-    EXPECT_EQ(window.m_strPortName, "COM3");
+    EXPECT_EQ(window.Engine().m_strPortName, "COM3");
     PortSettings expected = stored;
     expected.BaudRate = 19200;
     expected.Parity = ODDPARITY;
     expected.Flags |= kDcbParity;
-    EXPECT_TRUE(sameBytes(window.m_portSettings, expected));
+    EXPECT_TRUE(sameBytes(window.Engine().m_portSettings, expected));
 }

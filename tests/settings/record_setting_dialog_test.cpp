@@ -239,7 +239,7 @@ TEST(RecordDialog, TheSpinButtonsStepTheNumberWithinOneTo999)
 TEST(RecordDialog, TheCommandStoresTheRuleChosenWithTheKeyboardOnlyOnOk)
 {
     CMonitorDlg window;
-    ASSERT_EQ(window.m_recordSettings, (RecordSettings{1, 1, 1, 1}));
+    ASSERT_EQ(window.Engine().m_recordSettings, (RecordSettings{1, 1, 1, 1}));
 
     // OK with "Record Partial", 5, "Hour", 30 and "Hex".
     testing_support::OnceModal([](QDialog* dlg) {
@@ -255,8 +255,8 @@ TEST(RecordDialog, TheCommandStoresTheRuleChosenWithTheKeyboardOnlyOnOk)
         QTest::keyClick(length, Qt::Key_Return);
     });
     window.OnRecordSetting();
-    EXPECT_EQ(window.m_recordSettings, (RecordSettings{2, 5, 30, 0}));
-    EXPECT_EQ(window.m_nShowFormat, 1);
+    EXPECT_EQ(window.Engine().m_recordSettings, (RecordSettings{2, 5, 30, 0}));
+    EXPECT_EQ(window.Engine().m_nShowFormat, 1);
 
     // Cancel after changing everything keeps it all.
     testing_support::OnceModal([](QDialog* dlg) {
@@ -266,8 +266,8 @@ TEST(RecordDialog, TheCommandStoresTheRuleChosenWithTheKeyboardOnlyOnOk)
         QTest::mouseClick(dlg->findChild<QPushButton*>("cancelButton"), Qt::LeftButton);
     });
     window.OnCommand(ID_MENU_RECORD_SETTING);
-    EXPECT_EQ(window.m_recordSettings, (RecordSettings{2, 5, 30, 0}));
-    EXPECT_EQ(window.m_nShowFormat, 1);
+    EXPECT_EQ(window.Engine().m_recordSettings, (RecordSettings{2, 5, 30, 0}));
+    EXPECT_EQ(window.Engine().m_nShowFormat, 1);
 
     // A refused number keeps the dialog open; closing it then changes nothing.
     bool stayedOpen = false;
@@ -280,14 +280,14 @@ TEST(RecordDialog, TheCommandStoresTheRuleChosenWithTheKeyboardOnlyOnOk)
     });
     window.OnRecordSetting();
     EXPECT_TRUE(stayedOpen);
-    EXPECT_EQ(window.m_recordSettings, (RecordSettings{2, 5, 30, 0}));
+    EXPECT_EQ(window.Engine().m_recordSettings, (RecordSettings{2, 5, 30, 0}));
 }
 
 TEST(RecordDialog, AStoredUnitOutsideItsListIsKeptRatherThanMinusOne)
 {
     CMonitorDlg window;
-    window.m_recordSettings = RecordSettings{5, 2, 3, 0};
-    window.m_nShowFormat = 7;
+    window.Engine().m_recordSettings = RecordSettings{5, 2, 3, 0};
+    window.Engine().m_nShowFormat = 7;
     int unitIndex = 0;
     int formatIndex = 0;
     testing_support::OnceModal([&](QDialog* dlg) {
@@ -299,7 +299,7 @@ TEST(RecordDialog, AStoredUnitOutsideItsListIsKeptRatherThanMinusOne)
     window.OnRecordSetting();
     EXPECT_EQ(unitIndex, -1);
     EXPECT_EQ(formatIndex, -1);
-    EXPECT_EQ(window.m_recordSettings, (RecordSettings{5, 4, 3, 0}));
+    EXPECT_EQ(window.Engine().m_recordSettings, (RecordSettings{5, 4, 3, 0}));
     // A show format list without selection stores -1, which shows as text.
-    EXPECT_EQ(window.m_nShowFormat, -1);
+    EXPECT_EQ(window.Engine().m_nShowFormat, -1);
 }

@@ -1,4 +1,4 @@
-#include "app/monitor_dlg.h"
+#include "capture/capture_engine.h"
 #include "platform/registry.h"
 #include "platform/registry_document.h"
 #include "test_support.h"
@@ -35,7 +35,7 @@ QByteArray hexLine(const char* name, int type, const void* data, int size)
     return line + "\n";
 }
 
-void expectDefaults(const CMonitorDlg& dlg)
+void expectDefaults(const CCaptureEngine& dlg)
 {
     EXPECT_EQ(dlg.m_strPortName, QStringLiteral("COM1"));
     EXPECT_EQ(dlg.m_nShowFormat, 0);
@@ -52,14 +52,14 @@ void expectDefaults(const CMonitorDlg& dlg)
 
 TEST(SettingsPersistence, FirstStartCreatesTheKeyAndUsesDefaults)
 {
-    CMonitorDlg dlg;
+    CCaptureEngine dlg;
     expectDefaults(dlg);
     EXPECT_TRUE(readFile().contains("[HKEY_CURRENT_USER\\Software\\Kerbix\\Vantrel]"));
 }
 
 TEST(SettingsPersistence, SaveWritesExactTypesSizesAndBytes)
 {
-    CMonitorDlg dlg;
+    CCaptureEngine dlg;
     dlg.SaveSettings();
     PortSettings port{};
     SetPortDefaults(port);
@@ -79,14 +79,14 @@ TEST(SettingsPersistence, EveryByteComesBackInTheNextRun)
         reinterpret_cast<uint8_t*>(&port)[i] = uint8_t(0xA0 + i);
     const RecordSettings record{2, 999, 30, 0};
     {
-        CMonitorDlg first;
+        CCaptureEngine first;
         first.m_portSettings = port;
         first.m_recordSettings = record;
         first.m_strPortName = QStringLiteral("COM17");
         first.m_nShowFormat = 1;
         first.SaveSettings();
     }
-    CMonitorDlg second;
+    CCaptureEngine second;
     EXPECT_EQ(std::memcmp(&second.m_portSettings, &port, 28), 0);
     EXPECT_EQ(std::memcmp(&second.m_recordSettings, &record, 16), 0);
     EXPECT_EQ(second.m_strPortName, QStringLiteral("COM17"));
@@ -99,7 +99,7 @@ TEST(SettingsPersistence, ShortValuesReplaceOnlyTheLeadingBytesAndLongOnesNothin
     uint8_t tooLong[40] = {0xFF};
     writeFile(QByteArray("[") + kKeyPath.toUtf8() + "]\n" + hexLine("RecordSetting", 3, &unit, 4)
               + hexLine("PortSetting", 4, tooLong, 40) + "\"ShowFormat\"=dword:00000001\n");
-    CMonitorDlg dlg;
+    CCaptureEngine dlg;
     EXPECT_EQ(dlg.m_recordSettings.nUnit, 2);
     EXPECT_EQ(dlg.m_recordSettings.nPeriod, 1);
     EXPECT_EQ(dlg.m_recordSettings.bRecordAll, 1);
@@ -111,34 +111,34 @@ TEST(SettingsPersistence, PortNameEdgeCases)
 {
     // Present but empty: the name becomes empty, as stored.
     writeFile(QByteArray("[") + kKeyPath.toUtf8() + "]\n\"PortName\"=\"\"\n");
-    EXPECT_EQ(CMonitorDlg().m_strPortName, QString());
+    EXPECT_EQ(CCaptureEngine().m_strPortName, QString());
 
     // 128 characters with no terminating null still end in one.
     char16_t full[128];
     for (char16_t& c : full)
         c = u'A';
     writeFile(QByteArray("[") + kKeyPath.toUtf8() + "]\n" + hexLine("PortName", 1, full, 256));
-    EXPECT_EQ(CMonitorDlg().m_strPortName, QString(128, u'A'));
+    EXPECT_EQ(CCaptureEngine().m_strPortName, QString(128, u'A'));
 
     // Longer than 256 bytes: the read fails and the default stays.
     writeFile(QByteArray("[") + kKeyPath.toUtf8() + "]\n\"PortName\"=\"" + QByteArray(200, 'B') + "\"\n");
-    EXPECT_EQ(CMonitorDlg().m_strPortName, QStringLiteral("COM1"));
+    EXPECT_EQ(CCaptureEngine().m_strPortName, QStringLiteral("COM1"));
 }
 
 TEST(SettingsPersistence, LongPortNamesAreCutTo127CharactersWhenSaved)
 {
     {
-        CMonitorDlg dlg;
+        CCaptureEngine dlg;
         dlg.m_strPortName = QString(300, u'x');
         dlg.SaveSettings();
     }
-    EXPECT_EQ(CMonitorDlg().m_strPortName, QString(127, u'x'));
+    EXPECT_EQ(CCaptureEngine().m_strPortName, QString(127, u'x'));
 }
 
 TEST(SettingsPersistence, AnUnreadableFileLeavesDefaultsAndTheNextSaveRepairsIt)
 {
     writeFile(QByteArray("\x00\x01garbage[[[\n\"RecordSetting\"=hex(4):zz\n", 35) + QByteArray(100, '\xff'));
-    CMonitorDlg dlg;
+    CCaptureEngine dlg;
     expectDefaults(dlg);
     dlg.SaveSettings();
     const RegistryDocument doc = RegistryDocument::parse(readFile());

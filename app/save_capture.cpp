@@ -1,9 +1,8 @@
 // The Save command: the capture written as a Serial Log (the output area's
 // text) or as Send Data (one line per item), whichever filter the user chose.
-#include "data/save_capture.h"
+#include "app/save_capture.h"
 
 #include "app/monitor_dlg.h"
-#include "data/capture_formats.h"
 #include "platform/message_box.h"
 #include "platform/save_file_dialog.h"
 
@@ -13,9 +12,6 @@
 int s_nSaveFilterIndex = 1;
 
 namespace {
-
-// Written in pieces of about this size, so the whole file never sits in memory.
-constexpr qsizetype kWriteChunk = 1 << 16;
 
 // Passes every byte on to the file. A file write that stops short (the disk
 // filled, a size limit was reached) is tried again for the rest, so the
@@ -72,17 +68,14 @@ void CMonitorDlg::OnSave()
     uint64_t captureId = 0;
     int items = 0;
     {
-        std::lock_guard lock(m_csCapture);
-        captureId = m_nCaptureId;
-        items = m_items.GetSize();
+        std::lock_guard lock(m_engine.m_csCapture);
+        captureId = m_engine.m_nCaptureId;
+        items = m_engine.m_items.GetSize();
     }
 
     CompleteWriter out(file);
-    bool written = true;
-    if (answer.filterIndex == kSendDataFilterIndex)
-        WriteSendData(out);
-    else
-        written = WriteOutputText(out);
+    bool written = answer.filterIndex == kSendDataFilterIndex ? m_engine.WriteSendData(out)
+                                                              : m_engine.WriteOutputText(out);
     written = written && file.error() == QFileDevice::NoError;
     if (!written || !file.commit()) {
         const QString reason = file.errorString();
@@ -90,24 +83,5 @@ void CMonitorDlg::OnSave()
         ReportSaveFailure(this, answer.path, reason);
         return;
     }
-    OnCaptureSaved(captureId, items);
-}
-
-void CMonitorDlg::WriteSendData(QIODevice& out)
-{
-    // "name",Kind,"hex text" and a line end per item, oldest first; nothing
-    // at all for an empty list. Names and hex text hold neither quotes nor
-    // commas, so nothing needs escaping.
-    std::lock_guard lock(m_csCapture);
-    QByteArray bytes;
-    for (int i = 0; i < m_items.GetSize(); ++i) {
-        AppendSendDataLine(bytes, m_items.GetAt(i));
-        if (bytes.size() >= kWriteChunk) {
-            if (out.write(bytes) != bytes.size())
-                return;  // the device keeps the error; the caller reports it
-            bytes.clear();
-        }
-    }
-    if (!bytes.isEmpty())
-        out.write(bytes);
+    m_engine.OnCaptureSaved(captureId, items);
 }

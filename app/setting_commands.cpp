@@ -7,22 +7,23 @@
 
 void CMonitorDlg::OnPortSetting()
 {
-    CPortSettingDlg dlg(m_portSettings, this);
-    dlg.SetPortName(m_strPortName);
+    CPortSettingDlg dlg(m_engine.m_portSettings, this);
+    dlg.SetPortName(m_engine.m_strPortName);
     if (dlg.DoModal() != IDOK)
         return;
-    m_portSettings = dlg.GetPortSettings();
-    m_strPortName = dlg.GetPortName();
+    m_engine.m_portSettings = dlg.GetPortSettings();
+    m_engine.m_strPortName = dlg.GetPortName();
     // Applies the new line parameters to an open port; none is open while
     // the command is enabled, so they take effect at the next Begin.
-    ConfigurePort();
+    if (const QString problem = m_engine.ConfigurePort(); !problem.isEmpty())
+        ShowMessageBox(this, problem, QStringLiteral("Error"), MB_OK);
 }
 
 void CMonitorDlg::OnRecordSetting()
 {
     CRecordSettingDlg dlg(this);
-    dlg.SetShowFormat(m_nShowFormat);
-    dlg.SetRecordSettings(m_recordSettings);
+    dlg.SetShowFormat(m_engine.m_nShowFormat);
+    dlg.SetRecordSettings(m_engine.m_recordSettings);
     if (dlg.DoModal() != IDOK)
         return;
     RecordSettings settings = dlg.GetRecordSettings();
@@ -30,7 +31,7 @@ void CMonitorDlg::OnRecordSetting()
     // the entries) keeps the stored unit rather than taking -1. A show format
     // without selection is stored as -1: it shows chunks as text.
     if (settings.nUnit < 0 || settings.nUnit > 2)
-        settings.nUnit = m_recordSettings.nUnit;
-    m_nShowFormat = dlg.GetShowFormat();
-    m_recordSettings = settings;
+        settings.nUnit = m_engine.m_recordSettings.nUnit;
+    m_engine.m_nShowFormat = dlg.GetShowFormat();
+    m_engine.m_recordSettings = settings;
 }

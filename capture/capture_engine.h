@@ -1,0 +1,192 @@
+#pragma once
+// The capture engine: the port, the receive thread, the recording gate, the
+// waiting for a lost device, the capture lock and what it guards (the item
+// list, its capture id and the text before the first item), and the item
+// list's followers (the journal, the output area's index). It needs Qt Core
+// and an event loop only; it never shows anything and never sleeps on the
+// thread that drives it. The window and the command line are its two faces:
+// they call it and listen to its signals.
+//
+// Threads: the engine object lives on the thread that drives it (the
+// user-interface thread). The receive thread runs ReceiveThreadProc and
+// OnReceive; it takes the capture lock only to record a chunk and waits for
+// nothing but the port. Followers take new items under the capture lock and
+// do their slow work outside it.
+#include "data/data_item_array.h"
+#include "data/item_follower.h"
+#include "data/output_text_index.h"
+#include "data/output_text_source.h"
+#include "platform/ctime.h"
+#include "settings/port_settings.h"
+#include "settings/record_settings.h"
+
+#include <QObject>
+#include <QString>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+class CCaptureJournal;
+class CPortReconnect;
+class QIODevice;
+class SerialPort;
+
+class CCaptureEngine : public QObject {
+    Q_OBJECT
+public:
+    explicit CCaptureEngine(QObject* parent = nullptr);
+    ~CCaptureEngine() override;
+    CCaptureEngine(const CCaptureEngine&) = delete;
+    CCaptureEngine& operator=(const CCaptureEngine&) = delete;
+
+    // The four settings, from and to the settings file
+    // (settings/settings_persistence.cpp). The constructor loads them.
+    void LoadSettings();
+    void SaveSettings();
+
+    // Begin: opens the port, configures its line and starts the receive
+    // thread, which lets the line settle and purges it before it records.
+    // Returns at once; false when the port cannot be opened (then
+    // LastOpenError and openFailed tell why). A line the port refuses does
+    // not stop the capture: lineRefused says which.
+    bool OpenPort();
+    // Stop: ends the receive thread and the waiting for a lost device, and
+    // closes the port. Returns at once once the thread has ended.
+    bool ClosePort();
+    // Applies the line settings to the open port: the refusal in words, or
+    // an empty text.
+    QString ConfigurePort();
+
+    // The receive thread (capture/receive_thread.cpp).
+    static uint32_t ReceiveThreadProc(CCaptureEngine* pEngine);
+    int OnReceive();
+    // The recording gate (capture/recording_gate.cpp).
+    bool IsRecordTime();
+    int32_t GetRecordPeriod();
+
+    // After the receive thread ended because the port went away: closes the
+    // dead port and waits for the device to come back; the capture goes on.
+    void OnPortLost(int errorCode);
+    // Opens the device again after a loss, configures it at once and
+    // records from its first byte into the same item list: 0, or the errno
+    // of a failed open.
+    int ReopenPort(const QString& devicePath);
+
+    // A port is open, or a lost one is waited for.
+    bool IsCapturing() const { return m_hPort != nullptr || IsWaitingForPort(); }
+    bool IsPortOpen() const { return m_hPort != nullptr; }
+    bool HasReceiveThread() const { return m_hThread.joinable(); }
+    SerialPort* Port() const { return m_hPort; }
+    // The receive thread has purged the port and records every byte from now.
+    bool IsListening() const { return m_bListening; }
+    bool IsWaitingForPort() const;
+    // The connection in words (waiting, how often the device was lost);
+    // empty when there is nothing to say.
+    QString ConnectionState() const;
+    CPortReconnect& Reconnect() { return *m_pReconnect; }
+    // The errno and the message of the last failed Begin (0 and empty after
+    // a good one).
+    int LastOpenError() const { return m_nOpenError; }
+    QString LastOpenErrorText() const { return m_strOpenError; }
+
+    void SetPaused(bool paused) { m_bPaused = paused ? 1 : 0; }
+    bool IsPaused() const { return m_bPaused != 0; }
+
+    // Clear Output: a new capture id and no items. The old items are freed
+    // outside the capture lock.
+    void ClearOutput();
+
+    // Items of the current capture that no successful Save has written.
+    int UnsavedItems();
+    // After a successful Save of the first `items` items of `captureId`.
+    void OnCaptureSaved(uint64_t captureId, int items);
+    // The capture is over for good (saved or discarded): the journal goes.
+    void EndJournal();
+    CCaptureJournal& Journal() { return *m_journal; }
+
+    // The output area's text (m_strOutput, then "\r\nRec :" and every
+    // item's rendering) as UTF-8, or Send Data, one line per item; false
+    // when a write failed.
+    bool WriteOutputText(QIODevice& out);
+    bool WriteSendData(QIODevice& out);
+
+    // The output area's index follows the item list. Indexes items recorded
+    // since the last call for at most `maxMs` milliseconds (-1: all).
+    struct IndexProgress {
+        bool restarted = false;  // the text started over (Clear Output, a restore)
+        bool grew = false;
+        bool done = false;       // every item recorded is indexed
+        int items = 0;           // items indexed
+        qint64 bytes = 0;        // the bytes they hold
+    };
+    IndexProgress CatchUpOutputIndex(qint64 maxMs);
+    // The index starts over from the first item.
+    void RestartOutputIndex();
+    const COutputTextIndex& OutputIndex() const { return m_outputIndex; }
+    // The output area's text, for readers on any thread (Find).
+    const COutputTextSource& OutputText() const { return m_outputText; }
+
+    // The capture lock and what it guards. Read or change them only under
+    // the lock while a capture runs.
+    std::mutex m_csCapture;
+    CDataItemArray m_items;
+    // Which capture the item list holds: Clear Output starts a new one, and
+    // every follower (data/item_follower.h) starts over.
+    uint64_t m_nCaptureId = 0;
+    // The text before the first item (the welcome text, until Clear Output).
+    QString m_strOutput;
+    uint64_t m_nSavedCaptureId = 0;  // the capture and the items the last Save wrote
+    int m_nSavedItems = 0;
+
+    // The settings of the next Begin; they do not change while a port is open.
+    QString m_strPortName;
+    PortSettings m_portSettings{};
+    RecordSettings m_recordSettings{};
+    int32_t m_nShowFormat = 0;
+    // Read by the recording gate on the receive thread.
+    std::atomic<uint8_t> m_bPaused{0};
+    // Begin's time: the recording windows count from it.
+    CTime m_timeStart;
+
+signals:
+    // A chunk was recorded. Emitted on the receive thread; connect with a
+    // direct connection to something that never waits.
+    void itemsRecorded();
+    // The running capture's port went away. Emitted before the engine acts,
+    // so a face that ends the capture on a loss can do so.
+    void portLost(int errorCode);
+    // The lost device is waited for; it is back and recording again.
+    void waiting();
+    void back();
+    // The connection's description changed (ConnectionState).
+    void connectionChanged();
+    // The capture stopped being protected on disk (the reason), or is again
+    // (empty). For a status line.
+    void problem(const QString& text);
+    // Begin could not open the port: its errno and the message for the user.
+    void openFailed(int error, const QString& text);
+    // The port refused the line settings or time-outs.
+    void lineRefused(const QString& text);
+
+private:
+    int StartReceiveThread(bool settleAndPurge);
+    bool ReleasePort();
+    void SignalListening();
+
+    SerialPort* m_hPort = nullptr;
+    std::thread m_hThread;
+    // Whether the next receive thread lets the line settle and purges it
+    // (Begin) or records from the first byte (a device that came back).
+    bool m_bSettleAndPurge = true;
+    std::atomic<bool> m_bListening{false};
+    int m_nOpenError = 0;
+    QString m_strOpenError;
+    CPortReconnect* m_pReconnect = nullptr;
+    std::unique_ptr<CCaptureJournal> m_journal;
+    COutputTextIndex m_outputIndex;
+    CItemFollower m_indexFollower;
+    qint64 m_nIndexedBytes = 0;  // the bytes of the items indexed
+    COutputTextSource m_outputText{m_csCapture, m_strOutput, m_items, m_nCaptureId, m_outputIndex};
+};

@@ -1,0 +1,20 @@
+#pragma once
+// The four settings a capture starts with, read from the settings file at
+// start and written back at the end of a run.
+#include "settings/port_settings.h"
+#include "settings/record_settings.h"
+
+#include <QString>
+#include <cstdint>
+
+struct StoredSettings {
+    QString portName;
+    PortSettings port{};
+    RecordSettings record{};
+    int32_t showFormat = 0;
+};
+
+// Fills `settings` with the stored values; what is missing or unreadable
+// keeps its default.
+void LoadSettings(StoredSettings& settings);
+void SaveSettings(const StoredSettings& settings);
