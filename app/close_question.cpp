@@ -35,6 +35,9 @@ void CMonitorDlg::reject()
 
 bool CMonitorDlg::ConfirmClose()
 {
+    // Not while a Save is being written: its Cancel ends it first.
+    if (m_bSaving)
+        return false;
     if (UnsavedItems() == 0)
         return true;
     switch (CCloseQuestion::Ask(this, UnsavedItems())) {

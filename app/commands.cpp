@@ -14,14 +14,18 @@ void CMonitorDlg::UpdateCommandState()
     // A capture waiting for its lost device still runs: it can be stopped
     // or paused, and its settings stay as they are.
     auto open = [this] { return m_engine.IsCapturing(); };
-    EnableToolButton(ID_TOOL_BEGIN, !open());
-    EnableMenuCommand(ID_MENU_BEGIN, !open());
+    // While a Save is written the items stay as they are: no Begin, no
+    // Clear Output, no second Save.
+    EnableToolButton(ID_TOOL_BEGIN, !open() && !m_bSaving);
+    EnableMenuCommand(ID_MENU_BEGIN, !open() && !m_bSaving);
+    EnableToolButton(ID_TOOL_CLEAR, !m_bSaving);
+    EnableMenuCommand(ID_MENU_CLEAR_OUTPUT, !m_bSaving);
     EnableToolButton(ID_TOOL_STOP, open());
     EnableMenuCommand(ID_MENU_STOP, open());
     EnableToolButton(ID_TOOL_PAUSE, open());
     EnableMenuCommand(ID_MENU_PAUSE, open());
-    EnableToolButton(ID_TOOL_SAVE, !open());
-    EnableMenuCommand(ID_MENU_SAVE, !open());
+    EnableToolButton(ID_TOOL_SAVE, !open() && !m_bSaving);
+    EnableMenuCommand(ID_MENU_SAVE, !open() && !m_bSaving);
     EnableToolButton(ID_TOOL_PORT_SETTING, !open());
     EnableMenuCommand(ID_MENU_PORT_SETTING, !open());
     EnableMenuCommand(ID_MENU_RECORD_SETTING, !open());
@@ -65,6 +69,8 @@ int CMonitorDlg::EnableMenuCommand(int id, bool enable)
 
 void CMonitorDlg::OnBegin()
 {
+    if (m_bSaving)
+        return;
     // A port that cannot be opened is reported by the engine's openFailed.
     m_engine.OpenPort();
     UpdateCommandState();
@@ -88,6 +94,8 @@ void CMonitorDlg::OnPause()
 
 void CMonitorDlg::OnClearOutput()
 {
+    if (m_bSaving)
+        return;
     m_engine.ClearOutput();
     UpdateData(false);
 }

@@ -87,6 +87,7 @@ private:
 
     CCaptureEngine m_engine;
     bool m_bCloseConfirmed = false;  // the user chose to close without saving
+    bool m_bSaving = false;          // a Save is being written; the items must not change
     bool m_bInitialized = false;
     bool m_bDestroyed = false;
     CStatusLine* m_status = nullptr;

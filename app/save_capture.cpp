@@ -1,5 +1,8 @@
 // The Save command: the capture written as a Serial Log (the output area's
 // text) or as Send Data (one line per item), whichever filter the user chose.
+// The engine writes it on a worker thread while the window goes on
+// answering; a Save that takes more than a moment shows its progress and
+// can be cancelled.
 #include "app/save_capture.h"
 
 #include "app/monitor_dlg.h"
@@ -7,9 +10,19 @@
 #include "platform/save_file_dialog.h"
 
 #include <QDir>
+#include <QEventLoop>
+#include <QProgressDialog>
+#include <QPushButton>
 #include <QSaveFile>
+#include <QTimer>
+
+#include <atomic>
+#include <memory>
+#include <thread>
 
 int s_nSaveFilterIndex = 1;
+int s_nSaveProgressDelayMs = 1000;
+std::function<void(int written)> s_pfnSaveBatchWritten;
 
 namespace {
 
@@ -48,6 +61,8 @@ void ReportSaveFailure(QWidget* owner, const QString& path, const QString& reaso
 
 void CMonitorDlg::OnSave()
 {
+    if (m_bSaving)
+        return;
     SaveFileRequest request;
     request.initialPath = QDir::home().filePath(kSaveInitialName);
     request.filter = kSaveFilter;
@@ -58,7 +73,8 @@ void CMonitorDlg::OnSave()
         return;
 
     // Written beside the target and moved over it only when every byte got
-    // there, so a failed save never leaves a cut-off file where a good one was.
+    // there, so a failed or cancelled save never leaves a cut-off file where
+    // a good one was.
     QSaveFile file(answer.path);
     if (!file.open(QIODevice::WriteOnly)) {
         ReportSaveFailure(this, answer.path, file.errorString());
@@ -72,12 +88,66 @@ void CMonitorDlg::OnSave()
         captureId = m_engine.m_nCaptureId;
         items = m_engine.m_items.GetSize();
     }
+    const CaptureFormat format =
+        answer.filterIndex == kSendDataFilterIndex ? CaptureFormat::SendData : CaptureFormat::SerialLog;
+
+    // The commands that would change the items wait until the Save is over.
+    m_bSaving = true;
+    UpdateCommandState();
 
     CompleteWriter out(file);
-    bool written = answer.filterIndex == kSendDataFilterIndex ? m_engine.WriteSendData(out)
-                                                              : m_engine.WriteOutputText(out);
-    written = written && file.error() == QFileDevice::NoError;
-    if (!written || !file.commit()) {
+    std::atomic<bool> cancel{false};
+    std::atomic<int> written{0};
+    CCaptureEngine::WriteResult result = CCaptureEngine::WriteResult::Failed;
+    QEventLoop loop;
+    std::unique_ptr<QProgressDialog> progress;
+    QTimer update;
+    update.setInterval(100);
+    connect(&update, &QTimer::timeout, this, [&] {
+        if (progress)
+            progress->setValue(written);
+    });
+    auto showProgress = [&] {
+        if (progress || !loop.isRunning())
+            return;
+        progress = std::make_unique<QProgressDialog>(QStringLiteral("Saving the capture to %1")
+                                                         .arg(QDir::toNativeSeparators(answer.path)),
+                                                     QStringLiteral("Cancel"), 0, items, this);
+        progress->setObjectName(QStringLiteral("saveProgress"));
+        progress->setWindowTitle(QStringLiteral("Vantrel"));
+        progress->setWindowModality(Qt::WindowModal);
+        progress->setAutoReset(false);
+        progress->setAutoClose(false);
+        progress->setMinimumDuration(0);
+        connect(progress.get(), &QProgressDialog::canceled, this, [&] { cancel = true; });
+        progress->setValue(written);
+        progress->show();
+        update.start();
+    };
+    QTimer::singleShot(s_nSaveProgressDelayMs, this, showProgress);
+
+    std::thread worker([&] {
+        result = m_engine.WriteCapture(format, out, &cancel, [&](int done, int) {
+            written = done;
+            if (s_pfnSaveBatchWritten)
+                s_pfnSaveBatchWritten(done);
+        });
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    // The window answers while the worker writes.
+    loop.exec();
+    worker.join();
+    update.stop();
+    progress.reset();
+    m_bSaving = false;
+    UpdateCommandState();
+
+    if (result == CCaptureEngine::WriteResult::Cancelled || cancel) {
+        file.cancelWriting();
+        return;
+    }
+    const bool complete = result == CCaptureEngine::WriteResult::Written && file.error() == QFileDevice::NoError;
+    if (!complete || !file.commit()) {
         const QString reason = file.errorString();
         file.cancelWriting();
         ReportSaveFailure(this, answer.path, reason);

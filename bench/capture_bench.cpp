@@ -21,6 +21,7 @@
 #include "platform/pseudo_terminal.h"
 #include "platform/serial_port.h"
 
+#include <QThread>
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -407,6 +408,9 @@ Run RunProgram(CMonitorDlg& dlg, BenchTerminal& terminal, const QByteArray& bloc
     malloc_trim(0);
     Prepare(dlg, scenario);
     dlg.OnBegin();
+    // The receive thread settles and purges the line before it records.
+    while (dlg.Engine().Port() && !dlg.Engine().IsListening())
+        QThread::msleep(1);
     if (!dlg.Engine().Port()) {
         std::fprintf(stderr, "the capture did not start\n");
         return run;
@@ -684,6 +688,12 @@ CaptureFigures Capture(CMonitorDlg& dlg, platform::PseudoTerminal& pty, const QB
     dlg.Engine().m_nShowFormat = showFormat;
 
     dlg.OnBegin();
+
+    // The receive thread settles and purges the line before it records.
+
+    while (dlg.Engine().Port() && !dlg.Engine().IsListening())
+
+        QThread::msleep(1);
     if (!dlg.Engine().Port()) {
         std::fprintf(stderr, "the capture did not start\n");
         return figures;

@@ -15,6 +15,7 @@
 #include "platform/pseudo_terminal.h"
 #include "platform/serial_port.h"
 
+#include <QThread>
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -132,6 +133,12 @@ void Capture(const char* name, platform::PseudoTerminal& pty, const QByteArray& 
     QCoreApplication::processEvents();
 
     dlg.OnBegin();
+
+    // The receive thread settles and purges the line before it records.
+
+    while (dlg.Engine().Port() && !dlg.Engine().IsListening())
+
+        QThread::msleep(1);
     if (!dlg.Engine().Port()) {
         std::fprintf(stderr, "the capture did not start\n");
         return;

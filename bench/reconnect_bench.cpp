@@ -10,6 +10,7 @@
 #include "platform/device_map.h"
 #include "platform/pseudo_terminal.h"
 
+#include <QThread>
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -139,6 +140,9 @@ int main(int argc, char** argv)
     dlg.show();
     dlg.Engine().m_strPortName = QStringLiteral("COM%1").arg(kPortNumber);
     dlg.OnBegin();
+    // The receive thread settles and purges the line before it records.
+    while (dlg.Engine().Port() && !dlg.Engine().IsListening())
+        QThread::msleep(1);
     if (!dlg.Engine().Port()) {
         std::fprintf(stderr, "the capture did not start\n");
         return 1;

@@ -20,6 +20,7 @@
 #include "platform/device_map.h"
 #include "platform/pseudo_terminal.h"
 
+#include <QThread>
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -184,6 +185,9 @@ Run RunProgram(CMonitorDlg& dlg, platform::PseudoTerminal& pty, const QByteArray
     dlg.Engine().m_nShowFormat = showFormat;
     QCoreApplication::processEvents();
     dlg.OnBegin();
+    // The receive thread settles and purges the line before it records.
+    while (dlg.Engine().Port() && !dlg.Engine().IsListening())
+        QThread::msleep(1);
     if (!dlg.Engine().Port()) {
         std::fprintf(stderr, "the capture did not start\n");
         return run;

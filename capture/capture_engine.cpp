@@ -6,13 +6,13 @@
 #include "capture/port_reconnect.h"
 #include "data/capture_formats.h"
 #include "data/capture_journal.h"
-#include "data/item_rendering.h"
 #include "settings/settings_persistence.h"
 
 #include <QElapsedTimer>
 #include <QIODevice>
 
 #include <algorithm>
+#include <vector>
 
 namespace {
 
@@ -23,6 +23,9 @@ const QString kWelcomeText = QStringLiteral("Welcome to Vantrel \r\n Ver 0.4");
 constexpr qint64 kIndexBytesPerLock = 512 * 1024;
 // Written in pieces of about this size, so the whole file never sits in memory.
 constexpr qsizetype kWriteChunk = 1 << 16;
+// Items copied per hold of the capture lock while the capture is written.
+constexpr size_t kWriteBatchItems = 1024;
+constexpr qint64 kWriteBatchBytes = 1 << 20;
 
 } // namespace
 
@@ -148,40 +151,49 @@ CCaptureEngine::IndexProgress CCaptureEngine::CatchUpOutputIndex(qint64 maxMs)
     return progress;
 }
 
-bool CCaptureEngine::WriteOutputText(QIODevice& out)
+CCaptureEngine::WriteResult CCaptureEngine::WriteCapture(CaptureFormat format, QIODevice& out,
+                                                         const std::atomic<bool>* cancel, const WriteProgress& progress)
 {
-    // Written piece by piece from the model, so a long capture never needs a
-    // second full copy of its text in memory.
-    std::lock_guard lock(m_csCapture);
-    QByteArray bytes = m_strOutput.toUtf8();
-    QString entry;
-    for (int i = 0; i < m_items.GetSize(); ++i) {
-        entry.clear();
-        AppendItemEntry(entry, m_items.GetAt(i));
-        bytes += entry.toUtf8();
-        if (bytes.size() >= kWriteChunk) {
-            if (out.write(bytes) != bytes.size())
-                return false;
-            bytes.clear();
-        }
-    }
-    return out.write(bytes) == bytes.size();
-}
-
-bool CCaptureEngine::WriteSendData(QIODevice& out)
-{
-    // "name",Kind,"hex text" and a line end per item, oldest first; nothing
-    // at all for an empty list. Names and hex text hold neither quotes nor
-    // commas, so nothing needs escaping.
-    std::lock_guard lock(m_csCapture);
+    uint64_t captureId = 0;
+    int total = 0;
     QByteArray bytes;
-    for (int i = 0; i < m_items.GetSize(); ++i) {
-        AppendSendDataLine(bytes, m_items.GetAt(i));
-        if (bytes.size() >= kWriteChunk) {
-            if (out.write(bytes) != bytes.size())
-                return false;
-            bytes.clear();
-        }
+    {
+        std::lock_guard lock(m_csCapture);
+        captureId = m_nCaptureId;
+        total = m_items.GetSize();
+        bytes = FormatPrefix(format, m_strOutput);
     }
-    return bytes.isEmpty() || out.write(bytes) == bytes.size();
+    // The items there are when the write begins: a capture that goes on
+    // meanwhile cannot keep it going for ever.
+    std::vector<CDataItem> batch;
+    for (int written = 0; written < total;) {
+        if (cancel && *cancel)
+            return WriteResult::Cancelled;
+        batch.clear();
+        {
+            // Only copies, and only a bounded batch, under the lock.
+            std::lock_guard lock(m_csCapture);
+            if (m_nCaptureId != captureId || m_items.GetSize() < total)
+                return WriteResult::Failed;  // cleared or restored under the write
+            qint64 copied = 0;
+            for (int i = written; i < total && batch.size() < kWriteBatchItems && copied < kWriteBatchBytes; ++i) {
+                batch.emplace_back(m_items.GetAt(i));
+                copied += m_items.GetAt(i).GetLength();
+            }
+        }
+        for (const CDataItem& item : batch) {
+            bytes += FormatItem(format, item);
+            if (bytes.size() >= kWriteChunk) {
+                if (out.write(bytes) != bytes.size())
+                    return WriteResult::Failed;
+                bytes.clear();
+            }
+        }
+        written += int(batch.size());
+        if (progress)
+            progress(written, total);
+    }
+    if (cancel && *cancel)
+        return WriteResult::Cancelled;
+    return bytes.isEmpty() || out.write(bytes) == bytes.size() ? WriteResult::Written : WriteResult::Failed;
 }

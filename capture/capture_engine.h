@@ -12,6 +12,7 @@
 // OnReceive; it takes the capture lock only to record a chunk and waits for
 // nothing but the port. Followers take new items under the capture lock and
 // do their slow work outside it.
+#include "data/capture_formats.h"
 #include "data/data_item_array.h"
 #include "data/item_follower.h"
 #include "data/output_text_index.h"
@@ -24,6 +25,7 @@
 #include <QString>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -106,11 +108,21 @@ public:
     void EndJournal();
     CCaptureJournal& Journal() { return *m_journal; }
 
+    // Writes the capture as it is now in `format` (data/capture_formats.h,
+    // the same bytes as the streamed files). Safe on any thread: it copies
+    // the items in small batches under the capture lock and formats and
+    // writes them outside it. `cancel`, when given, is looked at between
+    // batches; `progress` is told the items written and their total after
+    // every batch, on the writing thread.
+    enum class WriteResult { Written, Failed, Cancelled };
+    using WriteProgress = std::function<void(int written, int total)>;
+    WriteResult WriteCapture(CaptureFormat format, QIODevice& out, const std::atomic<bool>* cancel = nullptr,
+                             const WriteProgress& progress = {});
     // The output area's text (m_strOutput, then "\r\nRec :" and every
     // item's rendering) as UTF-8, or Send Data, one line per item; false
     // when a write failed.
-    bool WriteOutputText(QIODevice& out);
-    bool WriteSendData(QIODevice& out);
+    bool WriteOutputText(QIODevice& out) { return WriteCapture(CaptureFormat::SerialLog, out) == WriteResult::Written; }
+    bool WriteSendData(QIODevice& out) { return WriteCapture(CaptureFormat::SendData, out) == WriteResult::Written; }
 
     // The output area's index follows the item list. Indexes items recorded
     // since the last call for at most `maxMs` milliseconds (-1: all).

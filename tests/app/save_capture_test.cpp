@@ -1,6 +1,7 @@
 // The Save command against real files: both formats byte for byte, the
 // filter deciding the content, the remembered filter, and failures that
 // must be reported without harming the file that was there.
+#include "app/command_bar.h"
 #include "app/command_ids.h"
 #include "app/monitor_dlg.h"
 #include "app/save_capture.h"
@@ -10,7 +11,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QThread>
+#include <QAction>
 #include <gtest/gtest.h>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -307,4 +313,59 @@ TEST_F(SaveCapture, ACaptureOfSeveralMegabytesIsSavedWhole)
     EXPECT_EQ(sendData.size(), expectedSendData.size());
     EXPECT_TRUE(sendData == expectedSendData);
     EXPECT_EQ(sendData.count('\n'), kItems);
+}
+
+// Cancel, pressed while the worker writes, leaves no file where there was
+// none and an old file as it was; nothing counts as saved, and while the
+// Save ran the commands that would change the items were disabled.
+TEST_F(SaveCapture, ACancelledSaveLeavesNoFileAndAnOldFileUntouched)
+{
+    m_dlg.OnInitDialog();
+    const QByteArray chunk(200, 'x');
+    for (int i = 0; i < 5000; ++i)  // several batches
+        AddItem(m_dlg, QStringLiteral("10:00:00"), i % 2, chunk);
+    WriteFile(Path("kept.log"), "an older capture");
+    const struct {
+        const char* name;
+        int filterIndex;
+        bool existed;
+    } cases[] = {{"kept.log", 1, true}, {"new.sds", kSendDataFilterIndex, false}, {"new.log", 1, false}};
+
+    s_nSaveProgressDelayMs = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::atomic<bool> pressed{false};
+        bool commandsDisabled = false;
+        s_pfnSaveBatchWritten = [&](int) {
+            if (pressed)
+                return;
+            // The worker waits here until the window has handled Cancel.
+            QMetaObject::invokeMethod(&m_dlg, [&] {
+                auto* progress = m_dlg.findChild<QProgressDialog*>(QStringLiteral("saveProgress"));
+                commandsDisabled = !m_dlg.m_wndCommandBar->ToolAction(ID_TOOL_BEGIN)->isEnabled() &&
+                                   !m_dlg.m_wndCommandBar->ToolAction(ID_TOOL_CLEAR)->isEnabled();
+                if (progress)
+                    progress->findChild<QPushButton*>()->click();
+                pressed = true;
+            });
+            for (int i = 0; i < 10000 && !pressed; ++i)
+                QThread::msleep(1);
+        };
+        CapturedMessages messages;
+        SaveAs(Path(c.name), c.filterIndex);
+        EXPECT_TRUE(pressed);
+        EXPECT_TRUE(commandsDisabled);
+        EXPECT_EQ(QFileInfo::exists(Path(c.name)), c.existed);
+        if (c.existed) {
+            EXPECT_EQ(ReadAll(Path(c.name)), QByteArray("an older capture"));
+        }
+        EXPECT_EQ(messages.Count(), 0);
+        EXPECT_EQ(m_dlg.UnsavedItems(), 5000);
+        EXPECT_TRUE(m_dlg.m_wndCommandBar->ToolAction(ID_TOOL_BEGIN)->isEnabled());
+    }
+    s_pfnSaveBatchWritten = {};
+    s_nSaveProgressDelayMs = 1000;
+    // Nothing was left beside the files either.
+    EXPECT_EQ(QDir(TestDir()).entryList({QStringLiteral("kept.log*"), QStringLiteral("new.*")}, QDir::Files | QDir::Hidden),
+              QStringList{QStringLiteral("kept.log")});
 }
