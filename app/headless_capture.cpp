@@ -24,9 +24,6 @@ namespace {
 // following the file waits for, and few enough writes to cost nothing.
 constexpr int kFollowIntervalMs = 150;
 constexpr int kStatusIntervalMs = 250;
-// The receive thread waits for the capture lock at most while this many
-// items are copied.
-constexpr int kMostItemsPerCopy = 1024;
 // On a stop, what the device has sent and the driver holds is still read,
 // for at most this long, so a stop in the middle of a flood loses nothing
 // that had arrived.
@@ -180,7 +177,7 @@ bool CHeadlessCapture::OpenFiles()
             PrintError(file->ErrorText());
             return false;
         }
-        m_files.push_back(std::move(file));
+        m_engine->AddStreamedFile(std::move(file));
         return true;
     };
     const bool neither = m_options.strLogPath.isEmpty() && m_options.strSendDataPath.isEmpty();
@@ -195,46 +192,10 @@ bool CHeadlessCapture::OpenFiles()
 
 bool CHeadlessCapture::WriteNewItems()
 {
-    std::vector<CDataItem> items;
-    // The items there are now, not those that come while they are written,
-    // so a flood faster than the disk cannot keep this thread here.
-    int upTo = -1;
-    for (;;) {
-        // Under the capture lock only long enough to copy a bounded batch of
-        // new items; the formatting and the disk come after.
-        items.clear();
-        {
-            std::lock_guard lock(m_engine->m_csCapture);
-            if (upTo < 0 || upTo > m_engine->m_items.GetSize())
-                upTo = m_engine->m_items.GetSize();
-            const CItemFollower::Batch batch = m_follower.Take(m_engine->m_nCaptureId, upTo, kMostItemsPerCopy);
-            items.reserve(size_t(batch.end - batch.first));
-            for (int i = batch.first; i < batch.end; ++i) {
-                const CDataItem& item = m_engine->m_items.GetAt(i);
-                items.emplace_back(item);
-                items.back().SetTimeMicros(item.GetTimeMicros());
-            }
-        }
-        if (items.empty())
-            break;
-        for (const CDataItem& item : items) {
-            for (const auto& file : m_files) {
-                if (!file->Append(item)) {
-                    PrintError(file->ErrorText());
-                    return false;
-                }
-            }
-            ++m_nItems;
-            m_nBytes += item.GetLength();
-        }
-    }
-    for (const auto& file : m_files) {
-        if (!file->Flush()) {
-            PrintError(file->ErrorText());
-            return false;
-        }
-    }
-    return true;
+    if (m_engine->WriteToStreamedFiles())
+        return true;
+    PrintError(m_engine->StreamedFileError());
+    return false;
 }
 
 void CHeadlessCapture::Follow()
@@ -243,7 +204,7 @@ void CHeadlessCapture::Follow()
         return;
     if (!WriteNewItems())
         Finish(kExitFileError);
-    else if ((m_options.maxBytes > 0 && m_nBytes >= m_options.maxBytes) || m_deadline.hasExpired())
+    else if ((m_options.maxBytes > 0 && m_engine->StreamedBytes() >= m_options.maxBytes) || m_deadline.hasExpired())
         Finish(kExitStopped);
 }
 
@@ -278,11 +239,9 @@ void CHeadlessCapture::Finish(int status)
     m_engine->ClosePort();
     if (m_nStatus != kExitFileError && !WriteNewItems())
         m_nStatus = kExitFileError;
-    for (const auto& file : m_files) {
-        if (!file->Flush(true) && m_nStatus != kExitFileError) {
-            PrintError(file->ErrorText());
-            m_nStatus = kExitFileError;
-        }
+    if (!m_engine->FlushStreamedFiles(true) && m_nStatus != kExitFileError) {
+        PrintError(m_engine->StreamedFileError());
+        m_nStatus = kExitFileError;
     }
     // Every item is in the files and on disk: the journal has done its work.
     // When the files failed it stays, for the window to offer back.
@@ -306,9 +265,9 @@ void CHeadlessCapture::UpdateStatus()
         return;
     const int64_t now = QDateTime::currentMSecsSinceEpoch();
     if (now - m_nRateMs >= 1000) {
-        const double rate = double(m_nBytes - m_nRateBytes) * 1000.0 / double(now - m_nRateMs);
+        const double rate = double(m_engine->StreamedBytes() - m_nRateBytes) * 1000.0 / double(now - m_nRateMs);
         m_dRate = m_dRate == 0 ? rate : 0.5 * m_dRate + 0.5 * rate;
-        m_nRateBytes = m_nBytes;
+        m_nRateBytes = m_engine->StreamedBytes();
         m_nRateMs = now;
     }
     QString state = QStringLiteral("recording");
@@ -324,6 +283,6 @@ void CHeadlessCapture::UpdateStatus()
     if (m_engine->IsPortOpen() && !m_engine->ConnectionState().isEmpty())
         state += QStringLiteral(", ") + m_engine->ConnectionState();
     m_status.Show(CHeadlessStatus::Describe(m_engine->m_strPortName, platform::devicePathForPort(m_engine->m_strPortName),
-                                            CStatusLine::DescribeLine(m_engine->m_portSettings), m_nItems, m_nBytes,
+                                            CStatusLine::DescribeLine(m_engine->m_portSettings), m_engine->StreamedItems(), m_engine->StreamedBytes(),
                                             m_dRate, state));
 }

@@ -5,7 +5,6 @@
 // list as items are recorded. Nothing is written back to the settings file.
 #include "app/capture_options.h"
 #include "app/headless_status.h"
-#include "data/item_follower.h"
 
 #include <QDeadlineTimer>
 #include <QObject>
@@ -16,7 +15,6 @@
 
 class CCaptureEngine;
 class CStopSignals;
-class CStreamedCaptureFile;
 class QEventLoop;
 
 // The exit statuses of a capture without a window.
@@ -47,8 +45,8 @@ public:
 
 private:
     bool OpenFiles();
-    // Copies the items recorded since the last call and writes them to
-    // every file; false (with the error printed) when a write failed.
+    // Has the engine write the items recorded since the last call to every
+    // file; false (with the error printed) when a write failed.
     bool WriteNewItems();
     void Follow();
     void Finish(int status);
@@ -57,8 +55,6 @@ private:
 
     CaptureOptions m_options;
     std::unique_ptr<CCaptureEngine> m_engine;
-    std::vector<std::unique_ptr<CStreamedCaptureFile>> m_files;
-    CItemFollower m_follower;
     CHeadlessStatus m_status;
     CStopSignals* m_signals = nullptr;
     QEventLoop* m_loop = nullptr;
@@ -70,9 +66,7 @@ private:
     bool m_bFinished = false;
     int m_nStatus = kExitStopped;
     QString m_strLastConnection;  // the last word on the device's connection that was printed
-    int64_t m_nItems = 0;         // written so far
-    int64_t m_nBytes = 0;         // recorded bytes written so far
-    int64_t m_nRateBytes = 0;     // m_nBytes at the last status update
+    int64_t m_nRateBytes = 0;     // the bytes written at the last status update
     int64_t m_nRateMs = 0;        // when that was
     double m_dRate = 0;           // bytes per second, smoothed
 };

@@ -6,6 +6,7 @@
 #include "capture/port_reconnect.h"
 #include "data/capture_formats.h"
 #include "data/capture_journal.h"
+#include "data/streamed_capture_file.h"
 #include "settings/settings_persistence.h"
 
 #include <QElapsedTimer>
@@ -50,6 +51,8 @@ CCaptureEngine::~CCaptureEngine()
     ClosePort();
     // The journal writes what it still lacks before the list goes.
     m_journal.reset();
+    // The files write what they hold, and close.
+    m_files.clear();
 }
 
 void CCaptureEngine::LoadSettings()

@@ -29,9 +29,11 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 class CCaptureJournal;
 class CPortReconnect;
+class CStreamedCaptureFile;
 class QIODevice;
 class SerialPort;
 
@@ -124,6 +126,19 @@ public:
     bool WriteOutputText(QIODevice& out) { return WriteCapture(CaptureFormat::SerialLog, out) == WriteResult::Written; }
     bool WriteSendData(QIODevice& out) { return WriteCapture(CaptureFormat::SendData, out) == WriteResult::Written; }
 
+    // The streamed files (capture/streamed_files.cpp) follow the item list
+    // and hold what Save would write. WriteToStreamedFiles writes the items
+    // recorded since its last call to every file; FlushStreamedFiles
+    // writes what they hold, with `sync` onto the disk. Both on the thread
+    // that drives the engine; false when a file failed (StreamedFileError
+    // says why, in one line).
+    void AddStreamedFile(std::unique_ptr<CStreamedCaptureFile> file);
+    bool WriteToStreamedFiles();
+    bool FlushStreamedFiles(bool sync);
+    QString StreamedFileError() const { return m_strFileError; }
+    int64_t StreamedItems() const { return m_nFileItems; }  // items written to the files
+    int64_t StreamedBytes() const { return m_nFileBytes; }  // the recorded bytes they hold
+
     // The output area's index follows the item list. Indexes items recorded
     // since the last call for at most `maxMs` milliseconds (-1: all).
     struct IndexProgress {
@@ -197,6 +212,11 @@ private:
     QString m_strOpenError;
     CPortReconnect* m_pReconnect = nullptr;
     std::unique_ptr<CCaptureJournal> m_journal;
+    std::vector<std::unique_ptr<CStreamedCaptureFile>> m_files;
+    CItemFollower m_fileFollower;
+    QString m_strFileError;
+    int64_t m_nFileItems = 0;
+    int64_t m_nFileBytes = 0;
     COutputTextIndex m_outputIndex;
     CItemFollower m_indexFollower;
     qint64 m_nIndexedBytes = 0;  // the bytes of the items indexed

@@ -1,0 +1,66 @@
+// The streamed files as followers of the item list: new items are copied
+// in bounded batches under the capture lock and formatted and written
+// outside it, on the thread that drives the engine.
+#include "capture/capture_engine.h"
+
+#include "data/streamed_capture_file.h"
+
+namespace {
+
+// The receive thread waits for the capture lock at most while this many
+// items are copied.
+constexpr int kMostItemsPerCopy = 1024;
+
+} // namespace
+
+void CCaptureEngine::AddStreamedFile(std::unique_ptr<CStreamedCaptureFile> file)
+{
+    m_files.push_back(std::move(file));
+}
+
+bool CCaptureEngine::WriteToStreamedFiles()
+{
+    std::vector<CDataItem> items;
+    // The items there are now, not those that come while they are written,
+    // so a flood faster than the disk cannot keep this thread here.
+    int upTo = -1;
+    for (;;) {
+        items.clear();
+        {
+            std::lock_guard lock(m_csCapture);
+            if (upTo < 0 || upTo > m_items.GetSize())
+                upTo = m_items.GetSize();
+            const CItemFollower::Batch batch = m_fileFollower.Take(m_nCaptureId, upTo, kMostItemsPerCopy);
+            items.reserve(size_t(batch.end - batch.first));
+            for (int i = batch.first; i < batch.end; ++i) {
+                const CDataItem& item = m_items.GetAt(i);
+                items.emplace_back(item);
+                items.back().SetTimeMicros(item.GetTimeMicros());
+            }
+        }
+        if (items.empty())
+            break;
+        for (const CDataItem& item : items) {
+            for (const auto& file : m_files) {
+                if (!file->Append(item)) {
+                    m_strFileError = file->ErrorText();
+                    return false;
+                }
+            }
+            ++m_nFileItems;
+            m_nFileBytes += item.GetLength();
+        }
+    }
+    return FlushStreamedFiles(false);
+}
+
+bool CCaptureEngine::FlushStreamedFiles(bool sync)
+{
+    for (const auto& file : m_files) {
+        if (!file->Flush(sync)) {
+            m_strFileError = file->ErrorText();
+            return false;
+        }
+    }
+    return true;
+}
