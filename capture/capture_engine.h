@@ -24,6 +24,7 @@
 #include <QObject>
 #include <QString>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -94,6 +95,12 @@ public:
     // a good one).
     int LastOpenError() const { return m_nOpenError; }
     QString LastOpenErrorText() const { return m_strOpenError; }
+
+    // The longest the receive thread waited for the capture lock since the
+    // last reset, in microseconds: what every other holder of the lock
+    // costs it.
+    int64_t MaxLockWaitMicros() const { return m_nMaxLockWaitMicros; }
+    void ResetLockWait() { m_nMaxLockWaitMicros = 0; }
 
     void SetPaused(bool paused) { m_bPaused = paused ? 1 : 0; }
     bool IsPaused() const { return m_bPaused != 0; }
@@ -201,6 +208,7 @@ private:
     int StartReceiveThread(bool settleAndPurge);
     bool ReleasePort();
     void SignalListening();
+    void NoteLockWait(std::chrono::steady_clock::duration waited);
 
     SerialPort* m_hPort = nullptr;
     std::thread m_hThread;
@@ -208,6 +216,7 @@ private:
     // (Begin) or records from the first byte (a device that came back).
     bool m_bSettleAndPurge = true;
     std::atomic<bool> m_bListening{false};
+    std::atomic<int64_t> m_nMaxLockWaitMicros{0};  // written by the receive thread only
     int m_nOpenError = 0;
     QString m_strOpenError;
     CPortReconnect* m_pReconnect = nullptr;

@@ -7,6 +7,7 @@
 #include "platform/serial_port.h"
 
 #include <QMetaObject>
+#include <chrono>
 #include <cstring>
 #include <limits>
 #include <utility>
@@ -103,6 +104,13 @@ uint32_t CCaptureEngine::ReceiveThreadProc(CCaptureEngine* pEngine)
     return kEndedByClose;
 }
 
+void CCaptureEngine::NoteLockWait(std::chrono::steady_clock::duration waited)
+{
+    const int64_t micros = std::chrono::duration_cast<std::chrono::microseconds>(waited).count();
+    if (micros > m_nMaxLockWaitMicros.load(std::memory_order_relaxed))
+        m_nMaxLockWaitMicros.store(micros, std::memory_order_relaxed);
+}
+
 void CCaptureEngine::SignalListening()
 {
     m_bListening = true;
@@ -114,7 +122,9 @@ int CCaptureEngine::OnReceive()
     bool recorded = false;
     int result = 0;
     {
+        const auto asked = std::chrono::steady_clock::now();
         std::lock_guard lock(m_csCapture);
+        NoteLockWait(std::chrono::steady_clock::now() - asked);
         // The receive loop has just counted the waiting bytes; a second
         // count here would tell nothing new (no line errors are tracked).
 

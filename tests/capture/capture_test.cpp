@@ -276,6 +276,8 @@ TEST_F(CaptureOnPty, APortThatCannotBeOpenedLeavesTheCaptureClosed)
     for (const auto& c : cases) {
         dlg->Engine().m_strPortName = QString::fromLatin1(c.name);
         EXPECT_FALSE(dlg->Engine().OpenPort());
+        // The engine keeps the errno itself: no face reads it from the text.
+        EXPECT_EQ(dlg->Engine().LastOpenError(), c.error);
         EXPECT_EQ(dlg->Engine().Port(), nullptr);
         EXPECT_FALSE(dlg->Engine().HasReceiveThread());
         EXPECT_TRUE(Enabled(*dlg, ID_TOOL_BEGIN));
