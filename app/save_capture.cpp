@@ -108,7 +108,7 @@ void CMonitorDlg::OnSave()
             progress->setValue(written);
     });
     auto showProgress = [&] {
-        if (progress || !loop.isRunning())
+        if (progress)
             return;
         progress = std::make_unique<QProgressDialog>(QStringLiteral("Saving the capture to %1")
                                                          .arg(QDir::toNativeSeparators(answer.path)),
@@ -124,7 +124,14 @@ void CMonitorDlg::OnSave()
         progress->show();
         update.start();
     };
-    QTimer::singleShot(s_nSaveProgressDelayMs, this, showProgress);
+    // A timer of this call's own, so nothing is left to fire once it returns.
+    QTimer delay;
+    delay.setSingleShot(true);
+    connect(&delay, &QTimer::timeout, this, showProgress);
+    if (s_nSaveProgressDelayMs > 0)
+        delay.start(s_nSaveProgressDelayMs);
+    else
+        showProgress();
 
     std::thread worker([&] {
         result = m_engine.WriteCapture(format, out, &cancel, [&](int done, int) {
@@ -137,6 +144,7 @@ void CMonitorDlg::OnSave()
     // The window answers while the worker writes.
     loop.exec();
     worker.join();
+    delay.stop();
     update.stop();
     progress.reset();
     m_bSaving = false;

@@ -2,9 +2,9 @@
 // Keeps a capture going when its device goes away. At Begin it remembers the
 // path that finds the same device again (its stable by-id or by-path link
 // when it has one, else the port's device path). When the device is lost it
-// waits, without polling in a loop, and has the main window reopen it: when
+// waits, without polling in a loop, and has the engine reopen it: when
 // a device folder changes, and once a second while the device is there but
-// cannot be opened. Everything runs on the user-interface thread.
+// cannot be opened. Everything runs on the thread that drives the engine.
 #include "platform/ctime.h"
 
 #include <QObject>

@@ -96,8 +96,9 @@ uint32_t CCaptureEngine::ReceiveThreadProc(CCaptureEngine* pEngine)
         }
     }
 
-    // Ended by a vanished device rather than by Stop: the user-interface
-    // thread closes the capture and says so. Queued, never waited for.
+    // Ended by a vanished device rather than by Stop: the engine's own
+    // thread closes the dead port and waits for the device. Queued, never
+    // waited for.
     if (const int lost = port->LostError())
         QMetaObject::invokeMethod(
             pEngine, [pEngine, lost] { pEngine->OnPortLost(lost); }, Qt::QueuedConnection);

@@ -8,7 +8,7 @@
 // unnormalised). The text covers the items the output area has indexed so
 // far (CurrentExtent); items recorded since then join at the next catch-up.
 //
-// CMonitorDlg owns one for its output area: CMonitorDlg::OutputText().
+// The capture engine keeps one for the output area: CCaptureEngine::OutputText().
 #include <QString>
 #include <QtGlobal>
 #include <cstdint>
