@@ -7,8 +7,6 @@
 #include "platform/message_box.h"
 
 #include <QDateTime>
-#include <QElapsedTimer>
-#include <QIODevice>
 #include <QShortcut>
 #include <QTimer>
 #include <QVBoxLayout>
