@@ -30,7 +30,11 @@ CMonitorDlg::CMonitorDlg(QWidget* pParent) : QDialog(pParent)
     connect(&m_engine, &CCaptureEngine::itemsRecorded, this, &CMonitorDlg::NotifyOutputChanged,
             Qt::DirectConnection);
     connect(&m_engine, &CCaptureEngine::connectionChanged, this, [this] { UpdateStatusLine(); });
-    connect(&m_engine, &CCaptureEngine::waiting, this, [this] { UpdateCommandState(); });
+    // A lost device leaves everything recorded until then on screen.
+    connect(&m_engine, &CCaptureEngine::waiting, this, [this] {
+        RefreshOutput();
+        UpdateCommandState();
+    });
     connect(&m_engine, &CCaptureEngine::back, this, [this] { UpdateCommandState(); });
     connect(&m_engine, &CCaptureEngine::problem, this, &CMonitorDlg::ShowProtection);
     connect(&m_engine, &CCaptureEngine::openFailed, this,
