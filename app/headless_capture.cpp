@@ -13,6 +13,7 @@
 #include "platform/serial_port.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QRegularExpression>
@@ -237,33 +238,40 @@ bool CHeadlessCapture::WriteNewItems()
         }
         if (items.empty())
             break;
+        // A file the disk refuses keeps the items for its next flush.
         for (const CDataItem& item : items) {
-            for (const auto& file : m_files) {
-                if (!file->Append(item)) {
-                    PrintError(file->ErrorText());
-                    return false;
-                }
-            }
+            for (const auto& file : m_files)
+                file->Append(item);
             ++m_nItems;
             m_nBytes += item.GetLength();
         }
     }
-    for (const auto& file : m_files) {
-        if (!file->Flush()) {
-            PrintError(file->ErrorText());
-            return false;
-        }
-    }
-    return true;
+    bool written = true;
+    for (size_t i = 0; i < m_files.size(); ++i)
+        written = ReportFile(i, m_files[i]->Flush()) && written;
+    return written;
+}
+
+bool CHeadlessCapture::ReportFile(size_t index, bool written)
+{
+    // Said once when a file starts failing (it is retried at every visit)
+    // and once when it is written again.
+    m_fileFailing.resize(m_files.size(), false);
+    if (!written && !m_fileFailing[index])
+        PrintError(m_files[index]->ErrorText() + QStringLiteral("; retrying"));
+    else if (written && m_fileFailing[index])
+        PrintError(QStringLiteral("%1 is written again; nothing was lost")
+                       .arg(QDir::toNativeSeparators(m_files[index]->CurrentPath())));
+    m_fileFailing[index] = !written;
+    return written;
 }
 
 void CHeadlessCapture::Follow()
 {
     if (m_bFinished)
         return;
-    if (!WriteNewItems())
-        Finish(kExitFileError);
-    else if ((m_options.maxBytes > 0 && m_nBytes >= m_options.maxBytes) || m_deadline.hasExpired())
+    WriteNewItems();
+    if ((m_options.maxBytes > 0 && m_nBytes >= m_options.maxBytes) || m_deadline.hasExpired())
         Finish(kExitStopped);
 }
 
@@ -296,13 +304,10 @@ void CHeadlessCapture::Finish(int status)
     }
     // Joins the receive thread: after this nothing more is recorded.
     m_dlg->ClosePort();
-    if (m_nStatus != kExitFileError && !WriteNewItems())
-        m_nStatus = kExitFileError;
-    for (const auto& file : m_files) {
-        if (!file->Flush(true) && m_nStatus != kExitFileError) {
-            PrintError(file->ErrorText());
+    WriteNewItems();
+    for (size_t i = 0; i < m_files.size(); ++i) {
+        if (!ReportFile(i, m_files[i]->Flush(true)))
             m_nStatus = kExitFileError;
-        }
     }
     // Every item is in the files and on disk: the journal has done its work.
     // When the files failed it stays, for the window to offer back.

@@ -51,6 +51,8 @@ private:
     // Copies the items recorded since the last call and writes them to
     // every file; false (with the error printed) when a write failed.
     bool WriteNewItems();
+    // Tells of a file that starts or stops failing; returns `written`.
+    bool ReportFile(size_t index, bool written);
     void Follow();
     void Finish(int status);
     void PrintError(const QString& text);
@@ -60,6 +62,7 @@ private:
     CaptureOptions m_options;
     std::unique_ptr<CMonitorDlg> m_dlg;
     std::vector<std::unique_ptr<CStreamedCaptureFile>> m_files;
+    std::vector<bool> m_fileFailing;  // per file: failing, and said so
     CItemFollower m_follower;
     CHeadlessStatus m_status;
     CStopSignals* m_signals = nullptr;

@@ -20,6 +20,8 @@
 #include <mutex>
 #include <thread>
 
+struct SaveFileAnswer;
+
 class CCaptureJournal;
 class COutputView;
 class CCommandBar;
@@ -86,6 +88,10 @@ public:
 
     // Saving (data/).
     void OnSave();
+    // Save in two steps, so closing can stop the capture only once a file
+    // was chosen: the file dialog, then the writing of the chosen file.
+    SaveFileAnswer AskSaveFileName();
+    void SaveTo(const SaveFileAnswer& answer);
     void WriteSendData(QIODevice& out);
     // Items of the current capture that no successful Save has written.
     int UnsavedItems();

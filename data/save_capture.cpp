@@ -52,12 +52,21 @@ void ReportSaveFailure(QWidget* owner, const QString& path, const QString& reaso
 
 void CMonitorDlg::OnSave()
 {
+    SaveTo(AskSaveFileName());
+}
+
+SaveFileAnswer CMonitorDlg::AskSaveFileName()
+{
     SaveFileRequest request;
     request.initialPath = QDir::home().filePath(kSaveInitialName);
     request.filter = kSaveFilter;
     request.filterIndex = s_nSaveFilterIndex;
     request.defaultSuffix = kSaveDefaultSuffix;
-    const SaveFileAnswer answer = GetSaveFileName(this, request);
+    return GetSaveFileName(this, request);
+}
+
+void CMonitorDlg::SaveTo(const SaveFileAnswer& answer)
+{
     if (!answer.accepted)
         return;
 
