@@ -92,7 +92,9 @@ void CMonitorDlg::SaveTo(const SaveFileAnswer& answer)
         WriteSendData(out);
     else
         written = WriteOutputText(out);
-    written = written && file.error() == QFileDevice::NoError;
+    // Flushed and checked before the commit: a commit alone takes a failed
+    // last write (a full disk) for success and puts a cut-off file in place.
+    written = written && file.error() == QFileDevice::NoError && file.flush();
     if (!written || !file.commit()) {
         const QString reason = file.errorString();
         file.cancelWriting();
