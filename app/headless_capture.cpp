@@ -20,6 +20,7 @@
 #include <QThread>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -38,6 +39,13 @@ constexpr int kMostItemsPerCopy = 1024;
 // that had arrived.
 constexpr int kDrainLimitMs = 2000;
 constexpr int kDrainQuietMs = 50;
+
+// The rate is an elapsed time: a step of the time of day must not move it.
+int64_t SteadyMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 void PrintLine(const QString& text)
 {
@@ -176,7 +184,7 @@ int CHeadlessCapture::Run()
     m_openMessages.clear();
 
     m_followTimer.start();
-    m_nRateMs = QDateTime::currentMSecsSinceEpoch();
+    m_nRateMs = SteadyMs();
     if (m_status.Enabled())
         m_statusTimer.start();
     UpdateStatus();
@@ -340,7 +348,7 @@ void CHeadlessCapture::UpdateStatus()
 {
     if (!m_dlg)
         return;
-    const int64_t now = QDateTime::currentMSecsSinceEpoch();
+    const int64_t now = SteadyMs();
     if (now - m_nRateMs >= 1000) {
         const double rate = double(m_nBytes - m_nRateBytes) * 1000.0 / double(now - m_nRateMs);
         m_dRate = m_dRate == 0 ? rate : 0.5 * m_dRate + 0.5 * rate;
