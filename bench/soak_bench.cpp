@@ -212,18 +212,28 @@ struct Tally {
     int captures = 0, removals = 0;
 };
 
-// Lost and duplicated bytes of `got` against `expected`.
+// Lost and duplicated bytes of `got` against `expected`: what lies between
+// their common start and their common end.
 void Compare(const char* where, const QByteArray& expected, const QByteArray& got, Tally& tally)
 {
     if (got == expected)
         return;
-    qsizetype same = 0;
-    while (same < expected.size() && same < got.size() && expected[same] == got[same])
-        ++same;
-    tally.lost += std::max<qint64>(0, expected.size() - same);
-    tally.duplicated += std::max<qint64>(0, got.size() - same);
-    std::printf("  %s differs from what was sent at byte %lld (%lld sent, %lld there)\n", where, qlonglong(same),
-                qlonglong(expected.size()), qlonglong(got.size()));
+    qsizetype head = 0;
+    while (head < expected.size() && head < got.size() && expected[head] == got[head])
+        ++head;
+    qsizetype tail = 0;
+    while (tail < expected.size() - head && tail < got.size() - head &&
+           expected[expected.size() - 1 - tail] == got[got.size() - 1 - tail])
+        ++tail;
+    const qint64 lost = expected.size() - head - tail;
+    const qint64 extra = got.size() - head - tail;
+    tally.lost += lost;
+    tally.duplicated += extra;
+    std::printf("  %s differs from what was sent at byte %lld: %lld bytes missing, %lld there that were not sent "
+                "(sent ...%s|%s..., there ...%s|%s...)\n",
+                where, qlonglong(head), qlonglong(lost), qlonglong(extra), expected.mid(head - 8, 8).toHex().constData(),
+                expected.mid(head, 16).toHex().constData(), got.mid(head - 8, 8).toHex().constData(),
+                got.mid(head, 16).toHex().constData());
 }
 
 } // namespace

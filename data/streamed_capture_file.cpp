@@ -63,6 +63,7 @@ CStreamedCaptureFile::~CStreamedCaptureFile()
 bool CStreamedCaptureFile::Open(const QString& outputPrefix, int64_t startSeconds)
 {
     m_nPeriod = m_rule.PeriodStart(startSeconds);
+    m_nNextPartStart = startSeconds;
     m_nPartBytes = 0;
     if (!OpenPart(startSeconds))
         return false;
@@ -85,7 +86,7 @@ bool CStreamedCaptureFile::Append(const CDataItem& item)
         next = m_rule.PeriodStart(seconds) > m_nPeriod;
     // While the disk refuses data, items wait in the current part rather
     // than being lost; it moves on once everything before is written.
-    if (next && m_fd >= 0 && Flush(true) && ClosePart()) {
+    if (next && m_fd >= 0 && Flush(true)) {
         if (m_rule.kind == SplitRule::Size) {
             m_nNextPartStart = seconds;
         } else {
@@ -93,7 +94,9 @@ bool CStreamedCaptureFile::Append(const CDataItem& item)
             m_nNextPartStart = m_nPeriod;
         }
         m_nPartBytes = 0;
-        OpenPart(m_nNextPartStart);  // or at the next Flush, when the disk refuses it now
+        // The next part now, or at the next Flush when the disk refuses it.
+        if (ClosePart())
+            OpenPart(m_nNextPartStart);
     }
     m_pending += bytes;
     m_nPartBytes += bytes.size();
