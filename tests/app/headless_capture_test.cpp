@@ -2,6 +2,7 @@
 // display at all, against pseudo-terminals as the far end.
 #include "app/headless_capture.h"
 #include "app/monitor_dlg.h"
+#include "data/journal_reader.h"
 #include "platform/device_map.h"
 #include "platform/pseudo_terminal.h"
 #include "platform/registry.h"
@@ -508,7 +509,11 @@ TEST(HeadlessCapture, AFileThatFailsMidRunCatchesUpWhenTheDiskHasRoomAgain)
     PseudoTerminal far;
     ASSERT_TRUE(far.Open());
     const QString target = small + QStringLiteral("/rig.sds");
+    // The journal on the same disk: both writers fail and both heal.
+    const QByteArray stateHome = qgetenv("XDG_STATE_HOME");
+    qputenv("XDG_STATE_HOME", QFile::encodeName(small));
     Program program({"--capture", "--device", far.SlavePath(), "--send-data", target});
+    qputenv("XDG_STATE_HOME", stateHome);
     ASSERT_TRUE(WaitUntilOpened(program.Pid(), far.SlavePath()));
     WaitUntilRecording(far, target);
 
@@ -542,13 +547,24 @@ TEST(HeadlessCapture, AFileThatFailsMidRunCatchesUpWhenTheDiskHasRoomAgain)
         return bytes;
     };
     EXPECT_TRUE(testing_support::WaitUntil([&] { return whole().endsWith(sent); }, 20000));
+    auto journal = [&] {  // the items' bytes in the journal
+        QByteArray bytes;
+        for (const QString& name : QDir(small + QStringLiteral("/vantrel")).entryList({"*.vjournal"})) {
+            const QByteArray file = ReadAll(small + QStringLiteral("/vantrel/") + name);
+            ReadJournal(reinterpret_cast<const uint8_t*>(file.constData()), size_t(file.size()),
+                        [&](const JournalItem& item) { bytes.append(reinterpret_cast<const char*>(item.data), item.length); });
+        }
+        return bytes;
+    };
+    EXPECT_TRUE(testing_support::WaitUntil([&] { return journal().endsWith(sent); }, 20000));
     EXPECT_EQ(program.Stop(), kExitStopped);
     EXPECT_EQ(AfterProbes(Bytes(ParseSendData(ReadAll(target)))), sent);
-    // Told once that it failed, once that it writes again.
+    // Each told once that it failed, once that it writes again.
     const QStringList lines = program.ErrorLines();
-    ASSERT_EQ(lines.size(), 2) << lines.join('\n').toStdString();
-    EXPECT_TRUE(lines[0].contains(QString::fromLocal8Bit(std::strerror(ENOSPC)))) << lines[0].toStdString();
-    EXPECT_TRUE(lines[1].contains(target)) << lines[1].toStdString();
+    ASSERT_EQ(lines.size(), 4) << lines.join('\n').toStdString();
+    EXPECT_EQ(lines.filter(QString::fromLocal8Bit(std::strerror(ENOSPC))).size(), 2) << lines.join('\n').toStdString();
+    EXPECT_EQ(lines.filter(target + QStringLiteral(" is written again")).size(), 1) << lines.join('\n').toStdString();
+    EXPECT_EQ(lines.filter(QStringLiteral("protected on disk again")).size(), 1) << lines.join('\n').toStdString();
 }
 
 TEST(HeadlessCapture, EndsByItselfAfterADurationAByteCountOrALostDevice)
