@@ -275,13 +275,13 @@ int main(int argc, char** argv)
         dlg.show();
         dlg.m_strPortName = QStringLiteral("COM%1").arg(kPortNumber);
         auto recording = [&] { return dlg.m_hPort && !dlg.IsWaitingForPort() && dlg.m_bListening; };
+        QByteArray expected;  // this capture's bytes before the device's current run
         // Stops the device and waits until the capture has all it sent.
         auto quiet = [&] {
             device.Send(-1);
-            const qint64 sent = device.SentSize();
+            const qint64 sent = expected.size() + device.SentSize();
             RunUntil([&] { return CaptureSize(dlg) >= sent; }, 60);
         };
-        QByteArray expected;  // this capture's bytes so far
         auto resume = [&] {
             if (!RunUntil(recording, 60)) {
                 std::printf("  the capture did not resume\n");
