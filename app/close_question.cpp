@@ -1,6 +1,7 @@
 #include "app/close_question.h"
 
 #include "app/monitor_dlg.h"
+#include "platform/save_file_dialog.h"
 
 #include <QLocale>
 #include <QMessageBox>
@@ -44,11 +45,16 @@ bool CMonitorDlg::ConfirmClose()
     case CCloseQuestion::Discard:
         m_bCloseConfirmed = true;
         return true;
-    case CCloseQuestion::Save:
-        // Save is a command for a stopped capture.
+    case CCloseQuestion::Save: {
+        // Save is a command for a stopped capture, but the capture stops
+        // only once a file is chosen: Cancel in the dialog leaves it running.
+        const SaveFileAnswer answer = AskSaveFileName();
+        if (!answer.accepted)
+            return false;
         OnStop();
-        OnSave();
+        SaveTo(answer);
         return UnsavedItems() == 0;
+    }
     case CCloseQuestion::Cancel:
         break;
     }

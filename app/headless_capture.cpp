@@ -9,11 +9,13 @@
 #include "platform/serial_port.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QThread>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -29,6 +31,13 @@ constexpr int kStatusIntervalMs = 250;
 // that had arrived.
 constexpr int kDrainLimitMs = 2000;
 constexpr int kDrainQuietMs = 50;
+
+// The rate is an elapsed time: a step of the time of day must not move it.
+int64_t SteadyMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 void PrintLine(const QString& text)
 {
@@ -115,6 +124,8 @@ int CHeadlessCapture::Run()
     connect(m_engine.get(), &CCaptureEngine::problem, this, [this](const QString& problem) {
         if (!problem.isEmpty())
             PrintError(QStringLiteral("The capture is no longer protected on disk: %1").arg(OneLine(problem)));
+        else  // the journal healed and caught up
+            PrintError(QStringLiteral("The capture is protected on disk again; nothing recorded was lost."));
     });
 
     // A log (standard error that is not a terminal) hears of every change
@@ -152,7 +163,7 @@ int CHeadlessCapture::Run()
     m_openMessages.clear();
 
     m_followTimer.start();
-    m_nRateMs = QDateTime::currentMSecsSinceEpoch();
+    m_nRateMs = SteadyMs();
     if (m_status.Enabled())
         m_statusTimer.start();
     UpdateStatus();
@@ -192,19 +203,20 @@ bool CHeadlessCapture::OpenFiles()
 
 bool CHeadlessCapture::WriteNewItems()
 {
-    if (m_engine->WriteToStreamedFiles())
-        return true;
-    PrintError(m_engine->StreamedFileError());
-    return false;
+    const bool written = m_engine->WriteToStreamedFiles();
+    // A file that fails is retried at every visit; say when it starts
+    // failing and when it is written again.
+    for (const QString& news : m_engine->TakeStreamedFileNews())
+        PrintError(news);
+    return written;
 }
 
 void CHeadlessCapture::Follow()
 {
     if (m_bFinished)
         return;
-    if (!WriteNewItems())
-        Finish(kExitFileError);
-    else if ((m_options.maxBytes > 0 && m_engine->StreamedBytes() >= m_options.maxBytes) || m_deadline.hasExpired())
+    WriteNewItems();
+    if ((m_options.maxBytes > 0 && m_engine->StreamedBytes() >= m_options.maxBytes) || m_deadline.hasExpired())
         Finish(kExitStopped);
 }
 
@@ -237,12 +249,12 @@ void CHeadlessCapture::Finish(int status)
     }
     // Joins the receive thread: after this nothing more is recorded.
     m_engine->ClosePort();
-    if (m_nStatus != kExitFileError && !WriteNewItems())
+    WriteNewItems();
+    const bool synced = m_engine->FlushStreamedFiles(true);
+    for (const QString& news : m_engine->TakeStreamedFileNews())
+        PrintError(news);
+    if (!synced)
         m_nStatus = kExitFileError;
-    if (!m_engine->FlushStreamedFiles(true) && m_nStatus != kExitFileError) {
-        PrintError(m_engine->StreamedFileError());
-        m_nStatus = kExitFileError;
-    }
     // Every item is in the files and on disk: the journal has done its work.
     // When the files failed it stays, for the window to offer back.
     if (m_nStatus != kExitFileError)
@@ -263,7 +275,7 @@ void CHeadlessCapture::UpdateStatus()
 {
     if (!m_engine)
         return;
-    const int64_t now = QDateTime::currentMSecsSinceEpoch();
+    const int64_t now = SteadyMs();
     if (now - m_nRateMs >= 1000) {
         const double rate = double(m_engine->StreamedBytes() - m_nRateBytes) * 1000.0 / double(now - m_nRateMs);
         m_dRate = m_dRate == 0 ? rate : 0.5 * m_dRate + 0.5 * rate;

@@ -132,6 +132,8 @@ void CMonitorDlg::ShowProtection(const QString& problem)
     // Without a window the problem goes where the other messages go.
     if (!problem.isEmpty())
         AfxMessageBox(QStringLiteral("The capture is no longer protected on disk: %1").arg(problem), MB_ICONEXCLAMATION);
+    else  // the journal healed and caught up
+        AfxMessageBox(QStringLiteral("The capture is protected on disk again; nothing recorded was lost."), MB_ICONINFORMATION);
 }
 
 void CMonitorDlg::DoDataExchange(bool bSaveAndValidate)

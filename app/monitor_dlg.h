@@ -12,6 +12,8 @@
 #include <atomic>
 #include <cstdint>
 
+struct SaveFileAnswer;
+
 class COutputView;
 class CCommandBar;
 class CStatusLine;
@@ -60,6 +62,10 @@ public:
     void LoadSettings() { m_engine.LoadSettings(); }
     void SaveSettings() { m_engine.SaveSettings(); }
 
+    // Save in two steps, so closing can stop the capture only once a file
+    // was chosen: the file dialog, then the writing of the chosen file.
+    SaveFileAnswer AskSaveFileName();
+    void SaveTo(const SaveFileAnswer& answer);
     // Items of the current capture that no successful Save has written.
     int UnsavedItems() { return m_engine.UnsavedItems(); }
 

@@ -79,14 +79,14 @@ void CRestoreOffer::RestoreInto(CMonitorDlg& dlg, AbandonedJournal& journal)
         engine.m_nSavedCaptureId = captureId;
         engine.m_nSavedItems = int(std::min(read.saved, int64_t(engine.m_items.GetSize())));
         engine.Journal().SetLine(header.portName, header.line, header.startMicros);
-        if (read.state == JournalState::Damaged) {
-            // Kept aside as it is; the journal starts afresh with the good items.
+        // A record cut off by the crash is dropped and new items follow the
+        // last whole one. Damage, or a tail the disk will not let go of (new
+        // records after it would be unreadable), is kept aside as it is and
+        // the journal starts afresh with the good items.
+        if (read.state == JournalState::Damaged || !journal.file.TruncateTo(read.goodEnd))
             journal.file.MoveAside();
-        } else {
-            // A record cut off by the crash is dropped; new items follow the last whole one.
-            journal.file.TruncateTo(read.goodEnd);
+        else
             engine.Journal().Adopt(std::move(journal.file), captureId, engine.m_items.GetSize());
-        }
     }
     // A fresh journal for a damaged one's items starts now, not at the next Begin.
     engine.Journal().Wake();

@@ -63,13 +63,22 @@ void CMonitorDlg::OnSave()
 {
     if (m_bSaving)
         return;
+    SaveTo(AskSaveFileName());
+}
+
+SaveFileAnswer CMonitorDlg::AskSaveFileName()
+{
     SaveFileRequest request;
     request.initialPath = QDir::home().filePath(kSaveInitialName);
     request.filter = kSaveFilter;
     request.filterIndex = s_nSaveFilterIndex;
     request.defaultSuffix = kSaveDefaultSuffix;
-    const SaveFileAnswer answer = GetSaveFileName(this, request);
-    if (!answer.accepted)
+    return GetSaveFileName(this, request);
+}
+
+void CMonitorDlg::SaveTo(const SaveFileAnswer& answer)
+{
+    if (!answer.accepted || m_bSaving)
         return;
 
     // Written beside the target and moved over it only when every byte got
@@ -154,7 +163,10 @@ void CMonitorDlg::OnSave()
         file.cancelWriting();
         return;
     }
-    const bool complete = result == CCaptureEngine::WriteResult::Written && file.error() == QFileDevice::NoError;
+    // Flushed and checked before the commit: a commit alone takes a failed
+    // last write (a full disk) for success and puts a cut-off file in place.
+    const bool complete =
+        result == CCaptureEngine::WriteResult::Written && file.error() == QFileDevice::NoError && file.flush();
     if (!complete || !file.commit()) {
         const QString reason = file.errorString();
         file.cancelWriting();

@@ -23,6 +23,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -138,11 +139,14 @@ public:
     // recorded since its last call to every file; FlushStreamedFiles
     // writes what they hold, with `sync` onto the disk. Both on the thread
     // that drives the engine; false when a file failed (StreamedFileError
-    // says why, in one line).
+    // says why, in one line). A failing file keeps what it was given and
+    // is retried at every call; TakeStreamedFileNews gives, once each, the
+    // lines that say a file started failing or is written again.
     void AddStreamedFile(std::unique_ptr<CStreamedCaptureFile> file);
     bool WriteToStreamedFiles();
     bool FlushStreamedFiles(bool sync);
     QString StreamedFileError() const { return m_strFileError; }
+    QStringList TakeStreamedFileNews();
     int64_t StreamedItems() const { return m_nFileItems; }  // items written to the files
     int64_t StreamedBytes() const { return m_nFileBytes; }  // the recorded bytes they hold
 
@@ -224,6 +228,8 @@ private:
     std::vector<std::unique_ptr<CStreamedCaptureFile>> m_files;
     CItemFollower m_fileFollower;
     QString m_strFileError;
+    std::vector<bool> m_fileFailing;  // per file: its last flush failed
+    QStringList m_fileNews;           // file failures and recoveries not yet told
     int64_t m_nFileItems = 0;
     int64_t m_nFileBytes = 0;
     COutputTextIndex m_outputIndex;

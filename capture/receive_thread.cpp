@@ -136,8 +136,10 @@ int CCaptureEngine::OnReceive()
         result = m_hPort->ReadFile(buffer, kChunkSize, read);
 
         // A read that found the device gone is no chunk of the capture: the
-        // loop ends the capture instead.
-        if (!m_hPort->LostError() && IsRecordTime()) {
+        // loop ends the capture instead. Nor is a read refused because Stop
+        // interrupted the port between the count and the read: no data.
+        const bool stopping = !result && m_hPort->Interrupted();
+        if (!m_hPort->LostError() && !stopping && IsRecordTime()) {
             CDataItem item(buffer, int(read));
             item.SetKind(m_nShowFormat);
             item.SetName(currentTimeOfDayName());

@@ -5,6 +5,9 @@
 
 #include "data/streamed_capture_file.h"
 
+#include <QDir>
+#include <utility>
+
 namespace {
 
 // The receive thread waits for the capture lock at most while this many
@@ -40,13 +43,10 @@ bool CCaptureEngine::WriteToStreamedFiles()
         }
         if (items.empty())
             break;
+        // A file the disk refuses keeps the items for its next flush.
         for (const CDataItem& item : items) {
-            for (const auto& file : m_files) {
-                if (!file->Append(item)) {
-                    m_strFileError = file->ErrorText();
-                    return false;
-                }
-            }
+            for (const auto& file : m_files)
+                file->Append(item);
             ++m_nFileItems;
             m_nFileBytes += item.GetLength();
         }
@@ -56,11 +56,26 @@ bool CCaptureEngine::WriteToStreamedFiles()
 
 bool CCaptureEngine::FlushStreamedFiles(bool sync)
 {
-    for (const auto& file : m_files) {
-        if (!file->Flush(sync)) {
-            m_strFileError = file->ErrorText();
-            return false;
-        }
+    bool written = true;
+    m_fileFailing.resize(m_files.size(), false);
+    for (size_t i = 0; i < m_files.size(); ++i) {
+        const bool ok = m_files[i]->Flush(sync);
+        // Told once when a file starts failing (it is retried at every
+        // visit) and once when it is written again.
+        if (!ok && !m_fileFailing[i])
+            m_fileNews.append(m_files[i]->ErrorText() + QStringLiteral("; retrying"));
+        else if (ok && m_fileFailing[i])
+            m_fileNews.append(QStringLiteral("%1 is written again; nothing was lost")
+                                  .arg(QDir::toNativeSeparators(m_files[i]->CurrentPath())));
+        if (!ok)
+            m_strFileError = m_files[i]->ErrorText();
+        m_fileFailing[i] = !ok;
+        written = written && ok;
     }
-    return true;
+    return written;
+}
+
+QStringList CCaptureEngine::TakeStreamedFileNews()
+{
+    return std::exchange(m_fileNews, {});
 }

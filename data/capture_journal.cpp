@@ -1,8 +1,10 @@
 #include "data/capture_journal.h"
 
 #include "data/journal_format.h"
+#include "platform/file_io.h"
 
-#include <QDateTime>
+#include <QFile>
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -15,13 +17,22 @@ namespace {
 constexpr auto kPollInterval = std::chrono::milliseconds(100);
 // Flushed to stable storage at least this often while data arrives.
 constexpr int64_t kSyncIntervalMs = 500;
+// A journal the disk refused is tried again this often, until it takes data.
+constexpr int64_t kRetryIntervalMs = 2000;
 // Items copied per visit under the capture lock: half a megabyte at most,
 // so the receive thread is never kept out for long.
 constexpr int kMostPerTake = 512;
 
+// Elapsed time only: the wall clock may step back or forward at any moment.
 int64_t NowMs()
 {
-    return QDateTime::currentMSecsSinceEpoch();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+QString WriteError()
+{
+    return QStringLiteral("the journal cannot be written: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
 }
 
 int64_t ThreadCpuNanos()
@@ -162,7 +173,8 @@ void CCaptureJournal::Run()
     std::unique_lock lock(m_mutex);
     for (;;) {
         const auto woken = [&] { return m_stop || m_wake; };
-        if (m_following)
+        // A journal waiting to be tried again needs the clock, not a wake.
+        if (m_following || m_failing)
             m_wakeCv.wait_for(lock, kPollInterval, woken);
         else
             m_wakeCv.wait(lock, woken);
@@ -193,6 +205,10 @@ void CCaptureJournal::Turn(bool syncNow)
         QString prefix;
         bool restarted = false;
         bool caughtUp = true;
+        // A journal the disk refused rests until its retry, unless the
+        // capture it holds is replaced.
+        const bool resting = m_failing && NowMs() < m_retryAtMs;
+        int end = 0;
         {
             std::lock_guard capture(m_source.lock);
             const auto lockedAt = std::chrono::steady_clock::now();
@@ -204,10 +220,13 @@ void CCaptureJournal::Turn(bool syncNow)
                     m_follower.Seek(adoption->captureId, adoption->items);
                 }
             }
+            if (resting && !adoption && m_source.captureId == m_follower.CaptureId())
+                return;
             const int size = m_source.items.GetSize();
             const CItemFollower::Batch batch = m_follower.Take(m_source.captureId, size, kMostPerTake);
             restarted = batch.restarted && !adoption;
             caughtUp = batch.end == size;
+            end = batch.end;
             if (batch.end > batch.first) {
                 RaiseTo(m_maxItemsBehind, size - batch.first);
                 RaiseTo(m_maxMicrosBehind,
@@ -245,23 +264,49 @@ void CCaptureJournal::Turn(bool syncNow)
         if (adoption) {
             m_file.Remove();
             m_file = std::move(adoption->file);
-            m_failed = !m_file.IsOpen();
+            m_failing = false;
+            m_written = m_synced = Mark{adoption->items, m_file.Offset()};
+            // Without its file the restored items go into a new journal.
+            if (!m_file.IsOpen()) {
+                m_written = m_synced = Mark{};
+                m_follower.Seek(adoption->captureId, 0);
+                caughtUp = false;
+            }
+            m_savedInJournal = 0;  // the restored file holds its own mark
             std::lock_guard own(m_mutex);
             m_path = m_file.Path();
         }
         if (restarted) {
             // Clear Output: the user threw the capture away on purpose.
             m_file.Remove();
-            m_failed = false;
+            m_failing = false;
             m_dirty = false;
+            m_written = m_synced = Mark{};
+            m_savedInJournal = 0;
             std::lock_guard own(m_mutex);
             m_path.clear();
         }
-        if (!records.isEmpty() && !m_failed && (m_file.IsOpen() || Start(prefix))) {
+        // The retry of a journal the disk refused: back to its last good
+        // record, then on as usual with the items taken again.
+        if (m_failing) {
+            if (m_file.IsOpen() && !m_file.TruncateTo(m_written.offset)) {
+                Fail(WriteError());
+                return;
+            }
+            // The flush below tells the user once the disk has the data.
+            m_failing = false;
+            m_dirty = m_file.IsOpen();
+        }
+        if (!records.isEmpty() && (m_file.IsOpen() || Start(prefix))) {
             for (const qsizetype start : starts)
                 journal::SealRecord(records, start);
-            if (!Write(records))
-                Fail(QStringLiteral("the journal cannot be written: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
+            if (Write(records)) {
+                m_written = Mark{end, m_file.Offset()};
+                m_failing = false;
+            } else {
+                Fail(WriteError());
+                return;
+            }
         }
 
         std::optional<std::pair<uint64_t, int>> saved;
@@ -270,20 +315,25 @@ void CCaptureJournal::Turn(bool syncNow)
             if (m_savedMark && (m_savedMark->first != m_follower.CaptureId() || m_savedMark->second <= m_follower.Taken()))
                 saved = std::exchange(m_savedMark, std::nullopt);
         }
-        if (saved && saved->first == m_follower.CaptureId() && m_file.IsOpen() && !m_failed) {
+        if (saved && saved->first == m_follower.CaptureId() && m_file.IsOpen() && !m_failing) {
             QByteArray mark;
             const qsizetype start = journal::BeginRecord(mark, journal::kSaved);
             journal::PutU64(mark, uint64_t(saved->second));
             journal::EndRecord(mark, start);
             journal::SealRecord(mark, start);
-            if (!Write(mark))
-                Fail(QStringLiteral("the journal cannot be written: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
+            // Written again after a failure, since the retry may cut it away.
+            m_savedInJournal = std::max(m_savedInJournal, saved->second);
+            if (!Write(mark)) {
+                Fail(WriteError());
+                return;
+            }
+            m_written.offset = m_file.Offset();
             syncNow = true;
         }
 
         if (m_dirty && (syncNow || NowMs() - m_lastSyncMs >= kSyncIntervalMs))
             Sync();
-        if (caughtUp)
+        if (m_failing || caughtUp)
             return;
     }
 }
@@ -312,21 +362,30 @@ bool CCaptureJournal::Start(const QString& prefix)
     journal::EndRecord(head, start);
     journal::SealRecord(head, start);
 
+    // The header is on disk before the journal takes its name, and the
+    // name is on disk before any item is counted as safe: after a power cut
+    // a journal is never found without its header, nor flushed items
+    // without a journal.
     m_file = std::move(file);
-    if (!Write(head) || !m_file.Publish(&error)) {
-        if (error.isEmpty())
-            error = QStringLiteral("the journal cannot be written: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+    bool done = Write(head) && platform::file_io::Fdatasync(m_file.Fd()) == 0;
+    if (!done)
+        error = WriteError();
+    done = done && m_file.Publish(&error);
+    if (done && platform::file_io::SyncFolder(QFile::encodeName(m_folder).constData()) != 0) {
+        error = QStringLiteral("the folder %1 cannot be flushed to disk: %2")
+                    .arg(m_folder, QString::fromLocal8Bit(std::strerror(errno)));
+        done = false;
+    }
+    if (!done) {
         m_file.Remove();
         Fail(error);
         return false;
     }
+    m_dirty = false;
     m_lastSyncMs = NowMs();
+    m_written = m_synced = Mark{0, m_file.Offset()};
     std::lock_guard own(m_mutex);
     m_path = m_file.Path();
-    if (m_reported && m_onProblem) {
-        m_reported = false;
-        m_onProblem(QString());
-    }
     return true;
 }
 
@@ -335,7 +394,7 @@ bool CCaptureJournal::Write(const QByteArray& bytes)
     const char* data = bytes.constData();
     size_t left = size_t(bytes.size());
     while (left > 0) {
-        const ssize_t written = ::write(m_file.Fd(), data, left);
+        const ssize_t written = platform::file_io::Write(m_file.Fd(), data, left);
         if (written < 0 && errno == EINTR)
             continue;
         if (written <= 0) {
@@ -345,6 +404,7 @@ bool CCaptureJournal::Write(const QByteArray& bytes)
         }
         data += written;
         left -= size_t(written);
+        m_dirty = true;
     }
     m_dirty = true;
     return true;
@@ -354,22 +414,50 @@ void CCaptureJournal::Sync()
 {
     m_dirty = false;
     m_lastSyncMs = NowMs();
-    if (!m_file.IsOpen() || m_failed)
+    if (!m_file.IsOpen() || m_failing)
         return;
-    if (::fdatasync(m_file.Fd()) != 0) {
-        Fail(QStringLiteral("the journal cannot be flushed to disk: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
+    if (platform::file_io::Fdatasync(m_file.Fd()) != 0) {
+        // What was written since the last flush may never reach the disk:
+        // it is written again at the retry.
+        const QString reason =
+            QStringLiteral("the journal cannot be flushed to disk: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+        m_written = m_synced;
+        Fail(reason);
         return;
     }
-    // Written into a file that someone removed, nothing would survive.
-    if (!m_file.IsLinked())
-        Fail(QStringLiteral("the journal file %1 was removed").arg(m_file.Path()));
+    // Written into a file that someone removed, nothing would survive: a
+    // new journal takes the whole capture at the retry.
+    if (!m_file.IsLinked()) {
+        const QString reason = QStringLiteral("the journal file %1 was removed").arg(m_file.Path());
+        m_file.Close();
+        {
+            std::lock_guard own(m_mutex);
+            m_path.clear();
+        }
+        Fail(reason);
+        return;
+    }
+    m_synced = m_written;
+    std::lock_guard own(m_mutex);
+    if (m_reported && m_onProblem) {
+        m_reported = false;
+        m_onProblem(QString());
+    }
 }
 
 void CCaptureJournal::Fail(const QString& reason)
 {
-    // The file keeps what reached it; nothing more is written this capture.
-    m_failed = true;
+    // The file keeps what reached it up to the last good record; the items
+    // after it are taken again and written at the retry, a few seconds on.
+    if (!m_file.IsOpen())
+        m_written = m_synced = Mark{};
+    m_follower.Seek(m_follower.CaptureId(), m_written.items);
+    m_failing = true;
+    m_dirty = false;
+    m_retryAtMs = NowMs() + kRetryIntervalMs;
     std::lock_guard own(m_mutex);
+    if (m_savedInJournal > 0 && (!m_savedMark || m_savedMark->first != m_follower.CaptureId()))
+        m_savedMark = {m_follower.CaptureId(), m_savedInJournal};
     if (!m_reported && m_onProblem)
         m_onProblem(reason);
     m_reported = true;

@@ -11,7 +11,9 @@
 // A journal starts at the first item of a capture. Clear Output (a new
 // capture id) removes it; a Save marks it saved up to its last item. A
 // journal that cannot be written does not stop the capture: the problem is
-// reported once and the capture goes on in memory only.
+// reported once, the capture goes on in memory, and the journal is tried
+// again every few seconds; once the disk takes data again it catches up
+// with every item, and says so with an empty report.
 #include "data/data_item_array.h"
 #include "data/item_follower.h"
 #include "data/journal_file.h"
@@ -111,8 +113,17 @@ private:
 
     // The writer thread's own.
     CItemFollower m_follower;
+    // A place in the journal file: the items of the capture before it.
+    struct Mark {
+        int items = 0;
+        int64_t offset = 0;
+    };
     CJournalFile m_file;
-    bool m_failed = false;     // this capture's journal gave up
+    bool m_failing = false;    // the disk refused; waiting for the retry
+    int64_t m_retryAtMs = 0;   // when, on the steady clock
+    Mark m_written;            // the end of the last whole record written
+    Mark m_synced;             // the end of what the last flush put on disk
+    int m_savedInJournal = 0;  // the Save mark the file must hold
     bool m_reported = false;   // a problem was reported and not yet cleared
     bool m_dirty = false;      // written since the last flush to storage
     int64_t m_lastSyncMs = 0;

@@ -1,5 +1,7 @@
 #include "data/journal_file.h"
 
+#include "platform/file_io.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -79,7 +81,7 @@ CJournalFile CJournalFile::Create(const QString& folder, QString* error)
                              .arg(::getpid())
                              .arg(++s_serial);
     const QString part = stem + kPartSuffix;
-    const int fd = ::open(Native(part).constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    const int fd = platform::file_io::Open(Native(part).constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {
         if (error)
             *error = QStringLiteral("%1 cannot be created: %2").arg(part, SystemError(errno));
@@ -129,7 +131,7 @@ bool CJournalFile::Publish(QString* error)
     if (!m_path.endsWith(kPartSuffix))
         return true;
     const QString final = m_path.chopped(kPartSuffix.size()) + kSuffix;
-    if (::rename(Native(m_path).constData(), Native(final).constData()) != 0) {
+    if (platform::file_io::Rename(Native(m_path).constData(), Native(final).constData()) != 0) {
         if (error)
             *error = QStringLiteral("%1 cannot be named: %2").arg(final, SystemError(errno));
         return false;
@@ -163,7 +165,12 @@ JournalSummary CJournalFile::Read(const std::function<void(const JournalItem&)>&
 
 bool CJournalFile::TruncateTo(int64_t size)
 {
-    return m_fd >= 0 && ::ftruncate(m_fd, off_t(size)) == 0 && ::lseek(m_fd, off_t(size), SEEK_SET) == off_t(size);
+    return m_fd >= 0 && platform::file_io::Ftruncate(m_fd, off_t(size)) == 0 && ::lseek(m_fd, off_t(size), SEEK_SET) == off_t(size);
+}
+
+int64_t CJournalFile::Offset() const
+{
+    return m_fd >= 0 ? int64_t(::lseek(m_fd, 0, SEEK_CUR)) : -1;
 }
 
 bool CJournalFile::IsLinked() const
@@ -202,16 +209,6 @@ std::vector<AbandonedJournal> ClaimAbandonedJournals(const QString& folder)
 {
     std::vector<AbandonedJournal> found;
     const QDir dir(folder);
-    // Journals whose header never reached the disk hold nothing. A young
-    // one may be another program's, between its creation and its lock.
-    const QDateTime old = QDateTime::currentDateTime().addSecs(-60);
-    for (const QFileInfo& entry : dir.entryInfoList({QStringLiteral("*") + kPartSuffix}, QDir::Files | QDir::Hidden)) {
-        if (entry.lastModified() > old)
-            continue;
-        CJournalFile part = CJournalFile::Claim(entry.filePath());
-        if (part.IsOpen())
-            part.Remove();
-    }
     const QFileInfoList entries = dir.entryInfoList({QStringLiteral("*") + kSuffix},
                                                     QDir::AllEntries | QDir::System | QDir::Hidden, QDir::Time);
     for (const QFileInfo& entry : entries) {
@@ -236,6 +233,31 @@ std::vector<AbandonedJournal> ClaimAbandonedJournals(const QString& folder)
             journal.file.MoveAside();
         else
             found.push_back(std::move(journal));
+    }
+    // A *.part file is a journal whose name never reached the disk (a power
+    // cut), or one still being created by another program: a young one is
+    // left alone. An old one is read like any journal and, holding unsaved
+    // items, takes its final name and is offered; it is only removed when it
+    // holds nothing at all.
+    const QDateTime old = QDateTime::currentDateTime().addSecs(-60);
+    for (const QFileInfo& entry : dir.entryInfoList({QStringLiteral("*") + kPartSuffix}, QDir::Files | QDir::Hidden)) {
+        if (entry.lastModified() > old)
+            continue;
+        CJournalFile part = CJournalFile::Claim(entry.filePath());
+        if (!part.IsOpen())
+            continue;
+        AbandonedJournal journal{std::move(part), {}};
+        journal.summary = journal.file.Read();
+        if (entry.size() == 0 || (journal.summary.state != JournalState::NotAJournal && !journal.summary.Restorable() &&
+                                  journal.summary.state != JournalState::Damaged)) {
+            journal.file.Remove();
+        } else if (!journal.summary.Restorable() || QFileInfo::exists(entry.filePath().chopped(kPartSuffix.size()) + kSuffix) ||
+                   !journal.file.Publish(nullptr)) {
+            journal.file.MoveAside();
+        } else {
+            platform::file_io::SyncFolder(Native(folder).constData());
+            found.push_back(std::move(journal));
+        }
     }
     return found;
 }

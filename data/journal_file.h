@@ -38,6 +38,8 @@ public:
     JournalSummary Read(const std::function<void(const JournalItem&)>& onItem = {}) const;
     // Cuts the file to `size` bytes and puts the write position there.
     bool TruncateTo(int64_t size);
+    // The write position, or -1.
+    int64_t Offset() const;
     // Whether the file still has a name in the folder.
     bool IsLinked() const;
     // Deletes the file and closes it.

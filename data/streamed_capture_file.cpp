@@ -1,9 +1,12 @@
 #include "data/streamed_capture_file.h"
 
+#include "platform/file_io.h"
+
 #include <QDir>
 #include <QFile>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
@@ -13,20 +16,35 @@ namespace {
 // Pending bytes are written out once they reach this much, so a flood
 // between two flushes never piles up in memory.
 constexpr qsizetype kWriteChunk = 1 << 16;
+// What was written reaches the disk at least this often, so a power cut
+// takes at most about a second of it.
+constexpr int64_t kSyncIntervalMs = 1000;
 
-bool WriteAll(int fd, const char* data, qsizetype length)
+// Writes as much as the disk takes; `done` says how much that was.
+bool WriteAll(int fd, const char* data, qsizetype length, qsizetype& done)
 {
-    while (length > 0) {
-        const ssize_t written = ::write(fd, data, size_t(length));
+    done = 0;
+    while (done < length) {
+        const ssize_t written = platform::file_io::Write(fd, data + done, size_t(length - done));
         if (written < 0) {
             if (errno == EINTR)
                 continue;
             return false;
         }
-        data += written;
-        length -= written;
+        if (written == 0) {
+            errno = ENOSPC;
+            return false;
+        }
+        done += written;
     }
     return true;
+}
+
+// Elapsed time only: the wall clock may step.
+int64_t SteadyMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 } // namespace
@@ -45,6 +63,8 @@ CStreamedCaptureFile::~CStreamedCaptureFile()
 bool CStreamedCaptureFile::Open(const QString& outputPrefix, int64_t startSeconds)
 {
     m_nPeriod = m_rule.PeriodStart(startSeconds);
+    m_nNextPartStart = startSeconds;
+    m_nPartBytes = 0;
     if (!OpenPart(startSeconds))
         return false;
     const QByteArray prefix = FormatPrefix(m_format, outputPrefix);
@@ -55,8 +75,8 @@ bool CStreamedCaptureFile::Open(const QString& outputPrefix, int64_t startSecond
 
 bool CStreamedCaptureFile::Append(const CDataItem& item)
 {
-    if (m_fd < 0)
-        return false;
+    if (m_nParts == 0)
+        return false;  // never opened
     const QByteArray bytes = FormatItem(m_format, item);
     const int64_t seconds = item.GetTimeMicros() / 1000000;
     bool next = false;
@@ -64,17 +84,19 @@ bool CStreamedCaptureFile::Append(const CDataItem& item)
         next = m_nPartBytes > 0 && m_nPartBytes + bytes.size() > m_rule.bytes;
     else if (m_rule.kind != SplitRule::None)
         next = m_rule.PeriodStart(seconds) > m_nPeriod;
-    if (next) {
-        if (!Flush(true) || !ClosePart())
-            return false;
+    // While the disk refuses data, items wait in the current part rather
+    // than being lost; it moves on once everything before is written.
+    if (next && m_fd >= 0 && Flush(true)) {
         if (m_rule.kind == SplitRule::Size) {
-            if (!OpenPart(seconds))
-                return false;
+            m_nNextPartStart = seconds;
         } else {
             m_nPeriod = m_rule.PeriodStart(seconds);
-            if (!OpenPart(m_nPeriod))
-                return false;
+            m_nNextPartStart = m_nPeriod;
         }
+        m_nPartBytes = 0;
+        // The next part now, or at the next Flush when the disk refuses it.
+        if (ClosePart())
+            OpenPart(m_nNextPartStart);
     }
     m_pending += bytes;
     m_nPartBytes += bytes.size();
@@ -83,22 +105,34 @@ bool CStreamedCaptureFile::Append(const CDataItem& item)
 
 bool CStreamedCaptureFile::Flush(bool sync)
 {
+    // A part that could not be created is tried again with what waits for it.
+    if (m_fd < 0 && m_nParts > 0 && !OpenPart(m_nNextPartStart))
+        return false;
     if (m_fd < 0)
         return m_pending.isEmpty();
     if (!m_pending.isEmpty()) {
-        if (!WriteAll(m_fd, m_pending.constData(), m_pending.size()))
-            return Fail(QStringLiteral("cannot write"), errno);
-        m_pending.clear();
+        qsizetype done = 0;
+        const bool written = WriteAll(m_fd, m_pending.constData(), m_pending.size(), done);
+        const int error = errno;
+        m_pending.remove(0, done);  // never written twice
+        if (!written)
+            return Fail(QStringLiteral("cannot write"), error);
+        m_bDirty = true;
     }
     // Standard output may be a pipe or a terminal, which cannot be synced.
-    if (sync && ::fsync(m_fd) != 0 && errno != EINVAL && errno != EROFS && errno != ENOTSUP)
-        return Fail(QStringLiteral("cannot write"), errno);
+    sync = sync || (m_bDirty && SteadyMs() - m_nLastSyncMs >= kSyncIntervalMs);
+    if (sync) {
+        m_nLastSyncMs = SteadyMs();
+        if (platform::file_io::Fsync(m_fd) != 0 && errno != EINVAL && errno != EROFS && errno != ENOTSUP)
+            return Fail(QStringLiteral("cannot write"), errno);
+        m_bDirty = false;
+    }
+    m_bFailing = false;
     return true;
 }
 
 bool CStreamedCaptureFile::OpenPart(int64_t startSeconds)
 {
-    m_nPartBytes = 0;
     if (IsStandardOutput()) {
         m_fd = STDOUT_FILENO;
         m_strCurrentPath = m_strPath;
@@ -108,13 +142,13 @@ bool CStreamedCaptureFile::OpenPart(int64_t startSeconds)
     int flags = O_WRONLY | O_CREAT | O_CLOEXEC;
     if (m_rule.kind == SplitRule::None) {
         m_strCurrentPath = m_strPath;
-        m_fd = ::open(QFile::encodeName(m_strCurrentPath).constData(), flags | O_TRUNC, 0666);
+        m_fd = platform::file_io::Open(QFile::encodeName(m_strCurrentPath).constData(), flags | O_TRUNC, 0666);
     } else {
         // A part never replaces a file, not even one of an earlier run that
         // started in the same second: the next free serial number is taken.
         for (int serial = 1; m_fd < 0 && serial < 1000; ++serial) {
             m_strCurrentPath = RotatedFileName(m_strPath, startSeconds, serial);
-            m_fd = ::open(QFile::encodeName(m_strCurrentPath).constData(), flags | O_EXCL, 0666);
+            m_fd = platform::file_io::Open(QFile::encodeName(m_strCurrentPath).constData(), flags | O_EXCL, 0666);
             if (m_fd < 0 && errno != EEXIST)
                 break;
         }
@@ -122,6 +156,7 @@ bool CStreamedCaptureFile::OpenPart(int64_t startSeconds)
     if (m_fd < 0)
         return Fail(QStringLiteral("cannot create"), errno);
     ++m_nParts;
+    m_nLastSyncMs = SteadyMs();
     return true;
 }
 
@@ -140,6 +175,7 @@ bool CStreamedCaptureFile::ClosePart()
 
 bool CStreamedCaptureFile::Fail(const QString& action, int error)
 {
+    m_bFailing = true;
     m_strError = QStringLiteral("%1 %2: %3")
                      .arg(action, QDir::toNativeSeparators(m_strCurrentPath), QString::fromLocal8Bit(std::strerror(error)));
     return false;

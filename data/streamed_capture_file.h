@@ -1,7 +1,9 @@
 #pragma once
 // One capture file written while the capture runs: items are added as they
-// are recorded and reach the disk at every Flush, so a reader following the
-// file sees them within moments. Optionally rotated (data/file_rotation.h):
+// are recorded and written at every Flush, so a reader following the file
+// sees them within moments; they reach stable storage at least once a
+// second. A file the disk refuses keeps what it could not write, and writes
+// it, once, at a later Flush when the disk takes data again. Optionally rotated (data/file_rotation.h):
 // the parts, read one after the other, hold exactly the bytes of one file.
 // "-" stands for standard output, which is never rotated or closed.
 #include "data/capture_formats.h"
@@ -25,8 +27,11 @@ public:
     // Adds one item; a rotated file moves on to its next part first when
     // the item would take the part past its size or belongs to a new period.
     bool Append(const CDataItem& item);
-    // Writes what was added; with `sync`, makes sure it is on the disk.
+    // Writes what was added; with `sync`, or when the last sync is a second
+    // old, makes sure it is on the disk. False while the disk refuses it.
     bool Flush(bool sync = false);
+    // The last write or flush failed; what it held is kept for the next.
+    bool Failing() const { return m_bFailing; }
 
     // The reason of the last failure, with the file's name, in one line.
     QString ErrorText() const { return m_strError; }
@@ -48,5 +53,9 @@ private:
     int64_t m_nPartBytes = 0;  // the current part's size, pending bytes included
     int64_t m_nPeriod = 0;     // the start of the current part's hour or day
     int m_nParts = 0;
+    int64_t m_nNextPartStart = 0;  // names a part that could not be created yet
+    bool m_bDirty = false;         // written since the last sync
+    int64_t m_nLastSyncMs = 0;     // steady clock
+    bool m_bFailing = false;
     QString m_strError;
 };

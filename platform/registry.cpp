@@ -59,8 +59,13 @@ long writeDocument(const FileContent& content)
     if (!file.open(QIODevice::WriteOnly))
         return errno ? errno : EACCES;
     const QByteArray bytes = content.doc.serialize();
-    if (file.write(bytes) != bytes.size() || !file.commit())
-        return errno ? errno : EIO;
+    // Flushed and checked before the commit: a commit alone takes a failed
+    // last write (a full disk) for success and puts an empty file in place.
+    if (file.write(bytes) != bytes.size() || !file.flush() || !file.commit()) {
+        const int error = errno ? errno : EIO;
+        file.cancelWriting();
+        return error;
+    }
     return kRegSuccess;
 }
 

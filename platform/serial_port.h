@@ -85,6 +85,8 @@ public:
     // Its result is that of close(2).
     bool Close();
 
+    // Whether Interrupt was called: the capture is being stopped.
+    bool Interrupted() const { return m_bInterrupted.load(); }
     // The errno with which the device was found gone, or 0.
     int LostError() const { return m_nLostError.load(); }
     int Descriptor() const { return m_fd; }

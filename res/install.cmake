@@ -6,9 +6,11 @@ install(FILES ${VANTREL_RES}/com.kerbix.Vantrel.desktop DESTINATION ${CMAKE_INST
 install(FILES ${VANTREL_RES}/com.kerbix.Vantrel.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 
 # The capture without a window as a systemd template unit, one instance per
-# port, for the system and for users' own managers.
+# port, for the system and for users' own managers (each with the
+# restrictions that work there, under the same name).
 install(FILES ${VANTREL_RES}/vantrel-capture@.service DESTINATION lib/systemd/system)
-install(FILES ${VANTREL_RES}/vantrel-capture@.service DESTINATION lib/systemd/user)
+install(FILES ${VANTREL_RES}/vantrel-capture-user@.service DESTINATION lib/systemd/user
+        RENAME vantrel-capture@.service)
 
 # The licence, where Debian keeps a package's copyright.
 install(FILES ${VANTREL_RES}/copyright DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/vantrel)

@@ -2,6 +2,7 @@
 // display at all, against pseudo-terminals as the far end.
 #include "app/headless_capture.h"
 #include "capture/capture_engine.h"
+#include "data/journal_reader.h"
 #include "platform/device_map.h"
 #include "platform/pseudo_terminal.h"
 #include "platform/registry.h"
@@ -23,6 +24,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <thread>
 #include <unistd.h>
 
@@ -504,19 +506,92 @@ TEST(HeadlessCapture, AFileThatCannotBeWrittenEndsWithStatus6)
         EXPECT_TRUE(program.ErrorLines()[0].contains(QStringLiteral("no/such/a.log")));
     }
     {
-        // A full disk, found at the first write.
+        // A disk that stays full: said once, retried while the capture goes
+        // on, and the run ends with the file incomplete.
         Program program({"--capture", "--device", far.SlavePath(), "--send-data", "/dev/full"});
         ASSERT_TRUE(WaitUntilOpened(program.Pid(), far.SlavePath()));
-        QDeadlineTimer deadline(10000);
-        while (program.Running() && !deadline.hasExpired()) {
+        for (int i = 0; i < 30; ++i) {
             far.WriteAll("data\n");
             QThread::msleep(100);
         }
-        EXPECT_EQ(program.Wait(), kExitFileError);
+        EXPECT_EQ(program.Wait(1000), -1) << "ended at the first failure";
+        EXPECT_EQ(program.Stop(), kExitFileError);
         ASSERT_EQ(program.ErrorLines().size(), 1) << program.ErrorLines().join('\n').toStdString();
         EXPECT_TRUE(program.ErrorLines()[0].contains(QString::fromLocal8Bit(std::strerror(ENOSPC))))
             << program.ErrorLines()[0].toStdString();
     }
+}
+
+TEST(HeadlessCapture, AFileThatFailsMidRunCatchesUpWhenTheDiskHasRoomAgain)
+{
+    const QString small = InTest(QStringLiteral("small"));
+    ASSERT_TRUE(QDir().mkpath(small));
+    if (::mount("tmpfs", QFile::encodeName(small).constData(), "tmpfs", 0, "size=64k") != 0)
+        GTEST_SKIP() << "a small file system cannot be mounted here (needs root)";
+    struct Unmount {
+        QByteArray path;
+        ~Unmount() { ::umount2(path.constData(), MNT_DETACH); }
+    } unmount{QFile::encodeName(small)};
+
+    PseudoTerminal far;
+    ASSERT_TRUE(far.Open());
+    const QString target = small + QStringLiteral("/rig.sds");
+    // The journal on the same disk: both writers fail and both heal.
+    const QByteArray stateHome = qgetenv("XDG_STATE_HOME");
+    qputenv("XDG_STATE_HOME", QFile::encodeName(small));
+    Program program({"--capture", "--device", far.SlavePath(), "--send-data", target});
+    qputenv("XDG_STATE_HOME", stateHome);
+    ASSERT_TRUE(WaitUntilOpened(program.Pid(), far.SlavePath()));
+    WaitUntilRecording(far, target);
+
+    // Fill the disk to the last byte.
+    const QString filler = small + QStringLiteral("/filler");
+    {
+        QFile fill(filler);
+        ASSERT_TRUE(fill.open(QIODevice::WriteOnly));
+        const QByteArray block(4096, 'f');
+        while (fill.write(block) == block.size() && fill.flush()) {
+        }
+    }
+    QByteArray sent;
+    auto send = [&](int lines) {
+        for (int i = 0; i < lines; ++i) {
+            const QByteArray line = QByteArray::number(sent.size()) + " line of the instrument\n";
+            ASSERT_TRUE(far.WriteAll(line));
+            sent += line;
+            QThread::msleep(20);
+        }
+    };
+    send(100);  // more than the disk holds now
+    ASSERT_TRUE(QFile::remove(filler));
+    send(20);
+    // Caught up by itself, before the run ends.
+    auto whole = [&] {  // the bytes of the whole lines written so far
+        QByteArray bytes;
+        for (const QByteArray& line : ReadAll(target).split('\n'))
+            if (const QList<QByteArray> fields = line.split(','); fields.size() == 3 && fields[2].endsWith('"'))
+                bytes += QByteArray::fromHex(fields[2].mid(1, fields[2].size() - 2).replace(' ', ""));
+        return bytes;
+    };
+    EXPECT_TRUE(testing_support::WaitUntil([&] { return whole().endsWith(sent); }, 20000));
+    auto journal = [&] {  // the items' bytes in the journal
+        QByteArray bytes;
+        for (const QString& name : QDir(small + QStringLiteral("/vantrel")).entryList({"*.vjournal"})) {
+            const QByteArray file = ReadAll(small + QStringLiteral("/vantrel/") + name);
+            ReadJournal(reinterpret_cast<const uint8_t*>(file.constData()), size_t(file.size()),
+                        [&](const JournalItem& item) { bytes.append(reinterpret_cast<const char*>(item.data), item.length); });
+        }
+        return bytes;
+    };
+    EXPECT_TRUE(testing_support::WaitUntil([&] { return journal().endsWith(sent); }, 20000));
+    EXPECT_EQ(program.Stop(), kExitStopped);
+    EXPECT_EQ(AfterProbes(Bytes(ParseSendData(ReadAll(target)))), sent);
+    // Each told once that it failed, once that it writes again.
+    const QStringList lines = program.ErrorLines();
+    ASSERT_EQ(lines.size(), 4) << lines.join('\n').toStdString();
+    EXPECT_EQ(lines.filter(QString::fromLocal8Bit(std::strerror(ENOSPC))).size(), 2) << lines.join('\n').toStdString();
+    EXPECT_EQ(lines.filter(target + QStringLiteral(" is written again")).size(), 1) << lines.join('\n').toStdString();
+    EXPECT_EQ(lines.filter(QStringLiteral("protected on disk again")).size(), 1) << lines.join('\n').toStdString();
 }
 
 TEST(HeadlessCapture, EndsByItselfAfterADurationAByteCountOrALostDevice)

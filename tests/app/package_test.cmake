@@ -100,8 +100,50 @@ endforeach()
 # The unit runs one capture per port, its files in the state folder.
 file(READ ${root}/usr/lib/systemd/system/vantrel-capture@.service unit)
 foreach(needle "ExecStart=/usr/bin/vantrel --capture --port %i" "StateDirectory=vantrel/%i" "%S/vantrel/%i/"
-        "WantedBy=multi-user.target")
+        "WantedBy=multi-user.target" "DevicePolicy=closed" "SupplementaryGroups=dialout" "UMask=0027")
   expect_contains("${unit}" "${needle}" "vantrel-capture@.service")
+endforeach()
+
+# The system unit runs with the least it needs: systemd's own analysis of an
+# instance rates it 2.0 or better. Its verdict on each setting is read back:
+# the serial devices stay reachable under a device list (no private /dev, so
+# reconnect can watch /dev and /dev/serial/by-id), and there is no network.
+file(READ ${root}/usr/lib/systemd/user/vantrel-capture@.service user_unit)
+foreach(needle "ExecStart=/usr/bin/vantrel --capture --port %i" "StateDirectory=vantrel/%i" "WantedBy=default.target"
+        "NoNewPrivileges=yes" "SystemCallFilter=@system-service" "UMask=0027")
+  expect_contains("${user_unit}" "${needle}" "the user's vantrel-capture@.service")
+endforeach()
+foreach(needle "User=" "DynamicUser=" "SupplementaryGroups=" "PrivateNetwork=")
+  string(FIND "${user_unit}" "\n${needle}" at)
+  if(NOT at EQUAL -1)
+    fail("the user's unit sets ${needle}, which a user's manager cannot apply")
+  endif()
+endforeach()
+find_program(SYSTEMD_ANALYZE systemd-analyze)
+if(SYSTEMD_ANALYZE)
+  execute_process(COMMAND ${SYSTEMD_ANALYZE} security --offline=yes --root=${root} --threshold=20
+                          vantrel-capture@COM33.service
+                  RESULT_VARIABLE result OUTPUT_VARIABLE analysis ERROR_VARIABLE errors)
+  string(REGEX MATCH "Overall exposure level for vantrel-capture@COM33.service: ([0-9.]+)" overall "${analysis}")
+  if(NOT result EQUAL 0 OR NOT overall OR CMAKE_MATCH_1 GREATER 2.0)
+    fail("the system unit is rated above 2.0 (${result}):\n${analysis}\n${errors}")
+  endif()
+  foreach(verdict "✗ PrivateDevices=" "✓ PrivateNetwork=" "✓ ProtectSystem=" "✓ NoNewPrivileges=" "✓ User=/DynamicUser="
+          "✓ SystemCallFilter=~@privileged" "✓ RestrictAddressFamilies=~AF_(INET|INET6)")
+    expect_contains("${analysis}" "${verdict}" "systemd's analysis of the system unit")
+  endforeach()
+  string(REGEX MATCH "DeviceAllow=[^\n]*" devices "${analysis}")
+  foreach(class char-ttyS:rw char-ttyUSB:rw char-ttyACM:rw char-ttyAMA:rw char-rfcomm:rw)
+    expect_contains("${devices}" "${class}" "the system unit's device list")
+  endforeach()
+else()
+  message(STATUS "systemd-analyze is not installed: the system unit's exposure is not rated")
+endif()
+file(STRINGS ${root}/usr/lib/systemd/system/vantrel-capture@.service settings REGEX "^[A-Za-z]+=")
+foreach(setting ${settings})
+  if(setting MATCHES "^(PrivateDevices=yes|InaccessiblePaths=.*/dev|TemporaryFileSystem=.*/dev)")
+    fail("the system unit hides the devices reconnect watches: ${setting}")
+  endif()
 endforeach()
 
 run(manual gzip -dc ${root}/usr/share/man/man1/vantrel.1.gz)

@@ -9,6 +9,7 @@
 #include "app/restore_offer.h"
 #include "data/capture_journal.h"
 #include "app/save_capture.h"
+#include "platform/file_io.h"
 #include "platform/pseudo_terminal.h"
 #include "platform/save_file_dialog.h"
 #include "test_support.h"
@@ -209,6 +210,54 @@ TEST(Restore, AJournalCutOffMidRecordGivesBackEveryWholeItem)
         ReadJournal(reinterpret_cast<const uint8_t*>(bytes.constData()), size_t(bytes.size()));
     EXPECT_EQ(summary.state, JournalState::Whole);
     EXPECT_EQ(summary.items, 5);
+}
+
+TEST(Restore, ACutOffTailThatCannotBeCutAwayIsNeverWrittenAfter)
+{
+    {
+        Window w;
+        for (int i = 0; i < 3; ++i)
+            AddItem(w.dlg, QByteArray(10 + i, char('a' + i)));
+        w.dlg.Engine().Journal().Flush();
+    }
+    const QString path = StateFolder() + QLatin1Char('/') + Journals().value(0);
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(file.resize(file.size() - 3));
+    file.close();
+
+    // The disk refuses to cut the file: new items must not follow the
+    // broken record, where no reader would ever find them.
+    platform::file_io::SetInterceptor([](const platform::file_io::Request& request) {
+        platform::file_io::Outcome outcome;
+        if (request.call == platform::file_io::Call::Ftruncate)
+            outcome.error = EIO;
+        return outcome;
+    });
+    Window w;
+    AnswerNextBox(QStringLiteral("Restore"));
+    ASSERT_TRUE(CRestoreOffer::Run(w.dlg));
+    AddItem(w.dlg, "next");
+    w.dlg.Engine().Journal().Flush();
+    platform::file_io::SetInterceptor({});
+
+    // Whatever journal holds the capture now gives back every item.
+    const QString current = w.dlg.Engine().Journal().Path();
+    ASSERT_FALSE(current.isEmpty());
+    QFile again(current);
+    ASSERT_TRUE(again.open(QIODevice::ReadOnly));
+    const QByteArray bytes = again.readAll();
+    std::vector<QByteArray> data;
+    const JournalSummary summary = ReadJournal(reinterpret_cast<const uint8_t*>(bytes.constData()),
+                                               size_t(bytes.size()), [&](const JournalItem& item) {
+                                                   data.emplace_back(reinterpret_cast<const char*>(item.data),
+                                                                     item.length);
+                                               });
+    EXPECT_EQ(summary.state, JournalState::Whole);
+    ASSERT_EQ(data.size(), 3u);
+    EXPECT_EQ(data[0], QByteArray(10, 'a'));
+    EXPECT_EQ(data[1], QByteArray(11, 'b'));
+    EXPECT_EQ(data[2], QByteArray("next"));
 }
 
 TEST(Restore, ADamagedJournalGivesBackItsGoodItemsAndIsKeptAside)
@@ -425,6 +474,39 @@ TEST(CloseQuestion, SaveClosesOnlyWhenTheSaveSucceeded)
         EXPECT_EQ(file.readAll(), QByteArray("\"08:15:00\",Hex,\"41 42 \"\n"));
         EXPECT_TRUE(Journals().isEmpty());
     }
+    SetSaveFileHandler({});
+}
+
+TEST(CloseQuestion, SaveThenCancelInTheFileDialogLeavesTheCaptureRunning)
+{
+    platform::PseudoTerminal pty;
+    ASSERT_TRUE(pty.Open());
+    testing_support::SetPortOverride(5, pty.SlavePath());
+    SetSaveFileHandler([](const SaveFileRequest&) { return SaveFileAnswer{}; });
+    CMonitorDlg dlg;
+    dlg.Engine().m_strPortName = QStringLiteral("COM5");
+    bool running = false;
+    QTimer::singleShot(0, &dlg, [&] {
+        dlg.OnBegin();
+        ASSERT_NE(dlg.Engine().Port(), nullptr);
+        ASSERT_TRUE(WaitUntil([&] { return dlg.Engine().IsListening(); }));
+        ASSERT_TRUE(pty.WriteAll("before"));
+        ASSERT_TRUE(WaitUntil([&] { return dlg.UnsavedItems() > 0; }));
+        AnswerNextBox(QStringLiteral("Save"));
+        dlg.OnExit();
+        running = dlg.isVisible() && dlg.Engine().Port() != nullptr;
+        // Still recording: what comes now is kept.
+        if (running) {
+            const int before = dlg.UnsavedItems();
+            EXPECT_TRUE(pty.WriteAll("after"));
+            EXPECT_TRUE(WaitUntil([&] { return dlg.UnsavedItems() > before; }));
+        }
+        AnswerNextBox(QStringLiteral("Discard"));
+        dlg.OnExit();
+    });
+    dlg.DoModal();
+    EXPECT_TRUE(running);
+    EXPECT_FALSE(dlg.isVisible());
     SetSaveFileHandler({});
 }
 

@@ -513,6 +513,21 @@ TEST_F(CaptureOnPty, ADeviceLostWhileDataKeepsArrivingKeepsEveryByteBeforeTheLos
     ExpectChunksOfTheStream(*dlg, flood.Written());
 }
 
+TEST_F(CaptureOnPty, AReadThatFailsBecauseTheCaptureIsStoppingRecordsNothing)
+{
+    Begin();
+    SendAsOneChunk("first");
+    // Stop interrupts the port before it joins the receive thread. A
+    // handler that had counted waiting bytes just before then reads from
+    // the interrupted port: that is no data, not an empty chunk.
+    dlg->Engine().Port()->Interrupt();
+    ASSERT_TRUE(pty.WriteAll("late"));
+    dlg->Engine().OnReceive();
+    dlg->OnStop();
+    EXPECT_EQ(ItemCount(), 1);
+    EXPECT_EQ(Recorded(), QByteArray("first"));
+}
+
 TEST_F(CaptureOnPty, ClosingTheWindowDuringACaptureStopsItFirst)
 {
     {
