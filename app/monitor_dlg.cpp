@@ -2,8 +2,11 @@
 
 #include "app/command_bar.h"
 #include "app/find_bar.h"
+#include "app/go_to_time.h"
+#include "app/output_context_menu.h"
 #include "app/output_view.h"
 #include "app/status_line.h"
+#include "app/time_column.h"
 #include "capture/port_reconnect.h"
 #include "data/capture_journal.h"
 #include "data/item_rendering.h"
@@ -56,6 +59,7 @@ CMonitorDlg::~CMonitorDlg()
     ClosePort();
     // Nor the find bar's search, which reads the text.
     delete m_findBar;
+    delete m_goToTime;
     // The output area (a child, deleted after the members) lets go of the text.
     if (m_editOutput)
         m_editOutput->SetText(nullptr, nullptr);
@@ -80,6 +84,12 @@ int CMonitorDlg::OnInitDialog()
 
     m_editOutput = new COutputView(this);
     m_editOutput->SetText(&m_outputText, &m_outputIndex);
+    m_timeColumn = new CTimeColumn(m_editOutput, &m_outputIndex, &m_itemTimes);
+    m_timeColumn->SetMode(TimeColumnModeFrom(m_nTimeColumn));
+    m_goToTime = new CGoToTime(this, m_editOutput, &m_outputIndex, &m_itemTimes);
+    m_outputMenu = new COutputContextMenu(this, m_editOutput, m_timeColumn, m_goToTime);
+    connect(m_outputMenu, &COutputContextMenu::modeChosen, this,
+            [this](TimeColumnMode mode) { m_nTimeColumn = int32_t(mode); });
     m_wndCommandBar = new CCommandBar(this);
     m_status = new CStatusLine(this);
     m_findBar = new CFindBar(m_outputText, this);
@@ -165,6 +175,7 @@ void CMonitorDlg::DoDataExchange(bool bSaveAndValidate)
     {
         std::lock_guard lock(m_csCapture);
         m_outputIndex.Reset(m_nCaptureId, m_strOutput);
+        m_itemTimes.Reset(m_nCaptureId);
         m_viewFollower.Seek(m_nCaptureId, 0);
         m_nShownItems = 0;
         m_nShownBytes = 0;
@@ -234,11 +245,13 @@ bool CMonitorDlg::CatchUpOutput(qint64 maxMs)
         if (batch.restarted) {
             // Cleared since the last visit: the text starts over.
             m_outputIndex.Reset(m_nCaptureId, m_strOutput);
+            m_itemTimes.Reset(m_nCaptureId);
             m_nShownBytes = 0;
             restarted = true;
         }
         for (int i = batch.first; i < batch.end; ++i) {
             m_outputIndex.Append(m_items.GetAt(i));
+            m_itemTimes.Append(m_items.GetAt(i));
             m_nShownBytes += m_items.GetAt(i).GetLength();
         }
         grew = grew || batch.end > batch.first;

@@ -5,6 +5,7 @@
 // handlers are defined in the folder of the subsystem they belong to.
 #include "data/data_item_array.h"
 #include "data/item_follower.h"
+#include "data/item_times.h"
 #include "data/output_text_index.h"
 #include "data/output_text_source.h"
 #include "platform/ctime.h"
@@ -26,6 +27,9 @@ class CCommandBar;
 class CStatusLine;
 class CFindBar;
 class CPortReconnect;
+class CTimeColumn;
+class CGoToTime;
+class COutputContextMenu;
 class QMenu;
 class QIODevice;
 class SerialPort;
@@ -110,6 +114,12 @@ public:
     void RefreshOutput();
     // The output area's text, for readers on any thread (Find).
     const COutputTextSource& OutputText() const { return m_outputText; }
+    // The time column beside the output area, Go to Time and the output
+    // area's context menu (app/time_column.h, app/go_to_time.h,
+    // app/output_context_menu.h); none before OnInitDialog.
+    CTimeColumn* TimeColumn() const { return m_timeColumn; }
+    CGoToTime* GoToTime() const { return m_goToTime; }
+    COutputContextMenu* OutputMenu() const { return m_outputMenu; }
 
     // Members, in declaration order.
     COutputView* m_editOutput = nullptr;
@@ -138,6 +148,9 @@ public:
     // the item list from the constructor on.
     std::unique_ptr<CCaptureJournal> m_journal;
     uint64_t m_nSavedCaptureId = 0;  // the capture and the items the last Save wrote
+    // The time column's mode (data/item_time_format.h), kept in the
+    // settings file as "TimeColumn".
+    int32_t m_nTimeColumn = 0;
     int m_nSavedItems = 0;
 
 signals:
@@ -165,4 +178,8 @@ private:
     COutputTextIndex m_outputIndex;      // where the output area's lines start
     COutputTextSource m_outputText{m_csCapture, m_strOutput, m_items, m_nCaptureId, m_outputIndex};
     CItemFollower m_viewFollower;        // the items the output area has indexed
+    CItemTimes m_itemTimes{m_csCapture, m_items, m_nCaptureId};  // their times, beside the index
+    CTimeColumn* m_timeColumn = nullptr;
+    CGoToTime* m_goToTime = nullptr;
+    COutputContextMenu* m_outputMenu = nullptr;
 };

@@ -26,6 +26,7 @@ void CMonitorDlg::LoadSettings()
 {
     m_strPortName = QStringLiteral("COM1");
     m_nShowFormat = 0;
+    m_nTimeColumn = 0;
     m_recordSettings = RecordSettings{1, 1, 1, 1};
     SetPortDefaults(m_portSettings);
 
@@ -43,6 +44,7 @@ void CMonitorDlg::LoadSettings()
         m_strPortName = QString::fromUtf16(name);
 
     queryInto(key, QStringLiteral("ShowFormat"), m_nShowFormat);
+    queryInto(key, QStringLiteral("TimeColumn"), m_nTimeColumn);
     RegCloseKey(key);
 }
 
@@ -61,5 +63,6 @@ void CMonitorDlg::SaveSettings()
     RegSetValue(key, QStringLiteral("PortName"), REG_SZ, name, kPortNameBytes);
 
     RegSetValue(key, QStringLiteral("ShowFormat"), REG_DWORD, &m_nShowFormat, sizeof m_nShowFormat);
+    RegSetValue(key, QStringLiteral("TimeColumn"), REG_DWORD, &m_nTimeColumn, sizeof m_nTimeColumn);
     RegCloseKey(key);
 }
