@@ -7,7 +7,9 @@
 #include "app/stop_signals.h"
 #include "capture/port_reconnect.h"
 #include "data/capture_journal.h"
+#include "data/jsonl_format.h"
 #include "data/streamed_capture_file.h"
+#include "data/timed_log_format.h"
 #include "platform/device_map.h"
 #include "platform/message_box.h"
 #include "platform/serial_port.h"
@@ -194,8 +196,11 @@ int CHeadlessCapture::Run()
 bool CHeadlessCapture::OpenFiles()
 {
     const int64_t start = QDateTime::currentSecsSinceEpoch();
-    auto open = [&](CaptureFormat format, const QString& path) {
+    auto open = [&](CaptureFormat format, const QString& path, CStreamedCaptureFile::ItemFormatter formatter = {},
+                    const QByteArray& prefix = {}) {
         auto file = std::make_unique<CStreamedCaptureFile>(format, path, m_options.split);
+        if (formatter)
+            file->SetFormatter(std::move(formatter), prefix);
         if (!file->Open(m_dlg->m_strOutput, start)) {
             PrintError(file->ErrorText());
             return false;
@@ -203,13 +208,32 @@ bool CHeadlessCapture::OpenFiles()
         m_files.push_back(std::move(file));
         return true;
     };
-    const bool neither = m_options.strLogPath.isEmpty() && m_options.strSendDataPath.isEmpty();
+    const bool neither = m_options.strLogPath.isEmpty() && m_options.strSendDataPath.isEmpty() &&
+                         m_options.strTimedLogPath.isEmpty() && m_options.strJsonLinesPath.isEmpty();
     if (neither || !m_options.strLogPath.isEmpty())
         if (!open(CaptureFormat::SerialLog, neither ? QStringLiteral("-") : m_options.strLogPath))
             return false;
     if (!m_options.strSendDataPath.isEmpty())
         if (!open(CaptureFormat::SendData, m_options.strSendDataPath))
             return false;
+    if (!m_options.strTimedLogPath.isEmpty())
+        if (!open(CaptureFormat::SerialLog, m_options.strTimedLogPath, &TimedLogEntry, m_dlg->m_strOutput.toUtf8()))
+            return false;
+    if (!m_options.strJsonLinesPath.isEmpty()) {
+        // Numbered from 1 within this run; the run id tells runs apart.
+        JsonLinesRun run;
+        run.run = NewJsonLinesRunId();
+        run.port = m_dlg->m_strPortName;
+        run.device = platform::stableLinkFor(platform::devicePathForPort(m_dlg->m_strPortName));
+        auto seq = std::make_shared<int64_t>(0);
+        auto format = [run, seq](const CDataItem& item) {
+            QByteArray line;
+            AppendJsonLine(line, item, ++*seq, run);
+            return line;
+        };
+        if (!open(CaptureFormat::SendData, m_options.strJsonLinesPath, format, QByteArray()))
+            return false;
+    }
     return true;
 }
 

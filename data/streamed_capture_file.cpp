@@ -42,12 +42,18 @@ CStreamedCaptureFile::~CStreamedCaptureFile()
     ClosePart();
 }
 
+void CStreamedCaptureFile::SetFormatter(ItemFormatter formatter, const QByteArray& prefix)
+{
+    m_formatter = std::move(formatter);
+    m_prefix = prefix;
+}
+
 bool CStreamedCaptureFile::Open(const QString& outputPrefix, int64_t startSeconds)
 {
     m_nPeriod = m_rule.PeriodStart(startSeconds);
     if (!OpenPart(startSeconds))
         return false;
-    const QByteArray prefix = FormatPrefix(m_format, outputPrefix);
+    const QByteArray prefix = m_formatter ? m_prefix : FormatPrefix(m_format, outputPrefix);
     m_pending += prefix;
     m_nPartBytes += prefix.size();
     return Flush();
@@ -57,7 +63,7 @@ bool CStreamedCaptureFile::Append(const CDataItem& item)
 {
     if (m_fd < 0)
         return false;
-    const QByteArray bytes = FormatItem(m_format, item);
+    const QByteArray bytes = m_formatter ? m_formatter(item) : FormatItem(m_format, item);
     const int64_t seconds = item.GetTimeMicros() / 1000000;
     bool next = false;
     if (m_rule.kind == SplitRule::Size)

@@ -9,6 +9,9 @@ install(FILES ${VANTREL_RES}/com.kerbix.Vantrel.metainfo.xml DESTINATION ${CMAKE
 # port, for the system and for users' own managers.
 install(FILES ${VANTREL_RES}/vantrel-capture@.service DESTINATION lib/systemd/system)
 install(FILES ${VANTREL_RES}/vantrel-capture@.service DESTINATION lib/systemd/user)
+# Its variant that writes JSON Lines into the system log.
+install(FILES ${VANTREL_RES}/vantrel-capture-journald@.service DESTINATION lib/systemd/system)
+install(FILES ${VANTREL_RES}/vantrel-capture-journald@.service DESTINATION lib/systemd/user)
 
 # The licence, where Debian keeps a package's copyright.
 install(FILES ${VANTREL_RES}/copyright DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/vantrel)

@@ -30,6 +30,8 @@ set(expected_files
   usr/share/metainfo/com.kerbix.Vantrel.metainfo.xml
   usr/lib/systemd/system/vantrel-capture@.service
   usr/lib/systemd/user/vantrel-capture@.service
+  usr/lib/systemd/system/vantrel-capture-journald@.service
+  usr/lib/systemd/user/vantrel-capture-journald@.service
   usr/share/doc/vantrel/copyright
   usr/share/man/man1/vantrel.1.gz
   usr/share/icons/hicolor/scalable/apps/vantrel.svg)
@@ -104,10 +106,17 @@ foreach(needle "ExecStart=/usr/bin/vantrel --capture --port %i" "StateDirectory=
   expect_contains("${unit}" "${needle}" "vantrel-capture@.service")
 endforeach()
 
+# Its variant streams JSON Lines into the system log, unthrottled.
+file(READ ${root}/usr/lib/systemd/system/vantrel-capture-journald@.service unit)
+foreach(needle "ExecStart=/usr/bin/vantrel --capture --port %i --quiet --jsonl -" "StandardOutput=journal"
+        "LogRateLimitIntervalSec=" "LogRateLimitBurst=" "Conflicts=vantrel-capture@%i.service")
+  expect_contains("${unit}" "${needle}" "vantrel-capture-journald@.service")
+endforeach()
+
 run(manual gzip -dc ${root}/usr/share/man/man1/vantrel.1.gz)
 foreach(needle ".TH VANTREL 1" "\\-\\-demo" "\\-\\-version" "$VANTREL_REGISTRY" "$XDG_CONFIG_HOME/vantrel/registry.reg"
         "COM129\\-COM160\t/dev/rfcomm0" "Kerbix\\eVantrel\\ePorts]" "/dev/serial/by-id/" "dialout"
-        "\\-\\-capture" "\\-\\-list" "\\-\\-send\\-data" "\\-\\-split" "\\-\\-exit\\-on\\-loss"
+        "\\-\\-capture" "\\-\\-list" "\\-\\-jsonl" "\\-\\-timed\\-log" "\\-\\-send\\-data" "\\-\\-split" "\\-\\-exit\\-on\\-loss"
         "vantrel\\-capture@" "GPL")
   expect_contains("${manual}" "${needle}" "the manual page")
 endforeach()
