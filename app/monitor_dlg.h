@@ -151,6 +151,7 @@ public:
     // The time column's mode (data/item_time_format.h), kept in the
     // settings file as "TimeColumn".
     int32_t m_nTimeColumn = 0;
+    bool m_bTimeColumnStored = false;  // the settings file holds it
     int m_nSavedItems = 0;
 
 signals:

@@ -46,8 +46,17 @@ void CTimeColumn::SetMode(TimeColumnMode mode)
 
 int CTimeColumn::ColumnWidth() const
 {
+    // The widest text of the mode as this font draws it, so a font whose
+    // colons and points are wider than its digits fits too.
     const QFontMetrics metrics(font());
-    return (TimeColumnChars(m_mode) + 2 * kPaddingChars) * qMax(1, metrics.horizontalAdvance(QLatin1Char('0')));
+    QString widest;
+    switch (m_mode) {
+    case TimeColumnMode::TimeOfDay: widest = QStringLiteral("00:00:00.000"); break;
+    case TimeColumnMode::SinceStart: widest = QStringLiteral("+000:00:00.000"); break;
+    case TimeColumnMode::SincePrevious: widest = QStringLiteral("+00000.000"); break;
+    default: return 0;
+    }
+    return metrics.horizontalAdvance(widest) + 2 * kPaddingChars * qMax(1, metrics.horizontalAdvance(QLatin1Char('0')));
 }
 
 void CTimeColumn::Place()

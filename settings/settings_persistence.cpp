@@ -27,6 +27,7 @@ void CMonitorDlg::LoadSettings()
     m_strPortName = QStringLiteral("COM1");
     m_nShowFormat = 0;
     m_nTimeColumn = 0;
+    m_bTimeColumnStored = false;
     m_recordSettings = RecordSettings{1, 1, 1, 1};
     SetPortDefaults(m_portSettings);
 
@@ -44,7 +45,9 @@ void CMonitorDlg::LoadSettings()
         m_strPortName = QString::fromUtf16(name);
 
     queryInto(key, QStringLiteral("ShowFormat"), m_nShowFormat);
-    queryInto(key, QStringLiteral("TimeColumn"), m_nTimeColumn);
+    uint32_t timeColumnSize = sizeof m_nTimeColumn;
+    m_bTimeColumnStored =
+        RegQueryValue(key, QStringLiteral("TimeColumn"), nullptr, &m_nTimeColumn, &timeColumnSize) == kRegSuccess;
     RegCloseKey(key);
 }
 
@@ -63,6 +66,8 @@ void CMonitorDlg::SaveSettings()
     RegSetValue(key, QStringLiteral("PortName"), REG_SZ, name, kPortNameBytes);
 
     RegSetValue(key, QStringLiteral("ShowFormat"), REG_DWORD, &m_nShowFormat, sizeof m_nShowFormat);
-    RegSetValue(key, QStringLiteral("TimeColumn"), REG_DWORD, &m_nTimeColumn, sizeof m_nTimeColumn);
+    // A file that never had the time column on stays as it was.
+    if (m_bTimeColumnStored || m_nTimeColumn != 0)
+        RegSetValue(key, QStringLiteral("TimeColumn"), REG_DWORD, &m_nTimeColumn, sizeof m_nTimeColumn);
     RegCloseKey(key);
 }

@@ -305,14 +305,25 @@ TEST(SaveWithTimes, WritesTheTimedLogOfferedWhenSaveIsAndReportsAFailure)
 
 TEST(TimeColumnSetting, RoundTripsThroughTheSettingsFileBesideTheOtherValues)
 {
+    auto stored = [] {
+        QFile file(platform::registryFilePath());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    // Never turned on, the column leaves the settings file as it was.
+    {
+        Window w;
+        w.dlg.DestroyWindow();
+    }
+    EXPECT_FALSE(stored().contains("TimeColumn"));
+    EXPECT_TRUE(stored().contains("\"ShowFormat\"=hex(4):00,00,00,00"));
     const struct {
         TimeColumnMode chosen;
         const char* stored;
     } cases[] = {
-        {TimeColumnMode::Off, "\"TimeColumn\"=hex(4):00,00,00,00"},
         {TimeColumnMode::TimeOfDay, "\"TimeColumn\"=hex(4):01,00,00,00"},
         {TimeColumnMode::SinceStart, "\"TimeColumn\"=hex(4):02,00,00,00"},
         {TimeColumnMode::SincePrevious, "\"TimeColumn\"=hex(4):03,00,00,00"},
+        {TimeColumnMode::Off, "\"TimeColumn\"=hex(4):00,00,00,00"},  // turned off again
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.stored);
@@ -321,9 +332,7 @@ TEST(TimeColumnSetting, RoundTripsThroughTheSettingsFileBesideTheOtherValues)
             w.Choose(c.chosen);
             w.dlg.DestroyWindow();
         }
-        QFile file(platform::registryFilePath());
-        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-        const QByteArray saved = file.readAll();
+        const QByteArray saved = stored();
         EXPECT_TRUE(saved.contains(c.stored)) << saved.toStdString();
         EXPECT_TRUE(saved.contains("\"ShowFormat\"=hex(4):00,00,00,00"));
         Window again;
