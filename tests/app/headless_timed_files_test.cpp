@@ -45,6 +45,10 @@ public:
     int Stop()
     {
         ::kill(pid_t(m_process.processId()), SIGTERM);
+        return Wait();
+    }
+    int Wait()
+    {
         if (!m_process.waitForFinished(20000))
             return -1;
         m_err = QString::fromLocal8Bit(m_process.readAllStandardError());
@@ -230,4 +234,28 @@ TEST(HeadlessTimedFiles, JsonLinesFollowSplitWithWholeLinesAndEveryRunHasItsOwnI
     ASSERT_FALSE(secondLines.isEmpty());
     ASSERT_FALSE(lines.isEmpty());
     EXPECT_NE(secondLines.first().object["run"].toString(), lines.first().object["run"].toString());
+}
+
+TEST(HeadlessTimedFiles, RefusedOutputsAreOneLineAndStatus2AndCreateNoFile)
+{
+    const QString jsonl = TestDir() + QStringLiteral("/never.jsonl");
+    const QList<QStringList> refused = {
+        {"--capture", "--jsonl", "-", "--timed-log", "-"},
+        {"--capture", "--jsonl", jsonl, "--timed-log", "-", "--log", "-"},
+        {"--capture", "--jsonl", jsonl, "--send-data", "-", "--timed-log", "-"},
+        {"--capture", "--jsonl", "", "--log", "-"},
+        {"--capture", "--timed-log", "", "--jsonl", jsonl},
+        {"--capture", "--split", "day", "--jsonl", "-"},
+        {"--jsonl", jsonl},
+        {"--timed-log", jsonl},
+    };
+    for (const QStringList& arguments : refused) {
+        SCOPED_TRACE(arguments.join(' ').toStdString());
+        Program program(arguments);
+        EXPECT_EQ(program.Wait(), 2);
+        EXPECT_EQ(program.Err().trimmed().count(u'\n'), 0) << program.Err().toStdString();
+        EXPECT_TRUE(program.Err().startsWith(QStringLiteral("vantrel: "))) << program.Err().toStdString();
+        EXPECT_TRUE(program.Out().isEmpty());
+        EXPECT_FALSE(QFileInfo::exists(jsonl));
+    }
 }
