@@ -3,39 +3,17 @@
 // time" accepts, and the search over a capture whose clock stepped back.
 #include "data/item_time_format.h"
 #include "data/time_lookup.h"
+#include "scoped_time_zone.h"
 
 #include <QRandomGenerator>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <ctime>
 #include <vector>
 
 namespace {
 
-// Central European time, with its daylight saving rule, for as long as it lives.
-class CentralEuropeanTime {
-public:
-    CentralEuropeanTime()
-    {
-        if (const char* old = std::getenv("TZ"))
-            m_old = old, m_had = true;
-        setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
-        tzset();
-    }
-    ~CentralEuropeanTime()
-    {
-        if (m_had)
-            setenv("TZ", m_old.c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
-    }
-
-private:
-    std::string m_old;
-    bool m_had = false;
-};
+constexpr const char* kCentralEurope = "CET-1CEST,M3.5.0,M10.5.0/3";
 
 // Microseconds of a local time in that zone (UTC+1 in winter, +2 in summer).
 int64_t Local(int year, int month, int day, int hour, int minute, int second, int micros = 0, int offsetHours = 1)
@@ -54,7 +32,7 @@ int64_t Local(int year, int month, int day, int hour, int minute, int second, in
 
 TEST(ItemTimeFormat, TheThreeModesAcrossMidnightAndAClockSteppedBack)
 {
-    CentralEuropeanTime zone;
+    const testing_support::ScopedTimeZone zone(kCentralEurope);
     const int64_t start = Local(2026, 12, 8, 23, 0, 0);
     const int64_t beforeMidnight = Local(2026, 12, 8, 23, 59, 59, 999'500);
     const int64_t afterMidnight = Local(2026, 12, 9, 0, 0, 0, 4'000);
@@ -86,7 +64,7 @@ TEST(ItemTimeFormat, TheThreeModesAcrossMidnightAndAClockSteppedBack)
 
 TEST(ItemTimeFormat, IsoLocalTimeHasMicrosecondsAndTheZonesOffset)
 {
-    CentralEuropeanTime zone;
+    const testing_support::ScopedTimeZone zone(kCentralEurope);
     EXPECT_EQ(FormatIsoLocalMicros(Local(2026, 12, 8, 14, 3, 5, 123'456)), "2026-12-08T14:03:05.123456+01:00");
     EXPECT_EQ(FormatIsoLocalMicros(Local(2026, 7, 1, 12, 0, 0, 7, 2)), "2026-07-01T12:00:00.000007+02:00");
     // Just before the epoch: the fraction counts up from the second before.
@@ -101,7 +79,7 @@ TEST(ItemTimeFormat, StoredModesOutsideTheFourReadAsOff)
 
 TEST(GoToTimeInput, EveryFormResolvesToTheMomentItNames)
 {
-    CentralEuropeanTime zone;
+    const testing_support::ScopedTimeZone zone(kCentralEurope);
     const int64_t start = Local(2026, 12, 8, 23, 50, 0, 250'000);
     const struct {
         const char* text;
@@ -182,18 +160,4 @@ TEST(ItemTimeRuns, FindsTheFirstItemInRecordedOrderAtOrAfterAMoment)
             EXPECT_LE(visits, 7);  // a binary search, never a scan
         }
     }
-}
-
-TEST(ItemTimeRuns, ResetStartsANewCapture)
-{
-    CItemTimeRuns runs;
-    for (const int64_t t : {50, 40, 30})
-        runs.Append(t);
-    EXPECT_EQ(runs.StepsBack(), 2);
-    runs.Reset();
-    runs.Append(7);
-    EXPECT_EQ(runs.Count(), 1);
-    EXPECT_EQ(runs.FirstMicros(), 7);
-    EXPECT_EQ(runs.StepsBack(), 0);
-    EXPECT_EQ(runs.FindFirstAtOrAfter(8, [](int) { return int64_t(7); }), 1);
 }
