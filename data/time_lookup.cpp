@@ -6,6 +6,8 @@
 namespace {
 
 constexpr int64_t kMicrosPerSecond = 1'000'000;
+// Offsets beyond a thousand years are refused, so no sum of parts overflows.
+constexpr int64_t kLongestOffset = int64_t(1000) * 366 * 86400 * kMicrosPerSecond;
 
 const QString kExpected = QStringLiteral(
     "Type a date and time (2026-12-08 14:03:05), a time of day (14:03:05) or an offset from the capture's start "
@@ -66,6 +68,8 @@ QString ParseOffset(const QString& text, TimeTarget& target)
                               : unit == QLatin1String("ms") ? 1000
                                                             : kMicrosPerSecond;
         total += match.captured(1).toLongLong() * scale + FractionMicros(match.captured(2)) * scale / kMicrosPerSecond;
+        if (total > kLongestOffset)
+            return QStringLiteral("'+%1' is further from the start than any capture goes.").arg(text);
         at += match.capturedLength();
     }
     target.micros = total;

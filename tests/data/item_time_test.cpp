@@ -116,7 +116,8 @@ TEST(GoToTimeInput, EveryFormResolvesToTheMomentItNames)
 TEST(GoToTimeInput, WhatCannotBeReadIsExplainedNotGuessed)
 {
     for (const char* text : {"", "   ", "soon", "24:00", "12:60", "2026-02-30 10:00", "2026-13-01 10:00", "+",
-                             "+1x", "+00:61:00", "14.03.05", "2026-12-08"}) {
+                             "+1x", "+00:61:00", "14.03.05", "2026-12-08",
+                             "+999999d999999d999999d999999d999999d999999d999999d999999d999999d999999d999999d"}) {
         SCOPED_TRACE(text);
         TimeTarget target;
         const QString problem = ParseTimeTarget(QString::fromLatin1(text), target);
