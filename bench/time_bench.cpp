@@ -4,7 +4,7 @@
 //     column off and on (time of day), alternated: the program's share of
 //     one core for each, and the median ratio of the pairs.
 //  2. A large capture (default 1 GiB in 1 KiB chunks, one a millisecond,
-//     the clock stepped back an hour half-way) put straight into the item
+//     the clock set back a minute half-way) put straight into the item
 //     list: the latency of Go to Time, from the typed text to the view
 //     scrolled and repainted, for random moments in all three forms.
 // Options: --seconds N (each steady run), --pairs N, --mib N.
@@ -197,8 +197,8 @@ void GoToTimeLatency(const QByteArray& pattern, qint64 bytes)
         CDataItem item(reinterpret_cast<const uint8_t*>(pattern.constData() + (i * 1024) % (pattern.size() - 1024)),
                        1024);
         item.SetKind(0);
-        // One a millisecond; an hour back half-way.
-        const int64_t micros = start + i * 1000 - (i >= items / 2 ? int64_t(3600) * 1'000'000 : 0);
+        // One a millisecond; the clock set back a minute half-way.
+        const int64_t micros = start + i * 1000 - (i >= items / 2 ? int64_t(60) * 1'000'000 : 0);
         std::lock_guard lock(dlg.m_csCapture);
         dlg.m_items.ElementAt(dlg.m_items.Add(item)).SetTimeMicros(micros);
     }
@@ -207,11 +207,11 @@ void GoToTimeLatency(const QByteArray& pattern, qint64 bytes)
     std::printf("large capture: %lld MiB in %lld items, indexed in %.1f s\n", bytes / kMiB, items, Now() - fillStart);
 
     QRandomGenerator random(21);
-    const double span = double(items) / 1000;  // seconds
+    const double span = double(items) / 1000 - 60;  // seconds, up to the last item's time
     struct Form {
         const char* name;
         std::vector<double> ms;
-    } forms[] = {{"offset"}, {"time of day"}, {"date and time"}};
+    } forms[] = {{"offset", {}}, {"time of day", {}}, {"date and time", {}}};
     for (int round = 0; round < 300; ++round) {
         const int form = round % 3;
         const int64_t at = start + int64_t(random.bounded(span) * 1e6);
