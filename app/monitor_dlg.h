@@ -148,11 +148,11 @@ public:
     // the item list from the constructor on.
     std::unique_ptr<CCaptureJournal> m_journal;
     uint64_t m_nSavedCaptureId = 0;  // the capture and the items the last Save wrote
+    int m_nSavedItems = 0;
     // The time column's mode (data/item_time_format.h), kept in the
     // settings file as "TimeColumn".
     int32_t m_nTimeColumn = 0;
     bool m_bTimeColumnStored = false;  // the settings file holds it
-    int m_nSavedItems = 0;
 
 signals:
     // The running capture's port went away. Emitted as OnPortLost begins,

@@ -5,6 +5,7 @@
 #include "app/output_view.h"
 #include "app/save_with_times.h"
 #include "app/time_column.h"
+#include "platform/message_box.h"
 
 #include <QActionGroup>
 #include <QApplication>
@@ -96,4 +97,12 @@ void COutputContextMenu::CopyWithTimes()
     if (m_view->SelectionEnd() <= m_view->SelectionStart())
         return;
     QApplication::clipboard()->setText(m_column->TextWithTimes(m_view->SelectionStart(), m_view->SelectionEnd()));
+    if (m_view->SelectionEnd() - m_view->SelectionStart() > COutputView::kMaxCopyChars) {
+        ShowMessageBox(m_view,
+                       QStringLiteral("The selection is too long for the clipboard: only its first %1 Mi characters "
+                                      "were copied with their times. Save with Times writes the whole capture to a "
+                                      "file.")
+                           .arg(COutputView::kMaxCopyChars / (1024 * 1024)),
+                       QStringLiteral("Vantrel"), MB_ICONINFORMATION);
+    }
 }
