@@ -21,7 +21,6 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-
 namespace {
 
 constexpr int64_t kSecond = 1'000'000;
