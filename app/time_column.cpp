@@ -18,7 +18,7 @@ constexpr int kPaddingChars = 1;
 } // namespace
 
 CTimeColumn::CTimeColumn(COutputView* view, const COutputTextIndex* index, const CItemTimes* times)
-    : QWidget(view), m_view(view), m_index(index), m_times(times)
+    : QWidget(view), m_view(view), m_viewport(view->viewport()), m_index(index), m_times(times)
 {
     InstallTimeColumnAccessibility();
     setObjectName(QStringLiteral("timeColumn"));
@@ -32,12 +32,12 @@ void CTimeColumn::SetMode(TimeColumnMode mode)
     m_mode = mode;
     if (mode == TimeColumnMode::Off) {
         // Nothing watched, nothing painted: the output area is as it was.
-        m_view->viewport()->removeEventFilter(this);
+        m_viewport->removeEventFilter(this);
         m_view->SetLeftMargin(0);
         hide();
         return;
     }
-    m_view->viewport()->installEventFilter(this);
+    m_viewport->installEventFilter(this);
     m_view->SetLeftMargin(ColumnWidth());
     Place();
     show();
@@ -61,13 +61,15 @@ int CTimeColumn::ColumnWidth() const
 
 void CTimeColumn::Place()
 {
-    const QRect area = m_view->viewport()->geometry();
+    const QRect area = m_viewport->geometry();
     setGeometry(area.left() - ColumnWidth(), area.top(), ColumnWidth(), area.height());
 }
 
 bool CTimeColumn::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == m_view->viewport()) {
+    // The viewport, not the view, is asked: while the view is destroyed its
+    // viewport still sends events here.
+    if (watched == m_viewport) {
         switch (event->type()) {
         case QEvent::Paint: update(); break;  // scrolled, grew, or re-wrapped
         case QEvent::Resize:

@@ -51,6 +51,7 @@ private:
     void Place();
 
     COutputView* m_view;
+    QWidget* m_viewport;  // the view's, which the view never replaces
     const COutputTextIndex* m_index;
     const CItemTimes* m_times;
     TimeColumnMode m_mode = TimeColumnMode::Off;
