@@ -1,20 +1,16 @@
-// The timed files: the Timed Log (the Serial Log with every entry's time)
-// and JSON Lines for log collectors, for captures holding every byte value.
-#include "app/monitor_dlg.h"
-#include "app/save_with_times.h"
+// JSON Lines for log collectors, for a capture holding every byte value.
+// (The Timed Log is checked against the Serial Log in the window's and the
+// headless capture's tests.)
 #include "data/item_rendering.h"
 #include "data/item_time_format.h"
 #include "data/jsonl_format.h"
-#include "data/timed_log_format.h"
 #include "test_support.h"
 
-#include <QBuffer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QRandomGenerator>
-#include <QRegularExpression>
 #include <gtest/gtest.h>
 
 namespace {
@@ -55,39 +51,6 @@ std::vector<CDataItem> EveryByteItems()
 }
 
 } // namespace
-
-TEST(TimedLog, IsTheSerialLogWithEachItemsTimeBeforeItsEntry)
-{
-    CMonitorDlg dlg;
-    const std::vector<CDataItem> items = EveryByteItems();
-    for (const CDataItem& item : items) {
-        const int i = dlg.m_items.Add(item);
-        dlg.m_items.ElementAt(i).SetTimeMicros(item.GetTimeMicros());
-    }
-    QByteArray serialLog, timedLog;
-    QBuffer logOut(&serialLog), timedOut(&timedLog);
-    logOut.open(QIODevice::WriteOnly);
-    timedOut.open(QIODevice::WriteOnly);
-    ASSERT_TRUE(dlg.WriteOutputText(logOut));
-    ASSERT_TRUE(WriteTimedLog(dlg, timedOut));
-
-    // Every entry's line end is followed by its item's time and a tab, in order.
-    static const QRegularExpression stamp(QStringLiteral("\r\n(\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{6}"
-                                                         "[+-]\\d\\d:\\d\\d)\tRec :"));
-    const QString text = QString::fromUtf8(timedLog);
-    QStringList stamps;
-    for (auto match = stamp.globalMatch(text); match.hasNext();)
-        stamps << match.next().captured(1);
-    ASSERT_EQ(stamps.size(), qsizetype(items.size()));
-    for (size_t i = 0; i < items.size(); ++i)
-        EXPECT_EQ(stamps[qsizetype(i)], FormatIsoLocalMicros(items[i].GetTimeMicros())) << i;
-
-    // Without the times it is the Serial Log, byte for byte.
-    QString stripped = text;
-    stripped.replace(stamp, QStringLiteral("\r\nRec :"));
-    EXPECT_EQ(stripped.toUtf8(), serialLog);
-    EXPECT_TRUE(timedLog.startsWith("Welcome to Vantrel \r\n Ver 0.4\r\n"));
-}
 
 TEST(JsonLines, EveryLineIsAValidObjectThatGivesTheExactBytesBack)
 {
