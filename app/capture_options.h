@@ -28,10 +28,12 @@ struct CaptureOptions {
     std::optional<RecordSettings> record;  // a recording window (--every, --length)
     bool bRecordAll = false;               // record everything; the stored window is kept
 
-    // Output: paths, "-" for standard output; both empty means the Serial
+    // Output: paths, "-" for standard output; all empty means the Serial
     // Log on standard output.
     QString strLogPath;
     QString strSendDataPath;
+    QString strTimedLogPath;             // the Serial Log with every item's time
+    QString strJsonLinesPath;            // one JSON object per item, for log collectors
     SplitRule split;
 
     // Ends: 0 for never.

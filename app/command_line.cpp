@@ -19,7 +19,7 @@ struct Parser {
     {
         parser.setApplicationDescription(QStringLiteral("Vantrel records what arrives on a serial port."));
         parser.addOptions({help, version, demo, capture, list, port, device, baud, line, hex, text, every, length, all,
-                           log, sendData, split, duration, bytes, exitOnLoss, quiet});
+                           log, sendData, timedLog, jsonl, split, duration, bytes, exitOnLoss, quiet});
     }
     QCommandLineParser parser;
     QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help and exit.")};
@@ -50,6 +50,12 @@ struct Parser {
     QCommandLineOption sendData = valueOption("send-data", "file",
                                               "Capture: write the Send Data format to this file (- for standard "
                                               "output).");
+    QCommandLineOption timedLog = valueOption("timed-log", "file",
+                                              "Capture: write the Serial Log with every item's local time before "
+                                              "its entry to this file (- for standard output).");
+    QCommandLineOption jsonl = valueOption("jsonl", "file",
+                                           "Capture: write one JSON object per item (JSON Lines, for log "
+                                           "collectors) to this file (- for standard output).");
     QCommandLineOption split = valueOption("split", "size|hour|day",
                                            "Capture: start a new file at this size (100M) or every local hour or "
                                            "day; the start time goes into each name.");
@@ -63,7 +69,7 @@ struct Parser {
     // The options that mean something only to --capture.
     QList<const QCommandLineOption*> CaptureOnly() const
     {
-        return {&port, &device, &baud, &line, &hex, &text, &every, &length, &all, &log, &sendData, &split,
+        return {&port, &device, &baud, &line, &hex, &text, &every, &length, &all, &log, &sendData, &timedLog, &jsonl, &split,
                 &duration, &bytes, &exitOnLoss, &quiet};
     }
 };
@@ -131,16 +137,26 @@ QString ReadCaptureOptions(const Parser& p, CaptureOptions& options)
         return bad("log", options.strLogPath, "a file name, or - for standard output");
     if (parser.isSet(p.sendData) && options.strSendDataPath.isEmpty())
         return bad("send-data", options.strSendDataPath, "a file name, or - for standard output");
-    const bool logOut = options.strLogPath == QLatin1String("-") ||
-                        (options.strLogPath.isEmpty() && options.strSendDataPath.isEmpty());
-    const bool sendDataOut = options.strSendDataPath == QLatin1String("-");
-    if (logOut && sendDataOut)
-        return QStringLiteral("Only one of --log and --send-data can go to standard output.");
+    options.strTimedLogPath = parser.value(p.timedLog);
+    options.strJsonLinesPath = parser.value(p.jsonl);
+    if (parser.isSet(p.timedLog) && options.strTimedLogPath.isEmpty())
+        return bad("timed-log", options.strTimedLogPath, "a file name, or - for standard output");
+    if (parser.isSet(p.jsonl) && options.strJsonLinesPath.isEmpty())
+        return bad("jsonl", options.strJsonLinesPath, "a file name, or - for standard output");
+    const bool none = options.strLogPath.isEmpty() && options.strSendDataPath.isEmpty() &&
+                      options.strTimedLogPath.isEmpty() && options.strJsonLinesPath.isEmpty();
+    int toStandardOutput = none ? 1 : 0;
+    for (const QString* path :
+         {&options.strLogPath, &options.strSendDataPath, &options.strTimedLogPath, &options.strJsonLinesPath})
+        toStandardOutput += *path == QLatin1String("-") ? 1 : 0;
+    if (toStandardOutput > 1)
+        return QStringLiteral("Only one of --log, --send-data, --timed-log and --jsonl can go to standard output.");
     if (parser.isSet(p.split)) {
         if (!SplitRule::Parse(parser.value(p.split), options.split))
             return bad("split", parser.value(p.split), "a size such as 100M, or hour or day");
         auto isFile = [](const QString& path) { return !path.isEmpty() && path != QLatin1String("-"); };
-        if (!isFile(options.strLogPath) && !isFile(options.strSendDataPath))
+        if (!isFile(options.strLogPath) && !isFile(options.strSendDataPath) && !isFile(options.strTimedLogPath) &&
+            !isFile(options.strJsonLinesPath))
             return QStringLiteral("--split needs a file: standard output is never split.");
     }
     if (parser.isSet(p.duration) && !ParseDuration(parser.value(p.duration), options.durationMs))

@@ -4,6 +4,7 @@
 #include "app/stop_signals.h"
 #include "capture/capture_engine.h"
 #include "capture/port_reconnect.h"
+#include "data/jsonl_format.h"
 #include "data/streamed_capture_file.h"
 #include "platform/device_map.h"
 #include "platform/serial_port.h"
@@ -182,8 +183,11 @@ int CHeadlessCapture::Run()
 bool CHeadlessCapture::OpenFiles()
 {
     const int64_t start = QDateTime::currentSecsSinceEpoch();
-    auto open = [&](CaptureFormat format, const QString& path) {
+    auto open = [&](CaptureFormat format, const QString& path, CStreamedCaptureFile::ItemFormatter formatter = {},
+                    const QByteArray& prefix = {}) {
         auto file = std::make_unique<CStreamedCaptureFile>(format, path, m_options.split);
+        if (formatter)
+            file->SetFormatter(std::move(formatter), prefix);
         if (!file->Open(m_engine->m_strOutput, start)) {
             PrintError(file->ErrorText());
             return false;
@@ -191,13 +195,32 @@ bool CHeadlessCapture::OpenFiles()
         m_engine->AddStreamedFile(std::move(file));
         return true;
     };
-    const bool neither = m_options.strLogPath.isEmpty() && m_options.strSendDataPath.isEmpty();
+    const bool neither = m_options.strLogPath.isEmpty() && m_options.strSendDataPath.isEmpty() &&
+                         m_options.strTimedLogPath.isEmpty() && m_options.strJsonLinesPath.isEmpty();
     if (neither || !m_options.strLogPath.isEmpty())
         if (!open(CaptureFormat::SerialLog, neither ? QStringLiteral("-") : m_options.strLogPath))
             return false;
     if (!m_options.strSendDataPath.isEmpty())
         if (!open(CaptureFormat::SendData, m_options.strSendDataPath))
             return false;
+    if (!m_options.strTimedLogPath.isEmpty())
+        if (!open(CaptureFormat::TimedLog, m_options.strTimedLogPath))
+            return false;
+    if (!m_options.strJsonLinesPath.isEmpty()) {
+        // Numbered from 1 within this run; the run id tells runs apart.
+        JsonLinesRun run;
+        run.run = NewJsonLinesRunId();
+        run.port = m_engine->m_strPortName;
+        run.device = platform::stableLinkFor(platform::devicePathForPort(m_engine->m_strPortName));
+        auto seq = std::make_shared<int64_t>(0);
+        auto format = [run, seq](const CDataItem& item) {
+            QByteArray line;
+            AppendJsonLine(line, item, ++*seq, run);
+            return line;
+        };
+        if (!open(CaptureFormat::SendData, m_options.strJsonLinesPath, format, QByteArray()))
+            return false;
+    }
     return true;
 }
 

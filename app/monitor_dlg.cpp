@@ -2,9 +2,13 @@
 
 #include "app/command_bar.h"
 #include "app/find_bar.h"
+#include "app/go_to_time.h"
+#include "app/output_context_menu.h"
 #include "app/output_view.h"
 #include "app/status_line.h"
+#include "app/time_column.h"
 #include "platform/message_box.h"
+#include "settings/settings_persistence.h"
 
 #include <QDateTime>
 #include <QShortcut>
@@ -41,6 +45,24 @@ CMonitorDlg::CMonitorDlg(QWidget* pParent) : QDialog(pParent)
             [](int, const QString& text) { AfxMessageBox(text, MB_OK | MB_ICONSTOP); });
     connect(&m_engine, &CCaptureEngine::lineRefused, this,
             [this](const QString& text) { ShowMessageBox(this, text, QStringLiteral("Error"), MB_OK); });
+    // The engine has loaded its settings; the window's own follows.
+    const TimeColumnSetting timeColumn = LoadTimeColumnSetting();
+    m_nTimeColumn = timeColumn.mode;
+    m_bTimeColumnStored = timeColumn.stored;
+}
+
+void CMonitorDlg::LoadSettings()
+{
+    m_engine.LoadSettings();
+    const TimeColumnSetting timeColumn = LoadTimeColumnSetting();
+    m_nTimeColumn = timeColumn.mode;
+    m_bTimeColumnStored = timeColumn.stored;
+}
+
+void CMonitorDlg::SaveSettings()
+{
+    m_engine.SaveSettings();
+    SaveTimeColumnSetting(TimeColumnSetting{m_nTimeColumn, m_bTimeColumnStored});
 }
 
 CMonitorDlg::~CMonitorDlg()
@@ -49,6 +71,7 @@ CMonitorDlg::~CMonitorDlg()
     m_engine.ClosePort();
     // Nor the find bar's search, which reads the text.
     delete m_findBar;
+    delete m_goToTime;
     // The output area (a child, deleted after the members) lets go of the text.
     if (m_editOutput)
         m_editOutput->SetText(nullptr, nullptr);
@@ -73,6 +96,12 @@ int CMonitorDlg::OnInitDialog()
 
     m_editOutput = new COutputView(this);
     m_editOutput->SetText(&m_engine.OutputText(), &m_engine.OutputIndex());
+    m_timeColumn = new CTimeColumn(m_editOutput, &m_engine.OutputIndex(), &m_engine.ItemTimes());
+    m_timeColumn->SetMode(TimeColumnModeFrom(m_nTimeColumn));
+    m_goToTime = new CGoToTime(this, m_editOutput, &m_engine.OutputIndex(), &m_engine.ItemTimes());
+    m_outputMenu = new COutputContextMenu(this, m_editOutput, m_timeColumn, m_goToTime);
+    connect(m_outputMenu, &COutputContextMenu::modeChosen, this,
+            [this](TimeColumnMode mode) { m_nTimeColumn = int32_t(mode); });
     m_wndCommandBar = new CCommandBar(this);
     m_status = new CStatusLine(this);
     m_findBar = new CFindBar(m_engine.OutputText(), this);

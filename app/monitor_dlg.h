@@ -11,6 +11,7 @@
 #include <QString>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 
 struct SaveFileAnswer;
 
@@ -18,6 +19,9 @@ class COutputView;
 class CCommandBar;
 class CStatusLine;
 class CFindBar;
+class CTimeColumn;
+class CGoToTime;
+class COutputContextMenu;
 class QMenu;
 
 class CMonitorDlg : public QDialog {
@@ -58,16 +62,23 @@ public:
     void OnAbout();                // app/about_dlg.cpp
     bool OnHelpInfo(void* pHelpInfo);
 
-    // Settings, kept by the engine and stored at the end of a run.
-    void LoadSettings() { m_engine.LoadSettings(); }
-    void SaveSettings() { m_engine.SaveSettings(); }
+    // Settings: the engine's four and the window's time column, stored at
+    // the end of a run (app/monitor_dlg.cpp).
+    void LoadSettings();
+    void SaveSettings();
 
     // Save in two steps, so closing can stop the capture only once a file
     // was chosen: the file dialog, then the writing of the chosen file.
     SaveFileAnswer AskSaveFileName();
     void SaveTo(const SaveFileAnswer& answer);
+    // Writes the whole capture to `path` in `format` on a worker thread while
+    // the window answers; `opened` runs once the file could be created. A
+    // failure is reported and an old file is kept as it was.
+    void SaveAs(const QString& path, CaptureFormat format, const std::function<void()>& opened = {});
     // Items of the current capture that no successful Save has written.
     int UnsavedItems() { return m_engine.UnsavedItems(); }
+    // A Save is being written: the items must not change meanwhile.
+    bool IsSaving() const { return m_bSaving; }
 
     // Called on the receive thread after it recorded an item; never waits.
     void NotifyOutputChanged();
@@ -75,12 +86,22 @@ public:
     void RefreshOutput();
     // The output area's text, for readers on any thread (Find).
     const COutputTextSource& OutputText() const { return m_engine.OutputText(); }
+    // The time column beside the output area, Go to Time and the output
+    // area's context menu (app/time_column.h, app/go_to_time.h,
+    // app/output_context_menu.h); none before OnInitDialog.
+    CTimeColumn* TimeColumn() const { return m_timeColumn; }
+    CGoToTime* GoToTime() const { return m_goToTime; }
+    COutputContextMenu* OutputMenu() const { return m_outputMenu; }
 
     // The window's parts, in declaration order.
     COutputView* m_editOutput = nullptr;
     QIcon m_hIcon;
     CCommandBar* m_wndCommandBar = nullptr;
     QMenu* m_pMenu = nullptr;
+    // The time column's mode (data/item_time_format.h), kept in the
+    // settings file as "TimeColumn".
+    int32_t m_nTimeColumn = 0;
+    bool m_bTimeColumnStored = false;  // the settings file holds it
 
 private:
     void ShowProtection(const QString& problem);
@@ -100,4 +121,7 @@ private:
     CFindBar* m_findBar = nullptr;       // under the output area, hidden until Ctrl+F
     std::atomic<bool> m_bRefreshPending{false};
     qint64 m_nLastRefreshMs = 0;         // when the output area last caught up
+    CTimeColumn* m_timeColumn = nullptr;
+    CGoToTime* m_goToTime = nullptr;
+    COutputContextMenu* m_outputMenu = nullptr;
 };

@@ -152,6 +152,12 @@ void COutputView::EnsureVisible(qint64 offset)
         ScrollTo(m_layout.Advance(row, -(VisibleRows() - 1)));
 }
 
+void COutputView::ShowAtTop(qint64 offset)
+{
+    ScrollTo(m_layout.RowOf(m_layout.Locate(offset)));
+    m_following = false;
+}
+
 void COutputView::resizeEvent(QResizeEvent* event)
 {
     QAbstractScrollArea::resizeEvent(event);

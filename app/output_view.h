@@ -63,6 +63,11 @@ public:
     qint64 OffsetAt(const QPoint& point) const;
     // Scrolls so that the row holding `offset` is on screen.
     void EnsureVisible(qint64 offset);
+    // Scrolls so that the row holding `offset` is the first on screen, as
+    // far as the text goes; the view stops following the end.
+    void ShowAtTop(qint64 offset);
+    // Room on the left for a strip beside the text (the time column).
+    void SetLeftMargin(int width) { setViewportMargins(width, 0, 0, 0); }
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -78,18 +78,28 @@ SaveFileAnswer CMonitorDlg::AskSaveFileName()
 
 void CMonitorDlg::SaveTo(const SaveFileAnswer& answer)
 {
-    if (!answer.accepted || m_bSaving)
+    if (!answer.accepted)
+        return;
+    const CaptureFormat format =
+        answer.filterIndex == kSendDataFilterIndex ? CaptureFormat::SendData : CaptureFormat::SerialLog;
+    SaveAs(answer.path, format, [&] { s_nSaveFilterIndex = answer.filterIndex; });
+}
+
+void CMonitorDlg::SaveAs(const QString& path, CaptureFormat format, const std::function<void()>& opened)
+{
+    if (m_bSaving)
         return;
 
     // Written beside the target and moved over it only when every byte got
     // there, so a failed or cancelled save never leaves a cut-off file where
     // a good one was.
-    QSaveFile file(answer.path);
+    QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
-        ReportSaveFailure(this, answer.path, file.errorString());
+        ReportSaveFailure(this, path, file.errorString());
         return;
     }
-    s_nSaveFilterIndex = answer.filterIndex;
+    if (opened)
+        opened();
     uint64_t captureId = 0;
     int items = 0;
     {
@@ -97,9 +107,6 @@ void CMonitorDlg::SaveTo(const SaveFileAnswer& answer)
         captureId = m_engine.m_nCaptureId;
         items = m_engine.m_items.GetSize();
     }
-    const CaptureFormat format =
-        answer.filterIndex == kSendDataFilterIndex ? CaptureFormat::SendData : CaptureFormat::SerialLog;
-
     // The commands that would change the items wait until the Save is over.
     m_bSaving = true;
     UpdateCommandState();
@@ -120,7 +127,7 @@ void CMonitorDlg::SaveTo(const SaveFileAnswer& answer)
         if (progress)
             return;
         progress = std::make_unique<QProgressDialog>(QStringLiteral("Saving the capture to %1")
-                                                         .arg(QDir::toNativeSeparators(answer.path)),
+                                                         .arg(QDir::toNativeSeparators(path)),
                                                      QStringLiteral("Cancel"), 0, items, this);
         progress->setObjectName(QStringLiteral("saveProgress"));
         progress->setWindowTitle(QStringLiteral("Vantrel"));
@@ -170,7 +177,7 @@ void CMonitorDlg::SaveTo(const SaveFileAnswer& answer)
     if (!complete || !file.commit()) {
         const QString reason = file.errorString();
         file.cancelWriting();
-        ReportSaveFailure(this, answer.path, reason);
+        ReportSaveFailure(this, path, reason);
         return;
     }
     m_engine.OnCaptureSaved(captureId, items);

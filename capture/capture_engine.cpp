@@ -119,6 +119,7 @@ void CCaptureEngine::RestartOutputIndex()
 {
     std::lock_guard lock(m_csCapture);
     m_outputIndex.Reset(m_nCaptureId, m_strOutput);
+    m_itemTimes.Reset(m_nCaptureId);
     m_indexFollower.Seek(m_nCaptureId, 0);
     m_nIndexedBytes = 0;
 }
@@ -139,11 +140,13 @@ CCaptureEngine::IndexProgress CCaptureEngine::CatchUpOutputIndex(qint64 maxMs)
         if (batch.restarted) {
             // Cleared since the last visit: the text starts over.
             m_outputIndex.Reset(m_nCaptureId, m_strOutput);
+    m_itemTimes.Reset(m_nCaptureId);
             m_nIndexedBytes = 0;
             progress.restarted = true;
         }
         for (int i = batch.first; i < batch.end; ++i) {
             m_outputIndex.Append(m_items.GetAt(i));
+            m_itemTimes.Append(m_items.GetAt(i));
             m_nIndexedBytes += m_items.GetAt(i).GetLength();
         }
         progress.grew = progress.grew || batch.end > batch.first;
@@ -180,7 +183,9 @@ CCaptureEngine::WriteResult CCaptureEngine::WriteCapture(CaptureFormat format, Q
                 return WriteResult::Failed;  // cleared or restored under the write
             qint64 copied = 0;
             for (int i = written; i < total && batch.size() < kWriteBatchItems && copied < kWriteBatchBytes; ++i) {
+                // A copy takes a time of its own: the item's is carried over.
                 batch.emplace_back(m_items.GetAt(i));
+                batch.back().SetTimeMicros(m_items.GetAt(i).GetTimeMicros());
                 copied += m_items.GetAt(i).GetLength();
             }
         }

@@ -15,6 +15,7 @@
 #include "data/capture_formats.h"
 #include "data/data_item_array.h"
 #include "data/item_follower.h"
+#include "data/item_times.h"
 #include "data/output_text_index.h"
 #include "data/output_text_source.h"
 #include "platform/ctime.h"
@@ -163,6 +164,9 @@ public:
     // The index starts over from the first item.
     void RestartOutputIndex();
     const COutputTextIndex& OutputIndex() const { return m_outputIndex; }
+    // The times of the items the index holds, kept beside it (the time
+    // column, Go to Time).
+    CItemTimes& ItemTimes() { return m_itemTimes; }
     // The output area's text, for readers on any thread (Find).
     const COutputTextSource& OutputText() const { return m_outputText; }
 
@@ -236,4 +240,5 @@ private:
     CItemFollower m_indexFollower;
     qint64 m_nIndexedBytes = 0;  // the bytes of the items indexed
     COutputTextSource m_outputText{m_csCapture, m_strOutput, m_items, m_nCaptureId, m_outputIndex};
+    CItemTimes m_itemTimes{m_csCapture, m_items, m_nCaptureId};
 };

@@ -1,6 +1,7 @@
 #include "data/capture_formats.h"
 
 #include "data/item_rendering.h"
+#include "data/timed_log_format.h"
 
 namespace {
 
@@ -39,6 +40,8 @@ QByteArray FormatItem(CaptureFormat format, const CDataItem& item)
         AppendSendDataLine(line, item);
         return line;
     }
+    if (format == CaptureFormat::TimedLog)
+        return TimedLogEntry(item);
     QString text;
     AppendItemEntry(text, item);
     return text.toUtf8();
@@ -46,5 +49,5 @@ QByteArray FormatItem(CaptureFormat format, const CDataItem& item)
 
 QByteArray FormatPrefix(CaptureFormat format, const QString& outputPrefix)
 {
-    return format == CaptureFormat::SerialLog ? outputPrefix.toUtf8() : QByteArray();
+    return format == CaptureFormat::SendData ? QByteArray() : outputPrefix.toUtf8();
 }

@@ -10,6 +10,7 @@
 enum class CaptureFormat {
     SerialLog,  // the output area's text: its prefix, then "\r\nRec :" and the rendering of each item
     SendData,   // one line per item: "name",Kind,"hex text"
+    TimedLog,   // the Serial Log with each entry's local time and a tab before its "Rec :"
 };
 
 // Appends one Send Data line in UTF-8, its line end included. Names and

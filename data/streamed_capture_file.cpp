@@ -60,6 +60,12 @@ CStreamedCaptureFile::~CStreamedCaptureFile()
     ClosePart();
 }
 
+void CStreamedCaptureFile::SetFormatter(ItemFormatter formatter, const QByteArray& prefix)
+{
+    m_formatter = std::move(formatter);
+    m_prefix = prefix;
+}
+
 bool CStreamedCaptureFile::Open(const QString& outputPrefix, int64_t startSeconds)
 {
     m_nPeriod = m_rule.PeriodStart(startSeconds);
@@ -67,7 +73,7 @@ bool CStreamedCaptureFile::Open(const QString& outputPrefix, int64_t startSecond
     m_nPartBytes = 0;
     if (!OpenPart(startSeconds))
         return false;
-    const QByteArray prefix = FormatPrefix(m_format, outputPrefix);
+    const QByteArray prefix = m_formatter ? m_prefix : FormatPrefix(m_format, outputPrefix);
     m_pending += prefix;
     m_nPartBytes += prefix.size();
     return Flush();
@@ -77,7 +83,7 @@ bool CStreamedCaptureFile::Append(const CDataItem& item)
 {
     if (m_nParts == 0)
         return false;  // never opened
-    const QByteArray bytes = FormatItem(m_format, item);
+    const QByteArray bytes = m_formatter ? m_formatter(item) : FormatItem(m_format, item);
     const int64_t seconds = item.GetTimeMicros() / 1000000;
     bool next = false;
     if (m_rule.kind == SplitRule::Size)

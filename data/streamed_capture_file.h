@@ -12,6 +12,7 @@
 #include <QByteArray>
 #include <QString>
 #include <cstdint>
+#include <functional>
 
 class CStreamedCaptureFile {
 public:
@@ -19,6 +20,11 @@ public:
     ~CStreamedCaptureFile();
     CStreamedCaptureFile(const CStreamedCaptureFile&) = delete;
     CStreamedCaptureFile& operator=(const CStreamedCaptureFile&) = delete;
+
+    // Items go through `formatter` instead of the format's own writer, and
+    // `prefix` takes the place of the format's prefix; set before Open.
+    using ItemFormatter = std::function<QByteArray(const CDataItem&)>;
+    void SetFormatter(ItemFormatter formatter, const QByteArray& prefix);
 
     // Creates the first file (truncating an unrotated one, as Save does; a
     // rotated part never replaces an existing file) and writes the format's
@@ -45,6 +51,8 @@ private:
     bool Fail(const QString& action, int error);
 
     CaptureFormat m_format;
+    ItemFormatter m_formatter;
+    QByteArray m_prefix;
     QString m_strPath;
     SplitRule m_rule;
     int m_fd = -1;

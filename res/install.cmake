@@ -11,6 +11,8 @@ install(FILES ${VANTREL_RES}/com.kerbix.Vantrel.metainfo.xml DESTINATION ${CMAKE
 install(FILES ${VANTREL_RES}/vantrel-capture@.service DESTINATION lib/systemd/system)
 install(FILES ${VANTREL_RES}/vantrel-capture-user@.service DESTINATION lib/systemd/user
         RENAME vantrel-capture@.service)
+# Its variant that writes JSON Lines into the system log.
+install(FILES ${VANTREL_RES}/vantrel-capture-journald@.service DESTINATION lib/systemd/system)
 
 # The licence, where Debian keeps a package's copyright.
 install(FILES ${VANTREL_RES}/copyright DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/vantrel)

@@ -64,3 +64,27 @@ void SaveSettings(const StoredSettings& settings)
     RegSetValue(key, QStringLiteral("ShowFormat"), REG_DWORD, &settings.showFormat, sizeof settings.showFormat);
     RegCloseKey(key);
 }
+
+TimeColumnSetting LoadTimeColumnSetting()
+{
+    TimeColumnSetting setting;
+    HKEY key = nullptr;
+    if (RegCreateKey(kSettingsKey, &key) != kRegSuccess)
+        return setting;
+    uint32_t size = sizeof setting.mode;
+    setting.stored = RegQueryValue(key, QStringLiteral("TimeColumn"), nullptr, &setting.mode, &size) == kRegSuccess;
+    RegCloseKey(key);
+    return setting;
+}
+
+void SaveTimeColumnSetting(const TimeColumnSetting& setting)
+{
+    // A file that never had the time column on stays as it was.
+    if (!setting.stored && setting.mode == 0)
+        return;
+    HKEY key = nullptr;
+    if (RegCreateKey(kSettingsKey, &key) != kRegSuccess)
+        return;
+    RegSetValue(key, QStringLiteral("TimeColumn"), REG_DWORD, &setting.mode, sizeof setting.mode);
+    RegCloseKey(key);
+}

@@ -18,3 +18,13 @@ struct StoredSettings {
 // keeps its default.
 void LoadSettings(StoredSettings& settings);
 void SaveSettings(const StoredSettings& settings);
+
+// The output area's time column, a setting of the window kept beside the
+// four. `stored` tells whether the file holds it, so that a file that never
+// had the column on is written back as it was.
+struct TimeColumnSetting {
+    int32_t mode = 0;
+    bool stored = false;
+};
+TimeColumnSetting LoadTimeColumnSetting();
+void SaveTimeColumnSetting(const TimeColumnSetting& setting);

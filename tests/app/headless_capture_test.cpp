@@ -446,6 +446,8 @@ TEST(HeadlessCapture, RefusedOptionsAreOneLineAndStatus2AndTouchNothing)
         {"--capture", "--split", "weekly"},    {"--capture", "--split", "1M", "--log", "-"},
         {"--capture", "--duration", "0"},      {"--capture", "--duration", "5x"},
         {"--capture", "--bytes", "0"},         {"--capture", "--log", "-", "--send-data", "-"},
+        {"--capture", "--jsonl", "-", "--timed-log", "-"}, {"--capture", "--jsonl", "-", "--log", "-"},
+        {"--capture", "--jsonl", ""},          {"--timed-log", "x.log"},
         {"--capture", "--list"},               {"--capture", "--demo"},
         {"--baud", "9600"},                    {"--log", "x.log"},
         {"--capture", "-style", "fusion"},     {"--list", "-platform", "offscreen"},

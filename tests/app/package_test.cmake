@@ -30,6 +30,7 @@ set(expected_files
   usr/share/metainfo/com.kerbix.Vantrel.metainfo.xml
   usr/lib/systemd/system/vantrel-capture@.service
   usr/lib/systemd/user/vantrel-capture@.service
+  usr/lib/systemd/system/vantrel-capture-journald@.service
   usr/share/doc/vantrel/copyright
   usr/share/man/man1/vantrel.1.gz
   usr/share/icons/hicolor/scalable/apps/vantrel.svg)
@@ -128,6 +129,15 @@ if(SYSTEMD_ANALYZE)
   if(NOT result EQUAL 0 OR NOT overall OR CMAKE_MATCH_1 GREATER 2.0)
     fail("the system unit is rated above 2.0 (${result}):\n${analysis}\n${errors}")
   endif()
+  # The variant that writes into the system log is held to the same bound.
+  execute_process(COMMAND ${SYSTEMD_ANALYZE} security --offline=yes --root=${root} --threshold=20
+                          vantrel-capture-journald@COM33.service
+                  RESULT_VARIABLE journald_result OUTPUT_VARIABLE journald_analysis ERROR_VARIABLE journald_errors)
+  string(REGEX MATCH "Overall exposure level for vantrel-capture-journald@COM33.service: ([0-9.]+)" overall
+         "${journald_analysis}")
+  if(NOT journald_result EQUAL 0 OR NOT overall OR CMAKE_MATCH_1 GREATER 2.0)
+    fail("the system log's unit is rated above 2.0 (${journald_result}):\n${journald_analysis}\n${journald_errors}")
+  endif()
   foreach(verdict "✗ PrivateDevices=" "✓ PrivateNetwork=" "✓ ProtectSystem=" "✓ NoNewPrivileges=" "✓ User=/DynamicUser="
           "✓ SystemCallFilter=~@privileged" "✓ RestrictAddressFamilies=~AF_(INET|INET6)")
     expect_contains("${analysis}" "${verdict}" "systemd's analysis of the system unit")
@@ -146,10 +156,17 @@ foreach(setting ${settings})
   endif()
 endforeach()
 
+# Its variant streams JSON Lines into the system log, unthrottled.
+file(READ ${root}/usr/lib/systemd/system/vantrel-capture-journald@.service unit)
+foreach(needle "ExecStart=/usr/bin/vantrel --capture --port %i --quiet --jsonl -" "StandardOutput=journal"
+        "LogRateLimitIntervalSec=" "LogRateLimitBurst=" "Conflicts=vantrel-capture@%i.service")
+  expect_contains("${unit}" "${needle}" "vantrel-capture-journald@.service")
+endforeach()
+
 run(manual gzip -dc ${root}/usr/share/man/man1/vantrel.1.gz)
 foreach(needle ".TH VANTREL 1" "\\-\\-demo" "\\-\\-version" "$VANTREL_REGISTRY" "$XDG_CONFIG_HOME/vantrel/registry.reg"
         "COM129\\-COM160\t/dev/rfcomm0" "Kerbix\\eVantrel\\ePorts]" "/dev/serial/by-id/" "dialout"
-        "\\-\\-capture" "\\-\\-list" "\\-\\-send\\-data" "\\-\\-split" "\\-\\-exit\\-on\\-loss"
+        "\\-\\-capture" "\\-\\-list" "\\-\\-jsonl" "\\-\\-timed\\-log" "\\-\\-send\\-data" "\\-\\-split" "\\-\\-exit\\-on\\-loss"
         "vantrel\\-capture@" "GPL")
   expect_contains("${manual}" "${needle}" "the manual page")
 endforeach()

@@ -1,0 +1,263 @@
+// What the times cost. Prints figures; checks nothing.
+//  1. A steady 1 MB/s (1 KiB writes of 80-character lines) into a
+//     pseudo-terminal with the main window shown (offscreen), the time
+//     column off and on (time of day), alternated: the program's share of
+//     one core for each, and the median ratio of the pairs.
+//  2. A large capture (default 1 GiB in 1 KiB chunks, one a millisecond,
+//     the clock set back a minute half-way) put straight into the item
+//     list: the latency of Go to Time, from the typed text to the view
+//     scrolled and repainted, for random moments in all three forms.
+// Options: --seconds N (each steady run), --pairs N, --mib N.
+//
+// Runs on its own registry file and device tree, never on a real port.
+#include "app/go_to_time.h"
+#include "app/monitor_dlg.h"
+#include "app/output_context_menu.h"
+#include "app/output_view.h"
+#include "app/time_column.h"
+#include "bench/bench_environment.h"
+#include "data/item_time_format.h"
+#include "platform/device_map.h"
+#include "platform/pseudo_terminal.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QRandomGenerator>
+#include <QThread>
+#include <QTimer>
+#include <algorithm>
+#include <asm/termbits.h>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr qint64 kMiB = 1024 * 1024;
+constexpr int kPortNumber = 9;
+
+double Now()
+{
+    static QElapsedTimer clock = [] {
+        QElapsedTimer t;
+        t.start();
+        return t;
+    }();
+    return double(clock.nsecsElapsed()) / 1e9;
+}
+
+double CpuSeconds(int who)
+{
+    rusage usage{};
+    getrusage(who, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+QByteArray Pattern()
+{
+    QByteArray block;
+    for (int line = 0; block.size() < 64 * 1024; ++line) {
+        QByteArray text = QByteArray::number(line).rightJustified(6, '0') + " T=21.5C P=1013hPa RH=45% ";
+        while (text.size() < 78)
+            text += char('a' + text.size() % 26);
+        block += text + "\r\n";
+    }
+    block.truncate(64 * 1024);
+    return block;
+}
+
+void MakeRaw(int fd)
+{
+    termios2 t{};
+    ::ioctl(fd, TCGETS2, &t);
+    t.c_iflag = 0;
+    t.c_oflag = 0;
+    t.c_lflag = 0;
+    t.c_cc[VMIN] = 1;
+    t.c_cc[VTIME] = 0;
+    ::ioctl(fd, TCSETS2, &t);
+}
+
+// Writes `total` bytes in 1 KiB writes at a steady `perSecond`.
+void Feed(int master, const QByteArray& pattern, qint64 total, double perSecond)
+{
+    const double start = Now();
+    for (qint64 done = 0; done < total;) {
+        const double due = start + double(done) / perSecond;
+        if (due > Now())
+            std::this_thread::sleep_for(std::chrono::duration<double>(due - Now()));
+        const qint64 offset = done % pattern.size();
+        const size_t n = size_t(std::min<qint64>({pattern.size() - offset, total - done, qint64(1024)}));
+        const ssize_t written = ::write(master, pattern.constData() + offset, n);
+        if (written > 0) {
+            done += written;
+        } else if (written < 0 && errno != EAGAIN && errno != EINTR) {
+            std::fprintf(stderr, "write failed: %s\n", std::strerror(errno));
+            return;
+        } else {
+            pollfd p{master, POLLOUT, 0};
+            ::poll(&p, 1, 100);
+        }
+    }
+}
+
+// The program's CPU seconds (the feeder's own left out) for `total` bytes at 1 MB/s.
+double SteadyRun(CMonitorDlg& dlg, platform::PseudoTerminal& pty, const QByteArray& pattern, qint64 total)
+{
+    dlg.OnClearOutput();
+    QCoreApplication::processEvents();
+    dlg.OnBegin();
+    if (!dlg.Engine().Port()) {
+        std::fprintf(stderr, "the capture did not start\n");
+        return 0;
+    }
+    // The line settles and is purged before the capture records.
+    while (!dlg.Engine().IsListening())
+        QThread::msleep(5);
+    const double cpuBefore = CpuSeconds(RUSAGE_SELF);
+    std::atomic<double> feederCpu{0};
+    const double start = Now();
+    std::thread feeder([&] {
+        Feed(pty.MasterFd(), pattern, total, 1e6);
+        feederCpu = CpuSeconds(RUSAGE_THREAD);
+    });
+    int counted = 0;
+    qint64 sum = 0;
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, [&] {
+        std::lock_guard lock(dlg.Engine().m_csCapture);
+        for (; counted < dlg.Engine().m_items.GetSize(); ++counted)
+            sum += dlg.Engine().m_items.GetAt(counted).GetLength();
+        if (sum >= total || Now() - start > 600)
+            loop.quit();
+    });
+    check.start(5);
+    loop.exec();
+    feeder.join();
+    dlg.OnStop();
+    return CpuSeconds(RUSAGE_SELF) - cpuBefore - feederCpu.load();
+}
+
+double Median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+qint64 Option(const QStringList& args, const QString& name, qint64 fallback)
+{
+    const qsizetype at = args.indexOf(name);
+    return at >= 0 && at + 1 < args.size() ? args[at + 1].toLongLong() : fallback;
+}
+
+void Steady(const QByteArray& pattern, double seconds, int pairs)
+{
+    platform::PseudoTerminal pty;
+    if (!pty.Open())
+        return;
+    MakeRaw(pty.MasterFd());
+    platform::setRuntimePortOverride(kPortNumber, pty.SlavePath());
+    CMonitorDlg dlg;
+    dlg.OnInitDialog();
+    dlg.show();
+    dlg.Engine().m_strPortName = QStringLiteral("COM%1").arg(kPortNumber);
+    QCoreApplication::processEvents();
+    const qint64 total = qint64(seconds * 1e6);
+    std::vector<double> off, on, ratios;
+    for (int i = 0; i < pairs; ++i) {
+        dlg.OutputMenu()->ModeAction(TimeColumnMode::Off)->trigger();
+        off.push_back(SteadyRun(dlg, pty, pattern, total));
+        dlg.OutputMenu()->ModeAction(TimeColumnMode::TimeOfDay)->trigger();
+        on.push_back(SteadyRun(dlg, pty, pattern, total));
+        ratios.push_back(off.back() > 0 ? on.back() / off.back() : 0);
+    }
+    std::printf("steady 1 MB/s, %d pairs of %.0f s: column off %.1f%% of a core, on %.1f%% (medians); "
+                "median ratio on/off %.2f\n",
+                pairs, seconds, 100 * Median(off) / seconds, 100 * Median(on) / seconds, Median(ratios));
+    dlg.DestroyWindow();
+}
+
+void GoToTimeLatency(const QByteArray& pattern, qint64 bytes)
+{
+    CMonitorDlg dlg;
+    dlg.OnInitDialog();
+    dlg.show();
+    dlg.OutputMenu()->ModeAction(TimeColumnMode::TimeOfDay)->trigger();
+    const int64_t start = int64_t(1'796'724'000) * 1'000'000;
+    const qint64 items = bytes / 1024;
+    const double fillStart = Now();
+    for (qint64 i = 0; i < items; ++i) {
+        CDataItem item(reinterpret_cast<const uint8_t*>(pattern.constData() + (i * 1024) % (pattern.size() - 1024)),
+                       1024);
+        item.SetKind(0);
+        // One a millisecond; the clock set back a minute half-way.
+        const int64_t micros = start + i * 1000 - (i >= items / 2 ? int64_t(60) * 1'000'000 : 0);
+        std::lock_guard lock(dlg.Engine().m_csCapture);
+        dlg.Engine().m_items.ElementAt(dlg.Engine().m_items.Add(item)).SetTimeMicros(micros);
+    }
+    dlg.RefreshOutput();
+    QCoreApplication::processEvents();
+    std::printf("large capture: %lld MiB in %lld items, indexed in %.1f s\n", bytes / kMiB, items, Now() - fillStart);
+
+    QRandomGenerator random(21);
+    const double span = double(items) / 1000 - 60;  // seconds, up to the last item's time
+    struct Form {
+        const char* name;
+        std::vector<double> ms;
+    } forms[] = {{"offset", {}}, {"time of day", {}}, {"date and time", {}}};
+    for (int round = 0; round < 300; ++round) {
+        const int form = round % 3;
+        const int64_t at = start + int64_t(random.bounded(span) * 1e6);
+        QString text;
+        if (form == 0)
+            text = QStringLiteral("+%1s").arg(double(at - start) / 1e6, 0, 'f', 3);
+        else if (form == 1)
+            text = FormatItemTime(TimeColumnMode::TimeOfDay, at, start, start);
+        else
+            text = FormatIsoLocalMicros(at);
+        const double t0 = Now();
+        dlg.GoToTime()->GoTo(text);
+        dlg.m_editOutput->viewport()->repaint();
+        dlg.TimeColumn()->repaint();
+        forms[form].ms.push_back((Now() - t0) * 1000);
+    }
+    for (const Form& form : forms) {
+        std::vector<double> ms = form.ms;
+        std::sort(ms.begin(), ms.end());
+        std::printf("go to time (%s), %zu moments: median %.2f ms, worst %.2f ms\n", form.name, ms.size(), Median(ms),
+                    ms.back());
+    }
+    dlg.DestroyWindow();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const BenchEnvironment environment;
+    QApplication app(argc, argv);
+    Q_INIT_RESOURCE(resources);
+    QApplication::setApplicationName(QStringLiteral("Vantrel"));
+    const QStringList args = QCoreApplication::arguments();
+    const double seconds = double(Option(args, QStringLiteral("--seconds"), 10));
+    const int pairs = int(Option(args, QStringLiteral("--pairs"), 3));
+    const qint64 mib = Option(args, QStringLiteral("--mib"), 1024);
+    const QByteArray pattern = Pattern();
+    if (seconds > 0 && pairs > 0)
+        Steady(pattern, seconds, pairs);
+    if (mib > 0)
+        GoToTimeLatency(pattern, mib * kMiB);
+    std::printf("(MB = MiB; cpu excludes the feeder thread)\n");
+    return 0;
+}

@@ -1,0 +1,22 @@
+#include "data/timed_log_format.h"
+
+#include "data/item_rendering.h"
+#include "data/item_time_format.h"
+
+void AppendTimedLogEntry(QByteArray& out, const CDataItem& item)
+{
+    QString entry;
+    AppendItemEntry(entry, item);
+    // The entry's leading line end, then the time where "Rec :" began.
+    out += "\r\n";
+    AppendIsoLocalMicros(out, item.GetTimeMicros());
+    out += '\t';
+    out += QStringView(entry).mid(2).toUtf8();
+}
+
+QByteArray TimedLogEntry(const CDataItem& item)
+{
+    QByteArray out;
+    AppendTimedLogEntry(out, item);
+    return out;
+}
