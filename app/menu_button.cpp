@@ -10,7 +10,9 @@
 namespace {
 
 // What a screen reader sees of the button: a button with a menu, whose
-// actions both open it.
+// actions both open it. The menu is its child, as a screen reader expects
+// of a menu button; a shown menu is no window of the program's own on the
+// bus, so this is where its entries are found.
 class AccessibleMenuButton : public QAccessibleWidget {
 public:
     explicit AccessibleMenuButton(CMenuButton* button) : QAccessibleWidget(button, QAccessible::ButtonMenu) {}
@@ -27,6 +29,15 @@ public:
         s.hasPopup = true;
         s.pressed = button()->isDown();
         return s;
+    }
+    int childCount() const override { return button()->menu() ? 1 : 0; }
+    QAccessibleInterface* child(int index) const override
+    {
+        return index == 0 && button()->menu() ? QAccessible::queryAccessibleInterface(button()->menu()) : nullptr;
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override
+    {
+        return child && button()->menu() && child->object() == button()->menu() ? 0 : -1;
     }
     QStringList actionNames() const override { return {pressAction(), showMenuAction()}; }
     void doAction(const QString& name) override
