@@ -1,5 +1,7 @@
 #include "app/menu_button.h"
 
+#include "app/command_accessible.h"
+
 #include <QAccessible>
 #include <QAccessibleActionInterface>
 #include <QAccessibleWidget>
@@ -63,6 +65,7 @@ CMenuButton::CMenuButton(QMenu* menu, QWidget* parent) : QToolButton(parent)
 {
     static const bool s_factoryInstalled = (QAccessible::installFactory(menuButtonFactory), true);
     Q_UNUSED(s_factoryInstalled);
+    UseCommandMenuAccessibility(menu);
     setMenu(menu);
     setPopupMode(QToolButton::InstantPopup);
 }
