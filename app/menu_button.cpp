@@ -29,6 +29,10 @@ public:
     {
         QAccessible::State s = QAccessibleWidget::state();
         s.hasPopup = true;
+        // The bus carries no "has popup": "expandable" is what tells a
+        // screen reader that the button opens something, and whether it is.
+        s.expandable = true;
+        s.expanded = button()->menu() && button()->menu()->isVisible();
         s.pressed = button()->isDown();
         return s;
     }
