@@ -40,8 +40,7 @@ class PortSetting(unittest.TestCase):
         for _ in range(10):
             if "focused" in states(rate):
                 break
-            self.program.keys("Tab")
-            wait_for("the focus to move", lambda: self.program.focused(self.dialog))
+            self.program.move_focus("Tab", self.dialog)
         self.program.wait_focus("combo box", "9600", self.dialog)
 
         self.program.keys("Down")

@@ -306,6 +306,16 @@ class Vantrel:
                     return obj
         return None
 
+    def move_focus(self, key, root=None):
+        """Presses a key that moves the focus and waits until it has moved;
+        returns the newly focused object."""
+        def identity(obj):
+            return None if obj is None else (role(obj), obj.name, tuple(labelled_by(obj)))
+        before = identity(self.focused(root))
+        self.keys(key)
+        return wait_for("the focus to move from %s on %s" % (before, key), lambda: (
+            lambda now: now if now is not None and identity(now) != before else None)(self.focused(root)))
+
     def wait_focus(self, role_name, name=None, root=None):
         def matches():
             obj = self.focused(root)
