@@ -9,15 +9,10 @@ import subprocess
 import tempfile
 import time
 
-import warnings
-
 import gi
 gi.require_version("Atspi", "2.0")
 from gi.repository import Atspi, GLib  # noqa: E402
 import pyatspi  # noqa: E402
-
-# pyatspi reaches the C library through calls it calls deprecated.
-warnings.simplefilter("ignore", DeprecationWarning)
 
 WAIT_SECONDS = 60
 PORT_NUMBER = 5  # the port the program is given: COM5, a pseudo-terminal
