@@ -6,21 +6,42 @@ the end, whatever the tests did.
 
 Usage: bus_session.py PROGRAM TEST_MODULE...
 """
+import fcntl
 import os
 import select
 import signal
 import subprocess
 import sys
 import tempfile
+import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 
 def start_display(log):
-    """Starts Xvfb on the first free display; returns (process, ':N')."""
+    """Starts Xvfb on the first free display and waits until a client can
+    connect to it; returns (process, ':N'). Starts are taken one at a time
+    on the machine, so servers starting together never contend for one
+    display number."""
+    with open(os.path.join("/tmp", "vantrel-xvfb-start.lock"), "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        xvfb, display = launch_display(log)
+        deadline = time.monotonic() + 120
+        while subprocess.run(["xdotool", "getdisplaygeometry"], env=dict(os.environ, DISPLAY=display),
+                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode != 0:
+            if xvfb.poll() is not None or time.monotonic() > deadline:
+                xvfb.kill()
+                raise SystemExit("Xvfb on %s accepts no clients" % display)
+            time.sleep(0.1)
+        return xvfb, display
+
+
+def launch_display(log):
     read_end, write_end = os.pipe()
     xvfb = subprocess.Popen(
-        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+        # -noreset: a server resets when its last client leaves, and a
+        # program connecting during that moment is refused.
+        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x1024x24", "-nolisten", "tcp", "-noreset"],
         pass_fds=[write_end], stdout=log, stderr=log, start_new_session=True)
     os.close(write_end)
     number = b""
