@@ -42,15 +42,10 @@ def wait_for(what, condition, timeout=WAIT_SECONDS):
         time.sleep(0.05)
 
 
-def registry_value(name, data, kind):
-    return '"%s"=hex(%x):%s\n' % (name, kind, ",".join("%02x" % b for b in data))
-
-
 def registry_string(name, text, size=None):
-    data = text.encode("utf-16-le") + b"\0\0"
-    if size:
-        data = data.ljust(size, b"\0")
-    return registry_value(name, data, 1)
+    """A string value in the registry file's text form (UTF-16, hex bytes)."""
+    data = (text.encode("utf-16-le") + b"\0\0").ljust(size or 0, b"\0")
+    return '"%s"=hex(1):%s\n' % (name, ",".join("%02x" % b for b in data))
 
 
 # ---------------------------------------------------------------------------
@@ -183,7 +178,7 @@ class Vantrel:
     folder and a device tree of its own (the machine's own ports are never
     reachable: the device tree is an empty folder)."""
 
-    def __init__(self, folder=None, settings=""):
+    def __init__(self, folder=None):
         self._own_folder = folder is None
         self.folder = folder or tempfile.mkdtemp(prefix="vantrel-run-")
         self.master, slave = os.openpty()
@@ -197,7 +192,6 @@ class Vantrel:
                 out.write("Windows Registry Editor Version 5.00\n\n")
                 out.write("[HKEY_CURRENT_USER\\Software\\Kerbix\\Vantrel]\n")
                 out.write(registry_string("PortName", "COM%d" % PORT_NUMBER, 256))
-                out.write(settings)
                 out.write("\n[HKEY_CURRENT_USER\\Software\\Kerbix\\Vantrel\\Ports]\n")
                 out.write(registry_string("COM%d" % PORT_NUMBER, self.port_path))
         else:
