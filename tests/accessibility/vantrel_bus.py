@@ -215,13 +215,26 @@ class Vantrel:
                 out.write(line)
 
     def start(self):
-        self.process = subprocess.Popen([os.environ["VANTREL_BINARY"]], env=self.env,
-                                        stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        # Standard error goes to a file: a pipe nobody reads would stop the
+        # program once it filled.
+        self.log_path = os.path.join(self.folder, "stderr-%d.log" % len(os.listdir(self.folder)))
+        with open(self.log_path, "wb") as log:
+            self.process = subprocess.Popen([os.environ["VANTREL_BINARY"]], env=self.env,
+                                            stdout=subprocess.DEVNULL, stderr=log)
+        try:
+            self._find_on_bus()
+        except BaseException:
+            self.kill()  # nothing of a failed start outlives the test
+            raise
+        return self
+
+    def _find_on_bus(self):
         desktop = pyatspi.Registry.getDesktop(0)
 
         def app():
             if self.process.poll() is not None:
-                raise AssertionError("the program ended: %s" % self.process.stderr.read().decode(errors="replace"))
+                with open(self.log_path, encoding="utf-8", errors="replace") as log:
+                    raise AssertionError("the program ended: %s" % log.read())
             for i in range(desktop.childCount):
                 candidate = desktop.getChildAtIndex(i)
                 if candidate is not None and candidate.get_process_id() == self.process.pid:
@@ -232,7 +245,6 @@ class Vantrel:
         # says now, not what a cache kept.
         Atspi.Accessible.set_cache_mask(self.app, Atspi.Cache.NONE)
         self.main = self.window("Vantrel")
-        return self
 
     def window(self, name, timeout=WAIT_SECONDS):
         """The top-level window or dialog of that name, once it shows."""
@@ -328,8 +340,6 @@ class Vantrel:
 
     def close(self):
         self.kill()
-        if self.process:
-            self.process.stderr.close()
         os.close(self.master)
         if self._own_folder:
             shutil.rmtree(self.folder, ignore_errors=True)
