@@ -283,11 +283,21 @@ class Vantrel:
 
     def focus_window(self, name):
         """Gives the X window of that title the keyboard, as a click on it
-        would (there is no window manager on the test display)."""
-        out = wait_for("X window %r" % name, lambda: subprocess.run(
-            ["xdotool", "search", "--onlyvisible", "--pid", str(self.process.pid), "--name", "^%s$" % name],
-            capture_output=True, text=True).stdout.split())
-        subprocess.run(["xdotool", "windowfocus", "--sync", out[-1]], check=True, timeout=WAIT_SECONDS)
+        would (there is no window manager on the test display). Tried again
+        until the display says so: a window just shown or closed may not
+        take the focus at the first attempt."""
+        def xdotool(*args):
+            return subprocess.run(["xdotool"] + list(args), capture_output=True, text=True,
+                                  timeout=WAIT_SECONDS).stdout.split()
+
+        def focused():
+            windows = xdotool("search", "--onlyvisible", "--pid", str(self.process.pid), "--name", "^%s$" % name)
+            for window in reversed(windows):
+                xdotool("windowfocus", window)
+                if xdotool("getwindowfocus") == [window]:
+                    return True
+            return False
+        wait_for("X window %r to take the keyboard" % name, focused)
 
     def keys(self, *names):
         """Presses keys (xdotool names: Tab, space, Down, Return, shift+Tab)."""
