@@ -1,5 +1,6 @@
 #include "app/command_bar.h"
 
+#include "app/command_accessible.h"
 #include "app/command_ids.h"
 #include "app/menu_button.h"
 
@@ -53,6 +54,7 @@ CCommandBar::CCommandBar(QWidget* parent) : QToolBar(parent)
     setFloatable(false);
     setIconSize(QSize(24, 24));
     setToolButtonStyle(Qt::ToolButtonIconOnly);
+    UseCommandButtonAccessibility(this);
 }
 
 QAction* CCommandBar::MakeAction(int id, const QString& text, QObject* owner)

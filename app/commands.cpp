@@ -39,7 +39,8 @@ void CMonitorDlg::UpdateStatusLine()
         return;
     m_status->SetPort(m_engine.m_strPortName, platform::devicePathForPort(m_engine.m_strPortName),
                       m_engine.m_portSettings);
-    m_status->SetState(m_engine.IsCapturing(), m_engine.IsPaused());
+    m_status->SetState(m_engine.IsCapturing(), m_engine.IsPaused(),
+                          m_engine.IsListening() || m_engine.IsWaitingForPort());
     m_status->SetConnection(m_engine.ConnectionState());
 }
 

@@ -2,6 +2,7 @@
 
 #include "data/capture_search.h"
 
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -12,8 +13,23 @@
 #include <QToolButton>
 #include <algorithm>
 
+namespace {
+
+// A screen reader announces the bar as a named group ("Find panel") when the
+// focus enters it; a plain widget is a filler it passes over in silence.
+QAccessibleInterface* findBarFactory(const QString& className, QObject* object)
+{
+    if (className == QLatin1String("CFindBar") && object->isWidgetType())
+        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Grouping);
+    return nullptr;
+}
+
+} // namespace
+
 CFindBar::CFindBar(const COutputTextSource& text, QWidget* parent) : QWidget(parent)
 {
+    static const bool s_factoryInstalled = (QAccessible::installFactory(findBarFactory), true);
+    Q_UNUSED(s_factoryInstalled);
     setObjectName(QStringLiteral("findBar"));
     setAccessibleName(QStringLiteral("Find"));
     m_search = new CCaptureSearch(text, this);
@@ -35,7 +51,9 @@ CFindBar::CFindBar(const COutputTextSource& text, QWidget* parent) : QWidget(par
 
     m_count = new QLabel(this);
     m_count->setObjectName(QStringLiteral("findCount"));
-    m_count->setAccessibleName(QStringLiteral("Matches"));
+    // Read by its text ("3 matches", "1 of 3"): a fixed name would hide the
+    // count from a screen reader.
+    m_count->setAccessibleDescription(QStringLiteral("Matches"));
     m_count->setMinimumWidth(m_count->fontMetrics().horizontalAdvance(QStringLiteral("000000 of 000000+")));
 
     m_cbCase = new QCheckBox(tr("Match case"), this);

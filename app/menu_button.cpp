@@ -1,5 +1,7 @@
 #include "app/menu_button.h"
 
+#include "app/command_accessible.h"
+
 #include <QAccessible>
 #include <QAccessibleActionInterface>
 #include <QAccessibleWidget>
@@ -10,7 +12,9 @@
 namespace {
 
 // What a screen reader sees of the button: a button with a menu, whose
-// actions both open it.
+// actions both open it. The menu is its child, as a screen reader expects
+// of a menu button; a shown menu is no window of the program's own on the
+// bus, so this is where its entries are found.
 class AccessibleMenuButton : public QAccessibleWidget {
 public:
     explicit AccessibleMenuButton(CMenuButton* button) : QAccessibleWidget(button, QAccessible::ButtonMenu) {}
@@ -25,8 +29,21 @@ public:
     {
         QAccessible::State s = QAccessibleWidget::state();
         s.hasPopup = true;
+        // The bus carries no "has popup": "expandable" is what tells a
+        // screen reader that the button opens something, and whether it is.
+        s.expandable = true;
+        s.expanded = button()->menu() && button()->menu()->isVisible();
         s.pressed = button()->isDown();
         return s;
+    }
+    int childCount() const override { return button()->menu() ? 1 : 0; }
+    QAccessibleInterface* child(int index) const override
+    {
+        return index == 0 && button()->menu() ? QAccessible::queryAccessibleInterface(button()->menu()) : nullptr;
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override
+    {
+        return child && button()->menu() && child->object() == button()->menu() ? 0 : -1;
     }
     QStringList actionNames() const override { return {pressAction(), showMenuAction()}; }
     void doAction(const QString& name) override
@@ -52,6 +69,7 @@ CMenuButton::CMenuButton(QMenu* menu, QWidget* parent) : QToolButton(parent)
 {
     static const bool s_factoryInstalled = (QAccessible::installFactory(menuButtonFactory), true);
     Q_UNUSED(s_factoryInstalled);
+    UseCommandMenuAccessibility(menu);
     setMenu(menu);
     setPopupMode(QToolButton::InstantPopup);
 }

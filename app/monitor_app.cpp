@@ -3,6 +3,7 @@
 #include "app/monitor_dlg.h"
 #include "app/restore_offer.h"
 #include "app/single_instance.h"
+#include "settings/list_accessibility.h"
 
 #include <QTimer>
 
@@ -10,6 +11,8 @@ CMonitorApp theApp;
 
 bool CMonitorApp::InitInstance()
 {
+    // Every list, the Save dialog's too, reads as its entry with its label.
+    InstallListAccessibility();
     CMonitorDlg dlg(nullptr);
     if (m_pfnPrepareWindow)
         m_pfnPrepareWindow(dlg);

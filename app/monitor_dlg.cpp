@@ -34,6 +34,8 @@ CMonitorDlg::CMonitorDlg(QWidget* pParent) : QDialog(pParent)
     connect(&m_engine, &CCaptureEngine::itemsRecorded, this, &CMonitorDlg::NotifyOutputChanged,
             Qt::DirectConnection);
     connect(&m_engine, &CCaptureEngine::connectionChanged, this, [this] { UpdateStatusLine(); });
+    // Queued: the receive thread never waits for the window.
+    connect(&m_engine, &CCaptureEngine::listening, this, [this] { UpdateStatusLine(); }, Qt::QueuedConnection);
     // A lost device leaves everything recorded until then on screen.
     connect(&m_engine, &CCaptureEngine::waiting, this, [this] {
         RefreshOutput();

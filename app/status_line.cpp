@@ -32,9 +32,14 @@ void CStatusLine::SetPort(const QString& portName, const QString& devicePath, co
     Show();
 }
 
-void CStatusLine::SetState(bool open, bool paused)
+void CStatusLine::SetState(bool open, bool paused, bool listening)
 {
-    m_state = !open ? QStringLiteral("Stopped") : paused ? QStringLiteral("Paused") : QStringLiteral("Recording");
+    // Between Begin and the purge that follows the line's settling nothing
+    // is recorded yet: "Recording" is said only once it is.
+    m_state = !open      ? QStringLiteral("Stopped")
+              : paused   ? QStringLiteral("Paused")
+              : listening ? QStringLiteral("Recording")
+                          : QStringLiteral("Opening");
     Show();
 }
 

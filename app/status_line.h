@@ -11,7 +11,7 @@ public:
     explicit CStatusLine(QWidget* parent);
 
     void SetPort(const QString& portName, const QString& devicePath, const PortSettings& settings);
-    void SetState(bool open, bool paused);
+    void SetState(bool open, bool paused, bool listening = true);
     void SetTotals(qint64 items, qint64 bytes);
     // The device's connection (waiting for it, how often it was lost);
     // empty shows nothing.

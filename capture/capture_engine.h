@@ -196,6 +196,9 @@ signals:
     // A chunk was recorded. Emitted on the receive thread; connect with a
     // direct connection to something that never waits.
     void itemsRecorded();
+    // The receive thread has let the line settle and purged it: from now on
+    // every byte is recorded. Emitted on the receive thread.
+    void listening();
     // The running capture's port went away. Emitted before the engine acts,
     // so a face that ends the capture on a loss can do so.
     void portLost(int errorCode);

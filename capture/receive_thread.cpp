@@ -116,6 +116,7 @@ void CCaptureEngine::SignalListening()
 {
     m_bListening = true;
     m_bListening.notify_all();
+    emit listening();
 }
 
 int CCaptureEngine::OnReceive()

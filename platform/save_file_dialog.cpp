@@ -1,6 +1,8 @@
 #include "platform/save_file_dialog.h"
 
+#include <QComboBox>
 #include <QFileDialog>
+#include <QLabel>
 #include <QFileInfo>
 
 namespace {
@@ -36,6 +38,17 @@ std::unique_ptr<QFileDialog> CreateSaveFileDialog(QWidget* owner, const SaveFile
     const QFileInfo initial(request.initialPath);
     dialog->setDirectory(initial.absolutePath());
     dialog->selectFile(initial.fileName());
+    // Qt's dialog leaves its two lists without their labels' buddy, so a
+    // screen reader reads them by their entry alone ("Serial Log(*.log)");
+    // as buddies the labels name them.
+    const std::pair<const char*, const char*> labelled[] = {{"lookInLabel", "lookInCombo"},
+                                                            {"fileTypeLabel", "fileTypeCombo"}};
+    for (const auto& [labelName, listName] : labelled) {
+        auto* label = dialog->findChild<QLabel*>(QLatin1String(labelName));
+        auto* list = dialog->findChild<QComboBox*>(QLatin1String(listName));
+        if (label && list && !label->buddy())
+            label->setBuddy(list);
+    }
     return dialog;
 }
 

@@ -77,9 +77,8 @@ CPortSettingDlg::CPortSettingDlg(const PortSettings& settings, QWidget* pParent)
     int row = 0;
     for (const auto& [text, list] : rows) {
         auto* label = new QLabel(QString::fromLatin1(text), this);
+        // The buddy is also the label a screen reader reads for the list.
         label->setBuddy(list);
-        // Without a name of its own a list is read out by its current entry.
-        list->setAccessibleName(label->text());
         grid->addWidget(label, row, 0);
         grid->addWidget(list, row, 1);
         ++row;

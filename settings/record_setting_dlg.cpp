@@ -79,9 +79,9 @@ CRecordSettingDlg::CRecordSettingDlg(QWidget* pParent) : CExchangeDialog(pParent
     auto* lengthLabel = new QLabel(QStringLiteral("Record Time Length"), group);
     lengthLabel->setBuddy(m_editLength);
     auto* secondLabel = new QLabel(QStringLiteral("Second"), group);
-    // The unit list has no label of its own on screen; a screen reader still
-    // needs a name that is not its current entry.
-    m_cbUnit->setAccessibleName(QStringLiteral("Unit"));
+    // The unit list has no label of its own on screen: the row's label
+    // introduces it ("Record On Every" ... "Min").
+    SetListLabel(m_cbUnit, periodLabel);
     m_spinPeriod->SetAccessibleName(periodLabel->text());
     m_spinLength->SetAccessibleName(lengthLabel->text());
 
@@ -103,7 +103,6 @@ CRecordSettingDlg::CRecordSettingDlg(QWidget* pParent) : CExchangeDialog(pParent
     m_cbShowFormat = makeList(this, "showFormatList", {QStringLiteral("String"), QStringLiteral("Hex")});
     auto* formatLabel = new QLabel(QStringLiteral("Show Format"), this);
     formatLabel->setBuddy(m_cbShowFormat);
-    m_cbShowFormat->setAccessibleName(formatLabel->text());
     auto* format = new QHBoxLayout;
     format->addWidget(formatLabel);
     format->addWidget(m_cbShowFormat, 1);

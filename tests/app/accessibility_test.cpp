@@ -11,6 +11,8 @@
 #include <QAccessible>
 #include <QAccessibleActionInterface>
 #include <QAction>
+#include <QApplication>
+#include <QDialog>
 #include <QLabel>
 #include <QMenu>
 #include <QTest>
@@ -150,4 +152,39 @@ TEST(WindowAccessibility, TheMenuButtonOpensItsMenuHoweverItIsOperated)
     }
     for (Qt::Key key : {Qt::Key_Down, Qt::Key_Space})
         EXPECT_TRUE(OpensMenu(dlg.m_pMenu, [&] { QTest::keyClick(button, key); })) << key;
+}
+
+TEST(WindowAccessibility, APressThatOpensADialogAnswersTheScreenReaderAtOnce)
+{
+    CMonitorDlg dlg;
+    dlg.OnInitDialog();
+    dlg.show();
+    const std::pair<const char*, QObject*> ways[] = {
+        {"menu entry", dlg.m_wndCommandBar->MenuAction(ID_MENU_ABOUT)},
+        {"toolbar button", dlg.m_wndCommandBar->widgetForAction(dlg.m_wndCommandBar->ToolAction(ID_TOOL_ABOUT))},
+    };
+    for (const auto& [way, target] : ways) {
+        QAccessibleActionInterface* actions = actionsOf(target);
+        ASSERT_NE(actions, nullptr) << way;
+        // The dialog is closed as soon as it runs, noting whether that was
+        // inside the screen reader's call, which would then have waited.
+        bool inCall = false;
+        bool openedInCall = false;
+        QString opened;
+        QTimer closer;
+        QObject::connect(&closer, &QTimer::timeout, [&] {
+            if (auto* modal = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+                openedInCall = inCall;
+                opened = modal->windowTitle();
+                modal->reject();
+            }
+        });
+        closer.start(5);
+        inCall = true;
+        actions->doAction(QAccessibleActionInterface::pressAction());
+        inCall = false;
+        EXPECT_TRUE(WaitUntil([&] { return !opened.isEmpty(); }, 10000)) << way;
+        EXPECT_EQ(opened, QStringLiteral("Vantrel About")) << way;
+        EXPECT_FALSE(openedInCall) << way;
+    }
 }

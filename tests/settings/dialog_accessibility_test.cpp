@@ -28,13 +28,14 @@ QString accessibleName(QObject* object)
     return accessible(object)->text(QAccessible::Name);
 }
 
-// The label a screen reader reads for a control, through the relation
-// rather than the widget tree.
+// The labels a screen reader reads for a control, through the relation
+// rather than the widget tree, joined by "/".
 QString labelledBy(QObject* object)
 {
+    QStringList labels;
     for (const auto& [other, relation] : accessible(object)->relations(QAccessible::Label))
-        return other->text(QAccessible::Name);
-    return {};
+        labels.append(other->text(QAccessible::Name));
+    return labels.join(u'/');
 }
 
 } // namespace
@@ -73,8 +74,11 @@ TEST(DialogAccessibility, EveryRecordSettingControlHasANameOfItsOwn)
     CRecordSettingDlg dlg;
     dlg.OnInitDialog();
     dlg.show();
-    EXPECT_EQ(accessibleName(dlg.m_cbUnit), QStringLiteral("Unit"));
-    EXPECT_EQ(accessibleName(dlg.m_cbShowFormat), QStringLiteral("Show Format"));
+    // A list reads as its entry, labelled by the label before it.
+    EXPECT_EQ(accessibleName(dlg.m_cbUnit), dlg.m_cbUnit->currentText());
+    // The group's title, then the row's label.
+    EXPECT_EQ(labelledBy(dlg.m_cbUnit), QStringLiteral("Advance/Record On Every"));
+    EXPECT_EQ(accessibleName(dlg.m_cbShowFormat), dlg.m_cbShowFormat->currentText());
     EXPECT_EQ(labelledBy(dlg.m_cbShowFormat), QStringLiteral("Show Format"));
     EXPECT_EQ(accessibleName(dlg.m_spinPeriod->UpButton()), QStringLiteral("Record On Every up"));
     EXPECT_EQ(accessibleName(dlg.m_spinPeriod->DownButton()), QStringLiteral("Record On Every down"));
@@ -87,7 +91,7 @@ TEST(DialogAccessibility, EveryRecordSettingControlHasANameOfItsOwn)
     ASSERT_TRUE(testing_support::WaitUntil([&] { return dlg.m_editPeriod->text() == QStringLiteral("6"); }));
 }
 
-TEST(DialogAccessibility, ThePortSettingListsAreNamedAndLabelledNotReadByTheirEntry)
+TEST(DialogAccessibility, ThePortSettingListsReadAsTheirEntryAndAreLabelled)
 {
     CPortSettingDlg dlg(PortSettings{});
     dlg.OnInitDialog();
@@ -96,8 +100,8 @@ TEST(DialogAccessibility, ThePortSettingListsAreNamedAndLabelledNotReadByTheirEn
         {dlg.m_cbPort, "Port"},          {dlg.m_cbBaudRate, "Baud Rate"}, {dlg.m_cbParity, "Parity"},
         {dlg.m_cbDataBits, "Data Bits"}, {dlg.m_cbStopBits, "Stop Bits"},
     };
-    for (const auto& [list, name] : lists) {
-        EXPECT_EQ(accessibleName(list), QLatin1String(name));
-        EXPECT_EQ(labelledBy(list), QLatin1String(name));
+    for (const auto& [list, label] : lists) {
+        EXPECT_EQ(accessibleName(list), list->currentText()) << label;
+        EXPECT_EQ(labelledBy(list), QLatin1String(label));
     }
 }
