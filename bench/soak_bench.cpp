@@ -348,6 +348,9 @@ int main(int argc, char** argv)
                 quiet();
                 expected += device.Take();
                 pty->Close();
+                // Its link goes with it, as udev removes it: the terminal's
+                // number may be given to someone else's meanwhile.
+                QFile::remove(link);
                 RunUntil([&] { return dlg.Engine().IsWaitingForPort(); }, 30);
                 Idle(uniform(1, 5));
                 pty = std::make_unique<platform::PseudoTerminal>();
