@@ -68,7 +68,15 @@ public:
 
     // The receive thread (capture/receive_thread.cpp).
     static uint32_t ReceiveThreadProc(CCaptureEngine* pEngine);
-    int OnReceive();
+    // Reads one chunk (at most 1 KiB) without the capture lock and records
+    // it under the lock if the gate lets it through; a read that finds
+    // nothing records nothing. Its result is the read's; `pRead` gets the
+    // bytes read.
+    int OnReceive(uint32_t* pRead = nullptr);
+    // For tests: while set, the read too is under the capture lock, so a
+    // test that holds the lock keeps the receive thread from reading and
+    // can let bytes pile up in the port to be read at once.
+    std::atomic<bool> m_bReadUnderLock{false};
     // The recording gate (capture/recording_gate.cpp).
     bool IsRecordTime();
     int32_t GetRecordPeriod();

@@ -8,7 +8,6 @@
 
 #include <QMetaObject>
 #include <chrono>
-#include <cstring>
 #include <limits>
 #include <utility>
 
@@ -64,36 +63,23 @@ uint32_t CCaptureEngine::ReceiveThreadProc(CCaptureEngine* pEngine)
     pEngine->SignalListening();
 
     uint32_t eventMask = 0;
-    uint32_t errors = 0;
-    COMSTAT status{};
     for (;;) {
-        // In a flood the wait is answered by the last count and costs
-        // nothing; each chunk then takes one count and one read.
-        const bool waited = port->WaitCommEvent(eventMask);
-        port->SetCommMask(EV_RXCHAR);
-        if (waited) {
-            // The one count of waiting bytes per chunk: it decides whether
-            // there is a chunk at all and, less what the read takes, whether
-            // the next wait must ask the driver.
-            port->ClearCommError(errors, status);
-            // Nothing to read yet: wait again. A wait ended by Stop (no
-            // event) falls through and ends the loop.
-            if (status.cbInQue == 0 && eventMask != 0)
-                continue;
-        } else {
-            // A failed wait leaves no event, so it ends the loop below rather
-            // than being taken for the previous event over and over.
-            errors = uint32_t(errno);
-        }
-        if (eventMask == 0)
+        // The wait polls the port only once the reads below have drained
+        // it; a hang-up with nothing left to read is noticed here.
+        port->WaitCommEvent(eventMask);
+        // Stop (no event) or a failed wait (no event, LostError set).
+        if (eventMask != EV_RXCHAR)
             break;
-        if (eventMask == EV_RXCHAR) {
-            pEngine->OnReceive();
-            // A read that found the device failing ends the capture rather
-            // than recording an empty chunk on every turn of the loop.
-            if (port->LostError())
-                break;
-        }
+        // Chunk after chunk until a read comes back short or empty: the
+        // port is drained, and no count of waiting bytes is needed.
+        uint32_t read = 0;
+        do
+            pEngine->OnReceive(&read);
+        while (read == kChunkSize && !port->LostError());
+        // A read that found the device failing ends the capture rather
+        // than recording an empty chunk on every turn of the loop.
+        if (port->LostError())
+            break;
     }
 
     // Ended by a vanished device rather than by Stop: the engine's own
@@ -119,36 +105,42 @@ void CCaptureEngine::SignalListening()
     emit listening();
 }
 
-int CCaptureEngine::OnReceive()
+int CCaptureEngine::OnReceive(uint32_t* pRead)
 {
-    bool recorded = false;
-    int result = 0;
-    {
+    // The read is outside the capture lock, so no follower ever delays it
+    // (unless a test asks for the lock around it).
+    std::unique_lock lock(m_csCapture, std::defer_lock);
+    if (m_bReadUnderLock.load(std::memory_order_relaxed))
+        lock.lock();
+    uint8_t buffer[kChunkSize];
+    uint32_t read = 0;
+    const int result = m_hPort->ReadFile(buffer, kChunkSize, read);
+    if (pRead)
+        *pRead = read;
+    // Nothing was waiting: no chunk, and no item for it.
+    if (result && read == 0)
+        return result;
+    // A read that found the device gone is no chunk of the capture: the
+    // loop ends the capture instead. Nor is a read refused because Stop
+    // interrupted the port: no data.
+    if (m_hPort->LostError() || (!result && m_hPort->Interrupted()))
+        return result;
+
+    if (!lock.owns_lock()) {
         const auto asked = std::chrono::steady_clock::now();
-        std::lock_guard lock(m_csCapture);
+        lock.lock();
         NoteLockWait(std::chrono::steady_clock::now() - asked);
-        // The receive loop has just counted the waiting bytes; a second
-        // count here would tell nothing new (no line errors are tracked).
-
-        // One read per event; more than a chunk's worth stays for the next.
-        uint8_t buffer[kChunkSize];
-        std::memset(buffer, 0, sizeof buffer);
-        uint32_t read = 0;
-        result = m_hPort->ReadFile(buffer, kChunkSize, read);
-
-        // A read that found the device gone is no chunk of the capture: the
-        // loop ends the capture instead. Nor is a read refused because Stop
-        // interrupted the port between the count and the read: no data.
-        const bool stopping = !result && m_hPort->Interrupted();
-        if (!m_hPort->LostError() && !stopping && IsRecordTime()) {
-            CDataItem item(buffer, int(read));
-            item.SetKind(m_nShowFormat);
-            item.SetName(currentTimeOfDayName());
-            // Handed over, not copied a second time.
-            m_items.Add(std::move(item));
-            recorded = true;
-        }
     }
+    bool recorded = false;
+    if (IsRecordTime()) {
+        CDataItem item(buffer, int(read));
+        item.SetKind(m_nShowFormat);
+        item.SetName(currentTimeOfDayName());
+        // Handed over, not copied a second time.
+        m_items.Add(std::move(item));
+        recorded = true;
+    }
+    lock.unlock();
     if (recorded)
         emit itemsRecorded();
     return result;

@@ -273,7 +273,10 @@ bool SerialPort::ReadFile(void* buffer, uint32_t size, uint32_t& read)
         return false;
     for (;;) {
         const ssize_t n = ::read(m_fd, buffer, size);
-        m_bReadSinceEvent = true;
+        // Only a read that took bytes: a port that says "readable" and then
+        // has nothing must be counted before it is reported again.
+        if (n > 0)
+            m_bReadSinceEvent = true;
         if (n > 0 || (n == 0 && size == 0)) {
             read = uint32_t(n);
             const uint32_t known = m_nKnownWaiting.load(std::memory_order_relaxed);

@@ -100,14 +100,13 @@ private:
     int m_wakeFd = -1;  // an eventfd; readable once Interrupt was called
     std::atomic<bool> m_bInterrupted{false};
     std::atomic<int> m_nLostError{0};
-    // A read came after the last reported event. Until one does, a readable
+    // A read took bytes after the last reported event. Until one does, a readable
     // port is checked for bytes before it is reported again, so a port that
     // says "readable" with nothing to read cannot make the loop spin.
     bool m_bReadSinceEvent = true;
     // Bytes known to be waiting: the last count less what was read since.
-    // It only spares a poll: the receive loop counts again after every wait
-    // before it reads, so bytes that went after all (a hang-up) are never
-    // taken for a chunk. Atomic because a check from the far end may count
+    // It only spares a poll: a read of bytes that went after all (a hang-up)
+    // fails as a lost device and is never taken for a chunk. Atomic because a check from the far end may count
     // from another thread.
     std::atomic<uint32_t> m_nKnownWaiting{0};
     uint32_t m_nMask = 0;

@@ -64,6 +64,7 @@ protected:
     // have arrived, and this returns once it has taken them.
     void SendAsOneChunk(const QByteArray& bytes)
     {
+        dlg->Engine().m_bReadUnderLock = true;
         {
             std::lock_guard lock(dlg->Engine().m_csCapture);
             ASSERT_TRUE(pty.WriteAll(bytes));
@@ -74,6 +75,7 @@ protected:
         // The handler holds the lock from before its read until it has asked
         // the gate and recorded, so once the lock is free again it is done.
         std::lock_guard done(dlg->Engine().m_csCapture);
+        dlg->Engine().m_bReadUnderLock = false;
     }
 
     static bool WaitWithoutEvents(const std::function<bool()>& done)

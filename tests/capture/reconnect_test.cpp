@@ -95,6 +95,7 @@ protected:
     // once it has (whether it recorded them or not).
     void SendAsOneChunk(PseudoTerminal& end, const QByteArray& bytes)
     {
+        dlg->Engine().m_bReadUnderLock = true;
         {
             std::lock_guard lock(dlg->Engine().m_csCapture);
             ASSERT_TRUE(end.WriteAll(bytes));
@@ -102,6 +103,7 @@ protected:
         }
         ASSERT_TRUE(WaitUntil([&] { return WaitingInPort() == 0; }));
         std::lock_guard done(dlg->Engine().m_csCapture);
+        dlg->Engine().m_bReadUnderLock = false;
     }
 
     void Unplug(PseudoTerminal& end)
