@@ -16,6 +16,7 @@
 // Runs on its own registry file and device tree, never on a real port.
 #include "app/monitor_dlg.h"
 #include "bench/bench_environment.h"
+#include "bench/bench_feeder.h"
 #include "platform/device_map.h"
 #include "platform/message_box.h"
 #include "platform/pseudo_terminal.h"
@@ -60,40 +61,17 @@ constexpr qint64 kMiB = 1024 * 1024;
 constexpr int kBlock = 64 * 1024;
 constexpr int kPortNumber = 9;
 
-double Now()
-{
-    static QElapsedTimer clock = [] {
-        QElapsedTimer t;
-        t.start();
-        return t;
-    }();
-    return double(clock.nsecsElapsed()) / 1e9;
-}
-
-double Seconds(const timeval& user, const timeval& system)
-{
-    return double(user.tv_sec + system.tv_sec) + double(user.tv_usec + system.tv_usec) / 1e6;
-}
+using bench::BenchTerminal;
+using bench::CatRun;
+using bench::FeedPace;
+using bench::Feeder;
+using bench::Median;
+using bench::Now;
+using bench::Spawn;
 
 double OwnCpuSeconds()
 {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return Seconds(usage.ru_utime, usage.ru_stime);
-}
-
-// One 64 KiB block of printable lines as a logger would see them.
-QByteArray Block()
-{
-    QByteArray block;
-    for (int line = 0; block.size() < kBlock; ++line) {
-        QByteArray text = QByteArray::number(line).rightJustified(6, '0') + " T=21.5C P=1013hPa RH=45% ";
-        while (text.size() < 78)
-            text += char('a' + text.size() % 26);
-        block += text + "\r\n";
-    }
-    block.truncate(kBlock);
-    return block;
+    return bench::CpuSeconds(RUSAGE_SELF);
 }
 
 // How a scenario feeds the terminal and runs the program. A new scenario is
@@ -121,145 +99,6 @@ std::vector<Scenario> Scenarios()
 void Prepare(CMonitorDlg& dlg, const Scenario& scenario)
 {
     dlg.Engine().m_nShowFormat = scenario.showFormat;
-}
-
-// A pseudo-terminal whose master blocks, as a plain writer's would; the
-// program under test and cat open its slave in turn.
-class BenchTerminal {
-public:
-    bool Open()
-    {
-        m_master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        char name[128] = {};
-        if (m_master < 0 || grantpt(m_master) != 0 || unlockpt(m_master) != 0 ||
-            ptsname_r(m_master, name, sizeof name) != 0)
-            return false;
-        m_slave = QString::fromLocal8Bit(name);
-        return true;
-    }
-    ~BenchTerminal()
-    {
-        if (m_master >= 0)
-            ::close(m_master);
-    }
-    // Raw, as the capture sets its port, so cat reads bytes and not lines.
-    void MakeRaw() const
-    {
-        termios2 t{};
-        ::ioctl(m_master, TCGETS2, &t);
-        t.c_iflag = 0;
-        t.c_oflag = 0;
-        t.c_lflag = 0;
-        t.c_cc[VMIN] = 1;
-        t.c_cc[VTIME] = 0;
-        ::ioctl(m_master, TCSETS2, &t);
-    }
-    // True while nobody has the slave open (the master sees a hang-up).
-    bool SlaveClosed() const
-    {
-        pollfd p{m_master, POLLOUT, 0};
-        ::poll(&p, 1, 0);
-        return p.revents & POLLHUP;
-    }
-    int Master() const { return m_master; }
-    QString Slave() const { return m_slave; }
-
-private:
-    int m_master = -1;
-    QString m_slave;
-};
-
-// The far end: a child process that writes `total` bytes of the block to
-// the master once told to go, as fast as it drains or at a steady rate. A
-// process of its own, so its time and system calls count for nobody.
-class Feeder {
-public:
-    Feeder(int master, const QByteArray& block, qint64 total, const Scenario& scenario)
-    {
-        int go[2];
-        if (::pipe2(go, O_CLOEXEC) != 0)
-            return;
-        m_pid = ::fork();
-        if (m_pid == 0) {
-            ::close(go[1]);
-            char c;
-            if (::read(go[0], &c, 1) != 1)
-                _exit(1);
-            _exit(Write(master, block, total, scenario) ? 0 : 1);
-        }
-        ::close(go[0]);
-        m_go = go[1];
-    }
-    ~Feeder() { Wait(); }
-    void Go()
-    {
-        if (m_go >= 0)
-            (void)!::write(m_go, "g", 1);
-    }
-    // Ends a feeder that nobody drains any more.
-    void Kill()
-    {
-        if (m_pid > 0)
-            ::kill(m_pid, SIGKILL);
-        Wait();
-    }
-    // Waits until every byte is written.
-    void Wait()
-    {
-        if (m_go >= 0)
-            ::close(m_go);
-        m_go = -1;
-        if (m_pid > 0)
-            ::waitpid(m_pid, nullptr, 0);
-        m_pid = -1;
-    }
-
-private:
-    // Only what is safe after fork in a threaded process: write, sleep, exit.
-    static bool Write(int master, const QByteArray& block, qint64 total, const Scenario& scenario)
-    {
-        timespec next{};
-        clock_gettime(CLOCK_MONOTONIC, &next);
-        const qint64 pause = scenario.bytesPerSecond > 0 ? 1'000'000'000LL * scenario.writeSize / scenario.bytesPerSecond : 0;
-        for (qint64 done = 0; done < total;) {
-            const qint64 offset = done % block.size();
-            const size_t n = size_t(std::min<qint64>({scenario.writeSize, block.size() - offset, total - done}));
-            const ssize_t written = ::write(master, block.constData() + offset, n);
-            if (written < 0 && errno != EINTR)
-                return false;
-            done += std::max<ssize_t>(written, 0);
-            if (pause > 0) {
-                next.tv_nsec += long(pause);
-                next.tv_sec += next.tv_nsec / 1'000'000'000;
-                next.tv_nsec %= 1'000'000'000;
-                clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
-            }
-        }
-        return true;
-    }
-
-    pid_t m_pid = -1;
-    int m_go = -1;
-};
-
-pid_t Spawn(const QStringList& arguments, const char* stdoutPath = nullptr)
-{
-    std::vector<QByteArray> bytes;
-    for (const QString& a : arguments)
-        bytes.push_back(a.toLocal8Bit());
-    std::vector<char*> argv;
-    for (QByteArray& b : bytes)
-        argv.push_back(b.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (stdoutPath)
-        posix_spawn_file_actions_addopen(&actions, 1, stdoutPath, O_WRONLY, 0);
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
-        pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
 }
 
 // System calls of one process, counted by perf's tracepoint counters while
@@ -358,43 +197,32 @@ struct Run {
     SyscallCount::Figures calls;
 };
 
-// cat reading the terminal to /dev/null while the feeder fills it.
-Run RunCat(BenchTerminal& terminal, const QByteArray& block, qint64 total, const Scenario& scenario, bool count)
+FeedPace PaceOf(const Scenario& scenario)
+{
+    return FeedPace{scenario.bytesPerSecond, scenario.writeSize};
+}
+
+// The baseline, with its system calls counted if asked.
+Run RunCat(BenchTerminal& terminal, const QByteArray& block, qint64 total, const Scenario& scenario, bool count,
+           const QString& folder)
 {
     Run run;
-    terminal.MakeRaw();
-    const pid_t cat = Spawn({QStringLiteral("cat"), terminal.Slave()}, "/dev/null");
-    if (cat <= 0)
-        return run;
-    for (int i = 0; i < 1000 && terminal.SlaveClosed(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    // What cat has yet to read, seen through a descriptor of our own.
-    const int slave = ::open(terminal.Slave().toLocal8Bit().constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
-    Feeder feeder(terminal.Master(), block, total, scenario);
-    std::unique_ptr<SyscallCount> counter(count ? new SyscallCount(cat) : nullptr);
-    const double start = Now();
-    feeder.Go();
-    feeder.Wait();
-    for (int waiting = 1, i = 0; waiting > 0 && i < 100000 && slave >= 0; ++i) {
-        if (::ioctl(slave, FIONREAD, &waiting) != 0)
-            break;
-        if (waiting > 0)
-            std::this_thread::sleep_for(std::chrono::microseconds(100));
-    }
-    run.wallSeconds = Now() - start;
-    if (counter) {
-        run.calls = counter->Stop();
-        run.chunks = run.calls.reader[QStringLiteral("read")];
-    }
-    if (slave >= 0)
-        ::close(slave);
-    ::kill(cat, SIGTERM);
-    int status = 0;
-    rusage usage{};
-    ::wait4(cat, &status, 0, &usage);
-    run.cpuSeconds = Seconds(usage.ru_utime, usage.ru_stime);
-    run.mibPerSecond = double(total) / kMiB / run.wallSeconds;
+    std::unique_ptr<SyscallCount> counter;
+    const CatRun cat = bench::RunCat(
+        terminal, block, total, PaceOf(scenario), folder,
+        [&](pid_t pid) {
+            if (count)
+                counter = std::make_unique<SyscallCount>(pid);
+        },
+        [&] {
+            if (counter) {
+                run.calls = counter->Stop();
+                run.chunks = run.calls.reader[QStringLiteral("read")];
+            }
+        });
+    run.mibPerSecond = cat.mibPerSecond;
+    run.cpuSeconds = cat.cpuSeconds;
+    run.wallSeconds = cat.wallSeconds;
     return run;
 }
 
@@ -415,7 +243,7 @@ Run RunProgram(CMonitorDlg& dlg, BenchTerminal& terminal, const QByteArray& bloc
         std::fprintf(stderr, "the capture did not start\n");
         return run;
     }
-    Feeder feeder(terminal.Master(), block, total, scenario);
+    Feeder feeder(terminal.Master(), block, total, PaceOf(scenario));
     // Counting starts once the receive thread exists, so it is counted too.
     std::unique_ptr<SyscallCount> counter(count ? new SyscallCount(::getpid()) : nullptr);
 
@@ -466,26 +294,18 @@ Run RunProgram(CMonitorDlg& dlg, BenchTerminal& terminal, const QByteArray& bloc
     return run;
 }
 
-double Median(std::vector<double> values)
-{
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
 struct Options {
     int pairs = 3;
     qint64 bytes = 64 * kMiB;
     QString only;
     bool count = true;
     bool old = false;
+    QString folder;  // the program's: the baseline copies into it
 };
 
 int RunScenarios(const Options& options)
 {
-    const QByteArray block = Block();
+    const QByteArray block = bench::LogLines();
     BenchTerminal terminal;
     if (!terminal.Open()) {
         std::fprintf(stderr, "no pseudo-terminal: %s\n", std::strerror(errno));
@@ -512,7 +332,7 @@ int RunScenarios(const Options& options)
         std::printf("%s\n", scenario.name);
         std::vector<double> ratios;
         for (int pair = 0; pair < options.pairs; ++pair) {
-            const Run cat = RunCat(terminal, block, options.bytes, scenario, false);
+            const Run cat = RunCat(terminal, block, options.bytes, scenario, false, options.folder);
             const Run program = RunProgram(dlg, terminal, block, options.bytes, scenario, false);
             ratios.push_back(program.mibPerSecond / cat.mibPerSecond);
             std::printf("  pair %d: cat %7.1f MiB/s cpu %5.2f s | program %7.1f MiB/s cpu %5.2f s  ui late %5.1f ms"
@@ -522,7 +342,7 @@ int RunScenarios(const Options& options)
         }
         std::printf("  median ratio %.2f of cat\n", Median(ratios));
         if (count) {
-            const Run cat = RunCat(terminal, block, options.bytes, scenario, true);
+            const Run cat = RunCat(terminal, block, options.bytes, scenario, true, options.folder);
             const Run program = RunProgram(dlg, terminal, block, options.bytes, scenario, true);
             std::printf("  counted run: %lld chunks (mean %.0f B), cat %lld reads\n", program.chunks,
                         program.chunks ? double(options.bytes) / double(program.chunks) : 0.0, cat.chunks);
@@ -833,6 +653,7 @@ int main(int argc, char** argv)
     QApplication::setApplicationName(QStringLiteral("Vantrel"));
 
     Options options;
+    options.folder = environment.Path();
     const QStringList arguments = QCoreApplication::arguments();
     for (int i = 1; i < arguments.size(); ++i) {
         const QString& a = arguments[i];

@@ -13,6 +13,7 @@
 //   engine_bench [--items N] [--save-mib N]   (defaults: 10000000, 1024)
 #include "app/monitor_dlg.h"
 #include "bench_environment.h"
+#include "bench_feeder.h"
 #include "capture/capture_engine.h"
 #include "platform/device_map.h"
 #include "platform/pseudo_terminal.h"
@@ -28,6 +29,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <thread>
 
 namespace {
@@ -58,36 +60,29 @@ int ItemCount(CCaptureEngine& engine)
     return engine.m_items.GetSize();
 }
 
-// Writes blocks to the far end as fast as the terminal drains until stopped.
+// The shared feeder, writing to the far end as fast as the terminal drains
+// until this ends.
 class Flood {
 public:
-    explicit Flood(platform::PseudoTerminal& pty)
-        : m_thread([this, &pty] {
-              const QByteArray block(4096, 'f');
-              while (!m_stop)
-                  pty.WriteAll(block, 200);
-          })
+    explicit Flood(bench::BenchTerminal& pty)
+        : m_feeder(pty.Master(), bench::LogLines(), std::numeric_limits<qint64>::max(), bench::FeedPace{})
     {
+        m_feeder.Go();
     }
-    ~Flood()
-    {
-        m_stop = true;
-        m_thread.join();
-    }
+    ~Flood() { m_feeder.Kill(); }
 
 private:
-    std::atomic<bool> m_stop{false};
-    std::thread m_thread;
+    bench::Feeder m_feeder;
 };
 
 void ClearUnderFlood(int items)
 {
-    platform::PseudoTerminal pty;
+    bench::BenchTerminal pty;
     if (!pty.Open()) {
         std::fprintf(stderr, "no pseudo-terminal\n");
         return;
     }
-    platform::setRuntimePortOverride(kPortNumber, pty.SlavePath());
+    platform::setRuntimePortOverride(kPortNumber, pty.Slave());
     CCaptureEngine engine;
     engine.m_strPortName = QStringLiteral("COM%1").arg(kPortNumber);
     Fill(engine, items);

@@ -1,7 +1,8 @@
 // The capture with its journal on disk: how fast a capture with the window
 // shown (offscreen) drains a pseudo-terminal fed as fast as it accepts,
 // compared with `cat` on the same terminal, in text and in hex; how late the
-// user-interface thread gets; how far the journal falls behind the item list
+// user-interface thread gets (each run alternated with the shared `cat`
+// baseline, median ratio of 3 pairs); how far the journal falls behind the item list
 // (items and milliseconds, worst case); what the journal's writer thread
 // costs in processor time and the longest it kept the capture lock; and how
 // long the journal takes to catch up after Stop. Prints figures; checks nothing.
@@ -10,6 +11,7 @@
 // real port. JOURNAL_BENCH_MIB sets the size of each flood (default 64).
 #include "app/monitor_dlg.h"
 #include "bench/bench_environment.h"
+#include "bench/bench_feeder.h"
 #include "data/capture_journal.h"
 #include "platform/device_map.h"
 #include "platform/pseudo_terminal.h"
@@ -36,83 +38,11 @@
 
 namespace {
 
-constexpr qint64 kMiB = 1024 * 1024;
+using bench::kMiB;
 constexpr int kPortNumber = 9;
 
-double Now()
-{
-    static QElapsedTimer clock = [] {
-        QElapsedTimer t;
-        t.start();
-        return t;
-    }();
-    return double(clock.nsecsElapsed()) / 1e9;
-}
-
-QByteArray Pattern()
-{
-    QByteArray block;
-    for (int line = 0; block.size() < 64 * 1024; ++line) {
-        QByteArray text = QByteArray::number(line).rightJustified(6, '0') + " T=21.5C P=1013hPa RH=45% ";
-        while (text.size() < 78)
-            text += char('a' + text.size() % 26);
-        block += text + "\r\n";
-    }
-    return block;
-}
-
-void Feed(int master, const QByteArray& pattern, qint64 total)
-{
-    qint64 done = 0;
-    while (done < total) {
-        const qint64 offset = done % pattern.size();
-        const size_t n = size_t(std::min<qint64>(pattern.size() - offset, total - done));
-        const ssize_t written = ::write(master, pattern.constData() + offset, n);
-        if (written > 0) {
-            done += written;
-        } else if (written < 0 && errno != EAGAIN && errno != EINTR) {
-            std::fprintf(stderr, "write failed: %s\n", std::strerror(errno));
-            return;
-        } else {
-            pollfd p{master, POLLOUT, 0};
-            ::poll(&p, 1, 100);
-        }
-    }
-}
-
-double CatRate(const QByteArray& pattern, qint64 total)
-{
-    platform::PseudoTerminal pty;
-    if (!pty.Open())
-        return 0;
-    termios2 t{};
-    ::ioctl(pty.MasterFd(), TCGETS2, &t);
-    t.c_iflag = 0;
-    t.c_oflag = 0;
-    t.c_lflag = 0;
-    t.c_cc[VMIN] = 1;
-    t.c_cc[VTIME] = 0;
-    ::ioctl(pty.MasterFd(), TCSETS2, &t);
-    QProcess cat;
-    cat.setStandardOutputFile(QProcess::nullDevice());
-    cat.start(QStringLiteral("cat"), {pty.SlavePath()});
-    if (!cat.waitForStarted())
-        return 0;
-    for (int i = 0; i < 500; ++i) {
-        pollfd p{pty.MasterFd(), POLLOUT, 0};
-        ::poll(&p, 1, 0);
-        if (!(p.revents & POLLHUP))
-            break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    const double start = Now();
-    Feed(pty.MasterFd(), pattern, total);
-    const double seconds = Now() - start;
-    cat.kill();
-    cat.waitForFinished();
-    return double(total) / kMiB / seconds;
-}
+using bench::BenchTerminal;
+using bench::Now;
 
 qint64 RecordedBytes(CMonitorDlg& dlg, int& counted, qint64& sum)
 {
@@ -122,8 +52,8 @@ qint64 RecordedBytes(CMonitorDlg& dlg, int& counted, qint64& sum)
     return sum;
 }
 
-void Capture(const char* name, platform::PseudoTerminal& pty, const QByteArray& pattern, qint64 total,
-             int showFormat, double catRate)
+// One flood with the window and its journal: the drain rate in MiB/s.
+double Capture(const char* name, BenchTerminal& pty, const QByteArray& pattern, qint64 total, int showFormat)
 {
     CMonitorDlg dlg;
     dlg.OnInitDialog();
@@ -141,10 +71,11 @@ void Capture(const char* name, platform::PseudoTerminal& pty, const QByteArray& 
         QThread::msleep(1);
     if (!dlg.Engine().Port()) {
         std::fprintf(stderr, "the capture did not start\n");
-        return;
+        return 0;
     }
+    bench::Feeder feeder(pty.Master(), pattern, total, bench::FeedPace{});
     const double start = Now();
-    std::thread feeder([&] { Feed(pty.MasterFd(), pattern, total); });
+    feeder.Go();
 
     double lastTick = Now();
     double worstLate = 0;
@@ -168,7 +99,7 @@ void Capture(const char* name, platform::PseudoTerminal& pty, const QByteArray& 
     loop.exec();
     check.stop();
     const double end = Now();
-    feeder.join();
+    feeder.Wait();
     tick.stop();
     dlg.OnStop();
     // After Stop the journal takes what it has not taken yet at once.
@@ -179,15 +110,16 @@ void Capture(const char* name, platform::PseudoTerminal& pty, const QByteArray& 
     const CCaptureJournal::Stats stats = dlg.Engine().Journal().GetStats();
     const qint64 journalBytes = QFileInfo(dlg.Engine().Journal().Path()).size();
     const double rate = double(sum) / kMiB / (end - start);
-    std::printf("%-20s drain %7.1f MB/s (%.2f of cat)  ui late %5.1f ms  journal behind at most %lld items / "
+    std::printf("    %-20s drain %7.1f MB/s  ui late %5.1f ms  journal behind at most %lld items / "
                 "%.1f ms  writer cpu %.2f s (%.1f%% of the capture)  lock held at most %.2f ms  catch-up after Stop %.1f ms  "
                 "journal %.1f MB\n",
-                name, rate, catRate > 0 ? rate / catRate : 0, worstLate * 1000, qlonglong(stats.maxItemsBehind),
+                name, rate, worstLate * 1000, qlonglong(stats.maxItemsBehind),
                 double(stats.maxMicrosBehind) / 1000, double(stats.cpuNanos) / 1e9,
                 100.0 * double(stats.cpuNanos) / 1e9 / (end - start), double(stats.maxLockMicros) / 1000, catchUp * 1000,
                 double(journalBytes) / kMiB);
     // Discarded, so the folder is empty for the next run.
     dlg.Engine().Journal().End();
+    return rate;
 }
 
 } // namespace
@@ -205,16 +137,22 @@ int main(int argc, char** argv)
                            ? qEnvironmentVariableIntValue("JOURNAL_BENCH_MIB")
                            : 64;
     const qint64 total = mib * kMiB;
-    const QByteArray pattern = Pattern();
-    const double catRate = CatRate(pattern, total);
-    std::printf("cat                  drain %7.1f MB/s  (%lld MiB)\n", catRate, qlonglong(mib));
-
-    platform::PseudoTerminal pty;
+    const QByteArray pattern = bench::LogLines();
+    BenchTerminal pty;
     if (!pty.Open())
         return 1;
-    platform::setRuntimePortOverride(kPortNumber, pty.SlavePath());
-    Capture("text, journal on", pty, pattern, total, 0, catRate);
-    Capture("hex, journal on", pty, pattern, total, 1, catRate);
+    platform::setRuntimePortOverride(kPortNumber, pty.Slave());
+    // The baseline writes where the journal goes.
+    const QString journalFolder = QString::fromLocal8Bit(qgetenv("XDG_STATE_HOME"));
+    QDir().mkpath(journalFolder);
+    std::printf("floods of %lld MiB, MiB/s\n", qlonglong(mib));
+    for (const int showFormat : {0, 1}) {
+        const char* name = showFormat ? "hex, journal on" : "text, journal on";
+        bench::AlternatePairs(
+            name, "MiB/s",
+            [&] { return bench::RunCat(pty, pattern, total, bench::FeedPace{}, journalFolder).mibPerSecond; },
+            [&] { return Capture(name, pty, pattern, total, showFormat); });
+    }
     std::printf("(MB = MiB; the journal is written to %s)\n", qgetenv("XDG_STATE_HOME").constData());
     return 0;
 }

@@ -1,8 +1,9 @@
 // What the times cost. Prints figures; checks nothing.
 //  1. A steady 1 MB/s (1 KiB writes of 80-character lines) into a
 //     pseudo-terminal with the main window shown (offscreen), the time
-//     column off and on (time of day), alternated: the program's share of
-//     one core for each, and the median ratio of the pairs.
+//     column off and on (time of day), alternated with the shared `cat`
+//     baseline: the program's share of one core for each, and the median
+//     ratios (on to off, each to cat).
 //  2. A large capture (default 1 GiB in 1 KiB chunks, one a millisecond,
 //     the clock set back a minute half-way) put straight into the item
 //     list: the latency of Go to Time, from the typed text to the view
@@ -16,8 +17,10 @@
 #include "app/output_view.h"
 #include "app/time_column.h"
 #include "bench/bench_environment.h"
+#include "bench/bench_feeder.h"
 #include "data/item_time_format.h"
 #include "platform/device_map.h"
+#include <QDir>
 #include "platform/pseudo_terminal.h"
 
 #include <QAction>
@@ -63,56 +66,8 @@ double CpuSeconds(int who)
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-QByteArray Pattern()
-{
-    QByteArray block;
-    for (int line = 0; block.size() < 64 * 1024; ++line) {
-        QByteArray text = QByteArray::number(line).rightJustified(6, '0') + " T=21.5C P=1013hPa RH=45% ";
-        while (text.size() < 78)
-            text += char('a' + text.size() % 26);
-        block += text + "\r\n";
-    }
-    block.truncate(64 * 1024);
-    return block;
-}
-
-void MakeRaw(int fd)
-{
-    termios2 t{};
-    ::ioctl(fd, TCGETS2, &t);
-    t.c_iflag = 0;
-    t.c_oflag = 0;
-    t.c_lflag = 0;
-    t.c_cc[VMIN] = 1;
-    t.c_cc[VTIME] = 0;
-    ::ioctl(fd, TCSETS2, &t);
-}
-
-// Writes `total` bytes in 1 KiB writes at a steady `perSecond`.
-void Feed(int master, const QByteArray& pattern, qint64 total, double perSecond)
-{
-    const double start = Now();
-    for (qint64 done = 0; done < total;) {
-        const double due = start + double(done) / perSecond;
-        if (due > Now())
-            std::this_thread::sleep_for(std::chrono::duration<double>(due - Now()));
-        const qint64 offset = done % pattern.size();
-        const size_t n = size_t(std::min<qint64>({pattern.size() - offset, total - done, qint64(1024)}));
-        const ssize_t written = ::write(master, pattern.constData() + offset, n);
-        if (written > 0) {
-            done += written;
-        } else if (written < 0 && errno != EAGAIN && errno != EINTR) {
-            std::fprintf(stderr, "write failed: %s\n", std::strerror(errno));
-            return;
-        } else {
-            pollfd p{master, POLLOUT, 0};
-            ::poll(&p, 1, 100);
-        }
-    }
-}
-
 // The program's CPU seconds (the feeder's own left out) for `total` bytes at 1 MB/s.
-double SteadyRun(CMonitorDlg& dlg, platform::PseudoTerminal& pty, const QByteArray& pattern, qint64 total)
+double SteadyRun(CMonitorDlg& dlg, bench::BenchTerminal& pty, const QByteArray& pattern, qint64 total)
 {
     dlg.OnClearOutput();
     QCoreApplication::processEvents();
@@ -124,13 +79,11 @@ double SteadyRun(CMonitorDlg& dlg, platform::PseudoTerminal& pty, const QByteArr
     // The line settles and is purged before the capture records.
     while (!dlg.Engine().IsListening())
         QThread::msleep(5);
+    // A process of its own: its time is nobody's.
+    bench::Feeder feeder(pty.Master(), pattern, total, bench::FeedPace{1'000'000, 1024});
     const double cpuBefore = CpuSeconds(RUSAGE_SELF);
-    std::atomic<double> feederCpu{0};
     const double start = Now();
-    std::thread feeder([&] {
-        Feed(pty.MasterFd(), pattern, total, 1e6);
-        feederCpu = CpuSeconds(RUSAGE_THREAD);
-    });
+    feeder.Go();
     int counted = 0;
     qint64 sum = 0;
     QEventLoop loop;
@@ -144,16 +97,13 @@ double SteadyRun(CMonitorDlg& dlg, platform::PseudoTerminal& pty, const QByteArr
     });
     check.start(5);
     loop.exec();
-    feeder.join();
+    const double cpu = CpuSeconds(RUSAGE_SELF) - cpuBefore;
+    feeder.Wait();
     dlg.OnStop();
-    return CpuSeconds(RUSAGE_SELF) - cpuBefore - feederCpu.load();
+    return cpu;
 }
 
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
-}
+using bench::Median;
 
 qint64 Option(const QStringList& args, const QString& name, qint64 fallback)
 {
@@ -161,30 +111,34 @@ qint64 Option(const QStringList& args, const QString& name, qint64 fallback)
     return at >= 0 && at + 1 < args.size() ? args[at + 1].toLongLong() : fallback;
 }
 
-void Steady(const QByteArray& pattern, double seconds, int pairs)
+void Steady(const QByteArray& pattern, double seconds, int pairs, const QString& folder)
 {
-    platform::PseudoTerminal pty;
+    bench::BenchTerminal pty;
     if (!pty.Open())
         return;
-    MakeRaw(pty.MasterFd());
-    platform::setRuntimePortOverride(kPortNumber, pty.SlavePath());
+    platform::setRuntimePortOverride(kPortNumber, pty.Slave());
     CMonitorDlg dlg;
     dlg.OnInitDialog();
     dlg.show();
     dlg.Engine().m_strPortName = QStringLiteral("COM%1").arg(kPortNumber);
     QCoreApplication::processEvents();
     const qint64 total = qint64(seconds * 1e6);
-    std::vector<double> off, on, ratios;
+    std::vector<double> cats, off, on, onToOff, offToCat, onToCat;
     for (int i = 0; i < pairs; ++i) {
+        cats.push_back(bench::RunCat(pty, pattern, total, bench::FeedPace{1'000'000, 1024}, folder).cpuSeconds);
         dlg.OutputMenu()->ModeAction(TimeColumnMode::Off)->trigger();
         off.push_back(SteadyRun(dlg, pty, pattern, total));
         dlg.OutputMenu()->ModeAction(TimeColumnMode::TimeOfDay)->trigger();
         on.push_back(SteadyRun(dlg, pty, pattern, total));
-        ratios.push_back(off.back() > 0 ? on.back() / off.back() : 0);
+        onToOff.push_back(off.back() > 0 ? on.back() / off.back() : 0);
+        offToCat.push_back(cats.back() > 0 ? off.back() / cats.back() : 0);
+        onToCat.push_back(cats.back() > 0 ? on.back() / cats.back() : 0);
+        std::printf("  pair %d: cat %.3f s, column off %.3f s, on %.3f s\n", i + 1, cats.back(), off.back(), on.back());
     }
-    std::printf("steady 1 MB/s, %d pairs of %.0f s: column off %.1f%% of a core, on %.1f%% (medians); "
-                "median ratio on/off %.2f\n",
-                pairs, seconds, 100 * Median(off) / seconds, 100 * Median(on) / seconds, Median(ratios));
+    std::printf("steady 1 MB/s, %d runs of %.0f s each: cat %.1f%% of a core, column off %.1f%%, on %.1f%% "
+                "(medians); median ratios on/off %.2f, off/cat %.2f, on/cat %.2f\n",
+                pairs, seconds, 100 * Median(cats) / seconds, 100 * Median(off) / seconds, 100 * Median(on) / seconds,
+                Median(onToOff), Median(offToCat), Median(onToCat));
     dlg.DestroyWindow();
 }
 
@@ -253,11 +207,14 @@ int main(int argc, char** argv)
     const double seconds = double(Option(args, QStringLiteral("--seconds"), 10));
     const int pairs = int(Option(args, QStringLiteral("--pairs"), 3));
     const qint64 mib = Option(args, QStringLiteral("--mib"), 1024);
-    const QByteArray pattern = Pattern();
+    const QByteArray pattern = bench::LogLines();
+    // The baseline writes where the program's journal goes.
+    const QString folder = QString::fromLocal8Bit(qgetenv("XDG_STATE_HOME"));
+    QDir().mkpath(folder);
     if (seconds > 0 && pairs > 0)
-        Steady(pattern, seconds, pairs);
+        Steady(pattern, seconds, pairs, folder);
     if (mib > 0)
         GoToTimeLatency(pattern, mib * kMiB);
-    std::printf("(MB = MiB; cpu excludes the feeder thread)\n");
+    std::printf("(MB = MiB; the feeder is a process of its own)\n");
     return 0;
 }

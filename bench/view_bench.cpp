@@ -1,10 +1,9 @@
 // What the output area costs. Prints figures; checks nothing.
 //  1. A steady 1 MB/s (1 KiB writes) into a pseudo-terminal with the main
-//     window shown (offscreen): the program's share of one core, beside
-//     `cat` on the same kind of terminal.
-//  2. A flood, alternating `cat` and the program several times, text and
-//     hex: the median ratio of their drain rates. `cat` is fed in 64 KiB
-//     writes, the way it drains fastest.
+//     window shown (offscreen): the program's CPU time as a multiple of the
+//     shared `cat` baseline's, alternated with it, median of the pairs.
+//  2. A flood, alternating the baseline and the program, text and hex: the
+//     median ratio of their drain rates, fed in 64 KiB writes.
 //  3. A large capture (default 1 GiB of text in 1 KiB chunks of 80-character
 //     lines, and 256 MiB in hex) put straight into the item list while more
 //     keeps arriving: how late the user-interface thread gets while the view
@@ -16,6 +15,7 @@
 // Runs on its own registry file and device tree, never on a real port.
 #include "app/monitor_dlg.h"
 #include "bench/bench_environment.h"
+#include "bench/bench_feeder.h"
 #include "app/output_view.h"
 #include "platform/device_map.h"
 #include "platform/pseudo_terminal.h"
@@ -65,104 +65,6 @@ double CpuSeconds(int who)
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-double ChildCpuSeconds(qint64 pid)
-{
-    FILE* f = std::fopen(QStringLiteral("/proc/%1/stat").arg(pid).toLocal8Bit().constData(), "r");
-    if (!f)
-        return 0;
-    char buffer[1024] = {};
-    const size_t n = std::fread(buffer, 1, sizeof buffer - 1, f);
-    std::fclose(f);
-    buffer[n] = 0;
-    const char* p = std::strrchr(buffer, ')');
-    unsigned long utime = 0, stime = 0;
-    if (p)
-        std::sscanf(p + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &utime, &stime);
-    return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
-}
-
-// Lines of printable text as a logger would see them, 80 characters each.
-QByteArray Pattern()
-{
-    QByteArray block;
-    for (int line = 0; block.size() < 64 * 1024; ++line) {
-        QByteArray text = QByteArray::number(line).rightJustified(6, '0') + " T=21.5C P=1013hPa RH=45% ";
-        while (text.size() < 78)
-            text += char('a' + text.size() % 26);
-        block += text + "\r\n";
-    }
-    block.truncate(64 * 1024);
-    return block;
-}
-
-void MakeRaw(int fd)
-{
-    termios2 t{};
-    ::ioctl(fd, TCGETS2, &t);
-    t.c_iflag = 0;
-    t.c_oflag = 0;
-    t.c_lflag = 0;
-    t.c_cc[VMIN] = 1;
-    t.c_cc[VTIME] = 0;
-    ::ioctl(fd, TCSETS2, &t);
-}
-
-// Writes `total` bytes in writes of `block` bytes, as fast as the terminal
-// takes them or, with `perSecond` > 0, at that steady rate.
-void Feed(int master, const QByteArray& pattern, qint64 total, int block, double perSecond = 0)
-{
-    const double start = Now();
-    for (qint64 done = 0; done < total;) {
-        if (perSecond > 0) {
-            const double due = start + double(done) / perSecond;
-            if (due > Now())
-                std::this_thread::sleep_for(std::chrono::duration<double>(due - Now()));
-        }
-        const qint64 offset = done % pattern.size();
-        const size_t n = size_t(std::min<qint64>({pattern.size() - offset, total - done, qint64(block)}));
-        const ssize_t written = ::write(master, pattern.constData() + offset, n);
-        if (written > 0) {
-            done += written;
-        } else if (written < 0 && errno != EAGAIN && errno != EINTR) {
-            std::fprintf(stderr, "write failed: %s\n", std::strerror(errno));
-            return;
-        } else {
-            pollfd p{master, POLLOUT, 0};
-            ::poll(&p, 1, 100);
-        }
-    }
-}
-
-// `cat` draining a pseudo-terminal: its rate in MB/s, or (perSecond > 0)
-// its CPU seconds for the run.
-double RunCat(const QByteArray& pattern, qint64 total, int block, double perSecond = 0)
-{
-    platform::PseudoTerminal pty;
-    if (!pty.Open())
-        return 0;
-    MakeRaw(pty.MasterFd());
-    QProcess cat;
-    cat.setStandardOutputFile(QProcess::nullDevice());
-    cat.start(QStringLiteral("cat"), {pty.SlavePath()});
-    if (!cat.waitForStarted())
-        return 0;
-    for (int i = 0; i < 500; ++i) {  // cat has opened the slave once the master stops hanging up
-        pollfd p{pty.MasterFd(), POLLOUT, 0};
-        ::poll(&p, 1, 0);
-        if (!(p.revents & POLLHUP))
-            break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    const double start = Now();
-    Feed(pty.MasterFd(), pattern, total, block, perSecond);
-    const double seconds = Now() - start;
-    const double cpu = ChildCpuSeconds(cat.processId());
-    cat.kill();
-    cat.waitForFinished();
-    return perSecond > 0 ? cpu : double(total) / kMiB / seconds;
-}
-
 qint64 Recorded(CMonitorDlg& dlg, int& counted, qint64& sum)
 {
     std::lock_guard lock(dlg.Engine().m_csCapture);
@@ -177,7 +79,7 @@ struct Run {
 };
 
 // The program capturing `total` bytes fed through the terminal.
-Run RunProgram(CMonitorDlg& dlg, platform::PseudoTerminal& pty, const QByteArray& pattern, qint64 total, int showFormat,
+Run RunProgram(CMonitorDlg& dlg, bench::BenchTerminal& pty, const QByteArray& pattern, qint64 total, int showFormat,
                int block, double perSecond = 0)
 {
     Run run;
@@ -192,13 +94,11 @@ Run RunProgram(CMonitorDlg& dlg, platform::PseudoTerminal& pty, const QByteArray
         std::fprintf(stderr, "the capture did not start\n");
         return run;
     }
+    // A process of its own: its time is nobody's.
+    bench::Feeder feeder(pty.Master(), pattern, total, bench::FeedPace{qint64(perSecond), block});
     const double cpuBefore = CpuSeconds(RUSAGE_SELF);
-    std::atomic<double> feederCpu{0};
     const double start = Now();
-    std::thread feeder([&] {
-        Feed(pty.MasterFd(), pattern, total, block, perSecond);
-        feederCpu = CpuSeconds(RUSAGE_THREAD);
-    });
+    feeder.Go();
     int counted = 0;
     qint64 sum = 0;
     QEventLoop loop;
@@ -210,17 +110,11 @@ Run RunProgram(CMonitorDlg& dlg, platform::PseudoTerminal& pty, const QByteArray
     check.start(5);
     loop.exec();
     const double end = Now();
-    feeder.join();
+    run.cpu = CpuSeconds(RUSAGE_SELF) - cpuBefore;
+    feeder.Wait();
     dlg.OnStop();
     run.rate = double(sum) / kMiB / (end - start);
-    run.cpu = CpuSeconds(RUSAGE_SELF) - cpuBefore - feederCpu.load();
     return run;
-}
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
 }
 
 // Adds items straight to the list, `bytes` of them, in 1 KiB chunks.
@@ -335,39 +229,38 @@ int main(int argc, char** argv)
     const qint64 textMiB = Option(args, QStringLiteral("--text-mib"), 1024);
     const qint64 hexMiB = Option(args, QStringLiteral("--hex-mib"), 256);
     const int pages = int(Option(args, QStringLiteral("--pages"), 0));
-    const QByteArray pattern = Pattern();
+    const QByteArray pattern = bench::LogLines();
 
     {
-        platform::PseudoTerminal pty;
+        bench::BenchTerminal pty;
         if (!pty.Open())
             return 1;
-        platform::setRuntimePortOverride(kPortNumber, pty.SlavePath());
+        platform::setRuntimePortOverride(kPortNumber, pty.Slave());
         CMonitorDlg dlg;
         dlg.OnInitDialog();
         dlg.show();
         dlg.Engine().m_strPortName = QStringLiteral("COM%1").arg(kPortNumber);
         QCoreApplication::processEvents();
+        // The baseline writes where the program's journal goes.
+        const QString folder = QString::fromLocal8Bit(qgetenv("XDG_STATE_HOME"));
+        QDir().mkpath(folder);
 
-        // 1. Steady 1 MB/s.
+        // 1. Steady 1 MB/s in 1 KiB writes: CPU seconds.
         const qint64 steadyBytes = qint64(seconds * 1e6);
-        const double catCpu = RunCat(pattern, steadyBytes, 1024, 1e6);
-        const Run steady = RunProgram(dlg, pty, pattern, steadyBytes, 0, 1024, 1e6);
-        std::printf("steady 1 MB/s, %.0f s: program %.1f%% of a core, cat %.1f%% (%.1f times cat)\n", seconds,
-                    100 * steady.cpu / seconds, 100 * catCpu / seconds, catCpu > 0 ? steady.cpu / catCpu : 0);
+        const bench::FeedPace steadyPace{1'000'000, 1024};
+        std::printf("steady 1 MB/s, %.0f s, cpu seconds:\n", seconds);
+        bench::AlternatePairs(
+            "steady", "s", [&] { return bench::RunCat(pty, pattern, steadyBytes, steadyPace, folder).cpuSeconds; },
+            [&] { return RunProgram(dlg, pty, pattern, steadyBytes, 0, 1024, 1e6).cpu; }, pairs);
 
-        // 2. Flood, alternating.
+        // 2. Flood.
         const qint64 floodBytes = 64 * kMiB;
         for (int format : {0, 1}) {
-            std::vector<double> ratios, cats, programs;
-            for (int i = 0; i < pairs; ++i) {
-                const double cat = RunCat(pattern, floodBytes, 64 * 1024);
-                const Run program = RunProgram(dlg, pty, pattern, floodBytes, format, 64 * 1024);
-                cats.push_back(cat);
-                programs.push_back(program.rate);
-                ratios.push_back(cat > 0 ? program.rate / cat : 0);
-            }
-            std::printf("flood %-4s %d pairs: cat median %.1f MB/s, program median %.1f MB/s, median ratio %.2f\n",
-                        format ? "hex" : "text", pairs, Median(cats), Median(programs), Median(ratios));
+            std::printf("flood %s, MiB/s:\n", format ? "hex" : "text");
+            bench::AlternatePairs(
+                format ? "flood hex" : "flood text", "MiB/s",
+                [&] { return bench::RunCat(pty, pattern, floodBytes, bench::FeedPace{}, folder).mibPerSecond; },
+                [&] { return RunProgram(dlg, pty, pattern, floodBytes, format, 64 * 1024).rate; }, pairs);
         }
         dlg.DestroyWindow();
     }
@@ -377,6 +270,6 @@ int main(int argc, char** argv)
         ScrollLargeCapture("text", pattern, textMiB * kMiB, 0, pages);
     if (hexMiB > 0)
         ScrollLargeCapture("hex", pattern, hexMiB * kMiB, 1, pages);
-    std::printf("(MB = MiB; cpu excludes the feeder thread)\n");
+    std::printf("(MB = MiB; the feeder is a process of its own)\n");
     return 0;
 }
