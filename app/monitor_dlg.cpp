@@ -43,6 +43,8 @@ CMonitorDlg::CMonitorDlg(QWidget* pParent) : QDialog(pParent)
     });
     connect(&m_engine, &CCaptureEngine::back, this, [this] { UpdateCommandState(); });
     connect(&m_engine, &CCaptureEngine::problem, this, &CMonitorDlg::ShowProtection);
+    // Emitted once the receive thread has ended, on this thread.
+    connect(&m_engine, &CCaptureEngine::outOfMemory, this, &CMonitorDlg::ShowOutOfMemory);
     connect(&m_engine, &CCaptureEngine::openFailed, this,
             [](int, const QString& text) { AfxMessageBox(text, MB_OK | MB_ICONSTOP); });
     connect(&m_engine, &CCaptureEngine::lineRefused, this,
@@ -165,6 +167,18 @@ void CMonitorDlg::ShowProtection(const QString& problem)
         AfxMessageBox(QStringLiteral("The capture is no longer protected on disk: %1").arg(problem), MB_ICONEXCLAMATION);
     else  // the journal healed and caught up
         AfxMessageBox(QStringLiteral("The capture is protected on disk again; nothing recorded was lost."), MB_ICONINFORMATION);
+}
+
+void CMonitorDlg::ShowOutOfMemory(const QString& text)
+{
+    // The capture has stopped: everything recorded stays on screen, as Stop leaves it.
+    RefreshOutput();
+    UpdateCommandState();
+    if (m_status) {
+        m_status->SetNotice(text);
+        return;
+    }
+    AfxMessageBox(text, MB_ICONEXCLAMATION);
 }
 
 void CMonitorDlg::DoDataExchange(bool bSaveAndValidate)

@@ -105,6 +105,7 @@ public:
 
 private:
     void ShowProtection(const QString& problem);
+    void ShowOutOfMemory(const QString& text);
     void UpdateStatusLine();
     void ScheduleRefresh();       // RefreshOutput, at most every few milliseconds
     // Indexes the items recorded since the last catch-up for the output area,

@@ -13,6 +13,7 @@
 #include <QIODevice>
 
 #include <algorithm>
+#include <new>
 #include <vector>
 
 namespace {
@@ -27,12 +28,16 @@ constexpr qsizetype kWriteChunk = 1 << 16;
 // Items copied per hold of the capture lock while the capture is written.
 constexpr size_t kWriteBatchItems = 1024;
 constexpr qint64 kWriteBatchBytes = 1 << 20;
+// Large enough for the followers' last batches after memory ran out. It is
+// mapped and never touched, so it costs address space, not memory.
+constexpr size_t kMemoryReserveBytes = 8 << 20;
 
 } // namespace
 
 CCaptureEngine::CCaptureEngine(QObject* parent) : QObject(parent)
 {
     m_strOutput = kWelcomeText;
+    m_pMemoryReserve.reset(new (std::nothrow) char[kMemoryReserveBytes]);
     m_pReconnect = new CPortReconnect(this, [this](const QString& path) { return ReopenPort(path); });
     connect(m_pReconnect, &CPortReconnect::StateChanged, this, &CCaptureEngine::connectionChanged);
     LoadSettings();
@@ -43,6 +48,7 @@ CCaptureEngine::CCaptureEngine(QObject* parent) : QObject(parent)
     m_journal->SetProblemHandler([this](const QString& text) {
         QMetaObject::invokeMethod(this, [this, text] { emit problem(text); }, Qt::QueuedConnection);
     });
+    m_journal->SetOutOfMemoryHandler([this] { NoteOutOfMemory(); });
 }
 
 CCaptureEngine::~CCaptureEngine()
@@ -53,6 +59,44 @@ CCaptureEngine::~CCaptureEngine()
     m_journal.reset();
     // The files write what they hold, and close.
     m_files.clear();
+}
+
+void CCaptureEngine::RenewMemoryReserve()
+{
+    // Only while the flag is set does no other thread touch the reserve.
+    if (!m_bOutOfMemory)
+        return;
+    m_pMemoryReserve.reset(new (std::nothrow) char[kMemoryReserveBytes]);
+    m_bOutOfMemory = false;
+}
+
+void CCaptureEngine::NoteOutOfMemory()
+{
+    if (m_bOutOfMemory.exchange(true))
+        return;
+    // Only the first failure frees the reserve (it is touched by no one
+    // else until the engine goes) and asks for the stop.
+    m_pMemoryReserve.reset();
+    try {
+        QMetaObject::invokeMethod(this, [this] { StopForMemory(); }, Qt::QueuedConnection);
+    } catch (const std::bad_alloc&) {
+        // Not even the request fits: the flag stays set, and the receive
+        // thread records nothing more.
+    }
+}
+
+void CCaptureEngine::StopForMemory()
+{
+    // Joins the receive thread, which has ended or ends now.
+    ClosePort();
+    qint64 items = 0;
+    {
+        std::lock_guard lock(m_csCapture);
+        items = m_items.GetSize();
+    }
+    emit outOfMemory(QStringLiteral("Out of memory: the capture stopped after %1 items. "
+                                    "Every item recorded until then is kept.")
+                         .arg(items));
 }
 
 void CCaptureEngine::LoadSettings()

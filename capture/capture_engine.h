@@ -98,6 +98,13 @@ public:
     int LastOpenError() const { return m_nOpenError; }
     QString LastOpenErrorText() const { return m_strOpenError; }
 
+    // An allocation failed while recording, on any thread that takes part
+    // in the capture: the capture stops (on the thread that drives the
+    // engine, queued) and outOfMemory says so once, with every item
+    // recorded before kept. Safe on any thread; never waits.
+    void NoteOutOfMemory();
+    bool RanOutOfMemory() const { return m_bOutOfMemory; }
+
     // The longest the receive thread waited for the capture lock since the
     // last reset, in microseconds: what every other holder of the lock
     // costs it.
@@ -214,12 +221,19 @@ signals:
     void openFailed(int error, const QString& text);
     // The port refused the line settings or time-outs.
     void lineRefused(const QString& text);
+    // The capture stopped because memory ran out: the message for the user.
+    // Emitted on the thread that drives the engine, after the receive
+    // thread has ended.
+    void outOfMemory(const QString& text);
 
 private:
     int StartReceiveThread(bool settleAndPurge);
     bool ReleasePort();
     void SignalListening();
     void NoteLockWait(std::chrono::steady_clock::duration waited);
+    void StopForMemory();
+    void RenewMemoryReserve();
+    static uint32_t ReceiveLoop(CCaptureEngine* pEngine);
 
     SerialPort* m_hPort = nullptr;
     std::thread m_hThread;
@@ -228,6 +242,10 @@ private:
     bool m_bSettleAndPurge = true;
     std::atomic<bool> m_bListening{false};
     std::atomic<int64_t> m_nMaxLockWaitMicros{0};  // written by the receive thread only
+    std::atomic<bool> m_bOutOfMemory{false};
+    // Address space given back when memory runs out, so that the stop, its
+    // message and the followers' last batches can still be allocated.
+    std::unique_ptr<char[]> m_pMemoryReserve;
     int m_nOpenError = 0;
     QString m_strOpenError;
     CPortReconnect* m_pReconnect = nullptr;

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <utility>
 
 namespace {
@@ -42,6 +43,20 @@ QString currentTimeOfDayName()
 } // namespace
 
 uint32_t CCaptureEngine::ReceiveThreadProc(CCaptureEngine* pEngine)
+{
+    // Nothing thrown may end the process from this thread: a signal that
+    // finds no memory for its queued call stops the capture like a chunk.
+    try {
+        return ReceiveLoop(pEngine);
+    } catch (const std::bad_alloc&) {
+        pEngine->NoteOutOfMemory();
+        pEngine->m_bListening = true;
+        pEngine->m_bListening.notify_all();
+        return kEndedByClose;
+    }
+}
+
+uint32_t CCaptureEngine::ReceiveLoop(CCaptureEngine* pEngine)
 {
     // m_hPort is set before this thread starts and cleared only after it has
     // ended, so reading it here needs no lock.
@@ -90,8 +105,10 @@ uint32_t CCaptureEngine::ReceiveThreadProc(CCaptureEngine* pEngine)
         if (eventMask == EV_RXCHAR) {
             pEngine->OnReceive();
             // A read that found the device failing ends the capture rather
-            // than recording an empty chunk on every turn of the loop.
-            if (port->LostError())
+            // than recording an empty chunk on every turn of the loop; a
+            // chunk that found no memory ends it too (OnReceive asked for
+            // the stop).
+            if (port->LostError() || pEngine->RanOutOfMemory())
                 break;
         }
     }
@@ -122,6 +139,7 @@ void CCaptureEngine::SignalListening()
 int CCaptureEngine::OnReceive()
 {
     bool recorded = false;
+    bool outOfMemory = false;
     int result = 0;
     {
         const auto asked = std::chrono::steady_clock::now();
@@ -140,15 +158,25 @@ int CCaptureEngine::OnReceive()
         // loop ends the capture instead. Nor is a read refused because Stop
         // interrupted the port between the count and the read: no data.
         const bool stopping = !result && m_hPort->Interrupted();
-        if (!m_hPort->LostError() && !stopping && IsRecordTime()) {
-            CDataItem item(buffer, int(read));
-            item.SetKind(m_nShowFormat);
-            item.SetName(currentTimeOfDayName());
-            // Handed over, not copied a second time.
-            m_items.Add(std::move(item));
-            recorded = true;
+        if (!m_hPort->LostError() && !stopping && !m_bOutOfMemory && IsRecordTime()) {
+            // No exception may leave this thread: a chunk that finds no
+            // memory (its bytes, its name, or the list's growth, which
+            // leaves the list as it was) is not recorded, and the capture
+            // stops with everything recorded before it.
+            try {
+                CDataItem item(buffer, int(read));
+                item.SetKind(m_nShowFormat);
+                item.SetName(currentTimeOfDayName());
+                // Handed over, not copied a second time.
+                m_items.Add(std::move(item));
+                recorded = true;
+            } catch (const std::bad_alloc&) {
+                outOfMemory = true;
+            }
         }
     }
+    if (outOfMemory)
+        NoteOutOfMemory();
     if (recorded)
         emit itemsRecorded();
     return result;

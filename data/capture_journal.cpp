@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstring>
 #include <ctime>
+#include <new>
 #include <unistd.h>
 #include <vector>
 
@@ -79,6 +80,12 @@ void CCaptureJournal::SetProblemHandler(ProblemHandler handler)
 {
     std::lock_guard lock(m_mutex);
     m_onProblem = std::move(handler);
+}
+
+void CCaptureJournal::SetOutOfMemoryHandler(std::function<void()> handler)
+{
+    std::lock_guard lock(m_mutex);
+    m_onOutOfMemory = std::move(handler);
 }
 
 void CCaptureJournal::SetLine(const QString& portName, const PortSettings& line, int64_t startMicros)
@@ -185,8 +192,22 @@ void CCaptureJournal::Run()
         // A stopped capture has no more data coming: flush what it left now.
         const bool syncNow = stop || !m_following || ticket > m_flushServed;
         lock.unlock();
-        if (!discard)
-            Turn(syncNow);
+        if (!discard) {
+            // No exception may end the process from this thread: items that
+            // found no memory to be copied stay untaken and are taken again
+            // at the next turn.
+            try {
+                Turn(syncNow);
+            } catch (const std::bad_alloc&) {
+                std::function<void()> handler;
+                {
+                    std::lock_guard own(m_mutex);
+                    handler = m_onOutOfMemory;
+                }
+                if (handler)
+                    handler();
+            }
+        }
         m_cpuNanos = ThreadCpuNanos();
         lock.lock();
         m_flushServed = ticket;
@@ -223,7 +244,19 @@ void CCaptureJournal::Turn(bool syncNow)
             if (resting && !adoption && m_source.captureId == m_follower.CaptureId())
                 return;
             const int size = m_source.items.GetSize();
+            const CItemFollower before = m_follower;
             const CItemFollower::Batch batch = m_follower.Take(m_source.captureId, size, kMostPerTake);
+            // Untaken again if the copy below finds no memory.
+            struct Untake {
+                CItemFollower& follower;
+                const CItemFollower& before;
+                bool done = false;
+                ~Untake()
+                {
+                    if (!done)
+                        follower = before;
+                }
+            } untake{m_follower, before};
             restarted = batch.restarted && !adoption;
             caughtUp = batch.end == size;
             end = batch.end;
@@ -259,6 +292,7 @@ void CCaptureJournal::Turn(bool syncNow)
             RaiseTo(m_maxLockMicros, int64_t(std::chrono::duration_cast<std::chrono::microseconds>(
                                           std::chrono::steady_clock::now() - lockedAt)
                                           .count()));
+            untake.done = true;
         }
 
         if (adoption) {

@@ -49,6 +49,9 @@ public:
     CCaptureJournal& operator=(const CCaptureJournal&) = delete;
 
     void SetProblemHandler(ProblemHandler handler);
+    // Called on the writer's thread when copying the new items found no
+    // memory; the items are taken again at the next visit.
+    void SetOutOfMemoryHandler(std::function<void()> handler);
     // The port and line of the capture, for the header of its journal.
     void SetLine(const QString& portName, const PortSettings& line, int64_t startMicros);
     // While a capture runs, new items are looked for every 100 ms;
@@ -109,6 +112,7 @@ private:
     std::optional<std::pair<uint64_t, int>> m_savedMark;
     std::optional<Adoption> m_adoption;
     ProblemHandler m_onProblem;
+    std::function<void()> m_onOutOfMemory;
     QString m_path;
 
     // The writer thread's own.
