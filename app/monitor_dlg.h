@@ -76,7 +76,7 @@ public:
     // failure is reported and an old file is kept as it was.
     void SaveAs(const QString& path, CaptureFormat format, const std::function<void()>& opened = {});
     // Items of the current capture that no successful Save has written.
-    int UnsavedItems() { return m_engine.UnsavedItems(); }
+    int64_t UnsavedItems() { return m_engine.UnsavedItems(); }
     // A Save is being written: the items must not change meanwhile.
     bool IsSaving() const { return m_bSaving; }
 

@@ -119,9 +119,9 @@ public:
     void ClearOutput();
 
     // Items of the current capture that no successful Save has written.
-    int UnsavedItems();
+    int64_t UnsavedItems();
     // After a successful Save of the first `items` items of `captureId`.
-    void OnCaptureSaved(uint64_t captureId, int items);
+    void OnCaptureSaved(uint64_t captureId, int64_t items);
     // The capture is over for good (saved or discarded): the journal goes.
     void EndJournal();
     CCaptureJournal& Journal() { return *m_journal; }
@@ -133,7 +133,7 @@ public:
     // batches; `progress` is told the items written and their total after
     // every batch, on the writing thread.
     enum class WriteResult { Written, Failed, Cancelled };
-    using WriteProgress = std::function<void(int written, int total)>;
+    using WriteProgress = std::function<void(int64_t written, int64_t total)>;
     WriteResult WriteCapture(CaptureFormat format, QIODevice& out, const std::atomic<bool>* cancel = nullptr,
                              const WriteProgress& progress = {});
     // The output area's text (m_strOutput, then "\r\nRec :" and every
@@ -164,7 +164,7 @@ public:
         bool restarted = false;  // the text started over (Clear Output, a restore)
         bool grew = false;
         bool done = false;       // every item recorded is indexed
-        int items = 0;           // items indexed
+        int64_t items = 0;       // items indexed
         qint64 bytes = 0;        // the bytes they hold
     };
     IndexProgress CatchUpOutputIndex(qint64 maxMs);
@@ -187,7 +187,7 @@ public:
     // The text before the first item (the welcome text, until Clear Output).
     QString m_strOutput;
     uint64_t m_nSavedCaptureId = 0;  // the capture and the items the last Save wrote
-    int m_nSavedItems = 0;
+    int64_t m_nSavedItems = 0;
 
     // The settings of the next Begin; they do not change while a port is open.
     QString m_strPortName;

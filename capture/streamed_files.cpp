@@ -27,7 +27,7 @@ bool CCaptureEngine::WriteToStreamedFiles()
     std::vector<CDataItem> items;
     // The items there are now, not those that come while they are written,
     // so a flood faster than the disk cannot keep this thread here.
-    int upTo = -1;
+    int64_t upTo = -1;
     for (;;) {
         items.clear();
         CItemFollower::Batch batch;
@@ -39,7 +39,7 @@ bool CCaptureEngine::WriteToStreamedFiles()
             batch = m_fileFollower.Take(m_nCaptureId, upTo, kMostItemsPerCopy);
             try {
                 items.reserve(size_t(batch.end - batch.first));
-                for (int i = batch.first; i < batch.end; ++i) {
+                for (int64_t i = batch.first; i < batch.end; ++i) {
                     const CDataItem& item = m_items.GetAt(i);
                     items.emplace_back(item);
                     items.back().SetTimeMicros(item.GetTimeMicros());
@@ -53,7 +53,7 @@ bool CCaptureEngine::WriteToStreamedFiles()
         if (items.empty())
             break;
         // A file the disk refuses keeps the items for its next flush.
-        int appended = 0;
+        int64_t appended = 0;
         try {
             for (const CDataItem& item : items) {
                 for (const auto& file : m_files)

@@ -126,7 +126,7 @@ void CCaptureJournal::Flush()
     m_doneCv.wait(lock, [&] { return m_flushServed >= ticket || m_stop; });
 }
 
-void CCaptureJournal::MarkSaved(uint64_t captureId, int items)
+void CCaptureJournal::MarkSaved(uint64_t captureId, int64_t items)
 {
     {
         std::lock_guard lock(m_mutex);
@@ -136,7 +136,7 @@ void CCaptureJournal::MarkSaved(uint64_t captureId, int items)
     m_wakeCv.notify_all();
 }
 
-void CCaptureJournal::Adopt(CJournalFile file, uint64_t captureId, int items)
+void CCaptureJournal::Adopt(CJournalFile file, uint64_t captureId, int64_t items)
 {
     {
         std::lock_guard lock(m_mutex);
@@ -229,7 +229,7 @@ void CCaptureJournal::Turn(bool syncNow)
         // A journal the disk refused rests until its retry, unless the
         // capture it holds is replaced.
         const bool resting = m_failing && NowMs() < m_retryAtMs;
-        int end = 0;
+        int64_t end = 0;
         {
             std::lock_guard capture(m_source.lock);
             const auto lockedAt = std::chrono::steady_clock::now();
@@ -243,7 +243,7 @@ void CCaptureJournal::Turn(bool syncNow)
             }
             if (resting && !adoption && m_source.captureId == m_follower.CaptureId())
                 return;
-            const int size = m_source.items.GetSize();
+            const int64_t size = m_source.items.GetSize();
             const CItemFollower before = m_follower;
             const CItemFollower::Batch batch = m_follower.Take(m_source.captureId, size, kMostPerTake);
             // Untaken again if the copy below finds no memory.
@@ -269,12 +269,12 @@ void CCaptureJournal::Turn(bool syncNow)
             }
             // Copy only; the checks and the disk come after the lock.
             qsizetype room = 0;
-            for (int i = batch.first; i < batch.end; ++i)
+            for (int64_t i = batch.first; i < batch.end; ++i)
                 room += qsizetype(journal::kRecordHeadSize + journal::kItemFixedSize + journal::kRecordCrcSize) + 16 +
                         m_source.items.GetAt(i).GetLength();
             records.reserve(room);
             starts.reserve(size_t(batch.end - batch.first));
-            for (int i = batch.first; i < batch.end; ++i) {
+            for (int64_t i = batch.first; i < batch.end; ++i) {
                 const CDataItem& item = m_source.items.GetAt(i);
                 if (item.GetName() != m_lastName) {
                     m_lastName = item.GetName();
@@ -343,7 +343,7 @@ void CCaptureJournal::Turn(bool syncNow)
             }
         }
 
-        std::optional<std::pair<uint64_t, int>> saved;
+        std::optional<std::pair<uint64_t, int64_t>> saved;
         {
             std::lock_guard own(m_mutex);
             if (m_savedMark && (m_savedMark->first != m_follower.CaptureId() || m_savedMark->second <= m_follower.Taken()))
