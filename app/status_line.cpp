@@ -68,6 +68,14 @@ void CStatusLine::SetNotice(const QString& text)
     Show();
 }
 
+void CStatusLine::SetDiskWarning(const QString& text)
+{
+    if (text == m_diskWarning)
+        return;
+    m_diskWarning = text;
+    Show();
+}
+
 void CStatusLine::Show()
 {
     QStringList parts{m_port, m_state, m_totals};
@@ -77,5 +85,7 @@ void CStatusLine::Show()
         parts.insert(2, m_notice);
     if (!m_protection.isEmpty())
         parts.append(m_protection);
+    if (!m_diskWarning.isEmpty())
+        parts.append(m_diskWarning);
     setText(parts.join(QStringLiteral("   \u2022   ")));
 }

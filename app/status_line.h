@@ -20,6 +20,8 @@ public:
     void SetProtection(const QString& problem);
     // Why the capture stopped by itself (memory ran out); empty shows nothing.
     void SetNotice(const QString& text);
+    // The journal's disk is running out of room; empty shows nothing.
+    void SetDiskWarning(const QString& text);
 
     // "9600 8-N-1" and the like.
     static QString DescribeLine(const PortSettings& settings);
@@ -32,4 +34,5 @@ private:
     QString m_connection;
     QString m_protection;
     QString m_notice;
+    QString m_diskWarning;
 };

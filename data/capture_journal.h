@@ -71,6 +71,7 @@ public:
     void End();
 
     QString Path() const;  // the journal being written, or empty
+    const QString& Folder() const { return m_folder; }
 
     struct Stats {
         int64_t maxItemsBehind = 0;   // items recorded but not yet taken, worst case
