@@ -716,18 +716,11 @@ TEST(HeadlessCapture, OnATerminalOneStatusLineIsRedrawnAndQuietDrawsNone)
 namespace {
 
 // The sanitizers reserve terabytes of address space, so a cap on it cannot
-// be used to run a sanitized program out of memory.
-constexpr bool kSanitized =
+// run a sanitized program out of memory.
 #if defined(__SANITIZE_ADDRESS__)
-    true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-    true;
+constexpr bool kSanitized = true;
 #else
-    false;
-#endif
-#else
-    false;
+constexpr bool kSanitized = false;
 #endif
 
 // The address space process `pid` holds now, in bytes (0 when unknown).

@@ -36,13 +36,3 @@ TEST(ItemFollower, BatchesPastTwoToThe31stItemsAreWholeAndInOrder)
         EXPECT_EQ(follower.Taken(), c.end);
     }
 }
-
-TEST(ItemFollower, ANewCaptureStartsOverFromTheFirstItemWhateverWasTaken)
-{
-    CItemFollower follower;
-    follower.Seek(1, 4 * k2G);
-    const CItemFollower::Batch batch = follower.Take(2, 3 * k2G, 100);
-    EXPECT_TRUE(batch.restarted);
-    EXPECT_EQ(batch.first, 0);
-    EXPECT_EQ(batch.end, 100);
-}
