@@ -7,7 +7,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 
-CCloseQuestion::Answer CCloseQuestion::Ask(QWidget* owner, int unsavedItems)
+CCloseQuestion::Answer CCloseQuestion::Ask(QWidget* owner, qint64 unsavedItems)
 {
     QMessageBox box(QMessageBox::Warning, QStringLiteral("Vantrel"),
                     QStringLiteral("The capture holds %1 items that have not been saved.\n\n"

@@ -73,6 +73,8 @@ void CMonitorDlg::OnBegin()
     if (m_bSaving)
         return;
     // A port that cannot be opened is reported by the engine's openFailed.
+    if (m_status)
+        m_status->SetNotice({});
     m_engine.OpenPort();
     UpdateCommandState();
 }

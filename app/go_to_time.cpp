@@ -70,7 +70,7 @@ bool CGoToTime::GoTo(const QString& text)
         return false;
     }
     const int64_t moment = ResolveTimeTarget(target, m_times->StartMicros());
-    const int item = m_times->FindFirstAtOrAfter(moment);
+    const int64_t item = m_times->FindFirstAtOrAfter(moment);
     if (item < 0)
         return false;  // cleared meanwhile; the view starts over
     if (item >= m_times->Count()) {

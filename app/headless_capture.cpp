@@ -20,6 +20,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -127,6 +128,13 @@ int CHeadlessCapture::Run()
             PrintError(QStringLiteral("The capture is no longer protected on disk: %1").arg(OneLine(problem)));
         else  // the journal healed and caught up
             PrintError(QStringLiteral("The capture is protected on disk again; nothing recorded was lost."));
+    });
+
+    connect(m_engine.get(), &CCaptureEngine::outOfMemory, this, [this](const QString& text) {
+        if (m_bFinished)
+            return;
+        PrintError(OneLine(text));
+        Finish(kExitOutOfMemory);
     });
 
     // A log (standard error that is not a terminal) hears of every change
@@ -238,7 +246,13 @@ void CHeadlessCapture::Follow()
 {
     if (m_bFinished)
         return;
-    WriteNewItems();
+    try {
+        WriteNewItems();
+    } catch (const std::bad_alloc&) {
+        // The batch is taken again; the engine stops the capture and says so.
+        m_engine->NoteOutOfMemory();
+        return;
+    }
     if ((m_options.maxBytes > 0 && m_engine->StreamedBytes() >= m_options.maxBytes) || m_deadline.hasExpired())
         Finish(kExitStopped);
 }
@@ -256,7 +270,7 @@ void CHeadlessCapture::Finish(int status)
     // thread take it before the port closes. Bytes still on their way from
     // the device to the driver's queue do not count in it yet, so the queue
     // must stay empty for a moment.
-    if (status != kExitFileError) {
+    if (status != kExitFileError && status != kExitOutOfMemory) {
         const QDeadlineTimer deadline(kDrainLimitMs);
         QDeadlineTimer quiet(kDrainQuietMs);
         while (!deadline.hasExpired() && !quiet.hasExpired()) {
@@ -272,8 +286,14 @@ void CHeadlessCapture::Finish(int status)
     }
     // Joins the receive thread: after this nothing more is recorded.
     m_engine->ClosePort();
-    WriteNewItems();
-    const bool synced = m_engine->FlushStreamedFiles(true);
+    bool written = true;
+    try {
+        WriteNewItems();
+    } catch (const std::bad_alloc&) {
+        written = false;
+        PrintError(QStringLiteral("Out of memory: the last items could not be written to the files."));
+    }
+    const bool synced = m_engine->FlushStreamedFiles(true) && written;
     for (const QString& news : m_engine->TakeStreamedFileNews())
         PrintError(news);
     if (!synced)
@@ -282,7 +302,12 @@ void CHeadlessCapture::Finish(int status)
     // When the files failed it stays, for the window to offer back.
     if (m_nStatus != kExitFileError)
         m_engine->EndJournal();
-    UpdateStatus();
+    // Only the terminal's status line, which memory that ran out may not
+    // allow: the exit status and the files are what count.
+    try {
+        UpdateStatus();
+    } catch (const std::bad_alloc&) {
+    }
     m_status.End();
     if (m_loop)
         m_loop->exit(m_nStatus);

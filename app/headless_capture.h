@@ -26,6 +26,7 @@ enum HeadlessExit : int {
     kExitPermission = 5,      // no permission to open the device
     kExitFileError = 6,       // an output file cannot be created or written
     kExitPortLost = 7,        // the device went away, with --exit-on-loss
+    kExitOutOfMemory = 8,     // memory ran out; everything recorded before is in the files
 };
 
 class CHeadlessCapture : public QObject {

@@ -7,6 +7,8 @@
 #include "app/output_view.h"
 #include "app/status_line.h"
 #include "app/time_column.h"
+#include "data/capture_journal.h"
+#include "data/store_space.h"
 #include "platform/message_box.h"
 #include "settings/settings_persistence.h"
 
@@ -21,6 +23,8 @@ namespace {
 // fast as anyone reads), so a flood of small chunks becomes a few large
 // updates and a steady line costs a few repaints a second, not one a chunk.
 constexpr qint64 kRefreshIntervalMs = 50;
+// How often the journal's free space is looked at: a statvfs costs little.
+constexpr int kStoreSpaceCheckMs = 5000;
 // A timed catch-up indexes for at most this long before the window gets
 // its turn again; what is left follows at once after that.
 constexpr qint64 kCatchUpSliceMs = 8;
@@ -43,6 +47,8 @@ CMonitorDlg::CMonitorDlg(QWidget* pParent) : QDialog(pParent)
     });
     connect(&m_engine, &CCaptureEngine::back, this, [this] { UpdateCommandState(); });
     connect(&m_engine, &CCaptureEngine::problem, this, &CMonitorDlg::ShowProtection);
+    // Emitted once the receive thread has ended, on this thread.
+    connect(&m_engine, &CCaptureEngine::outOfMemory, this, &CMonitorDlg::ShowOutOfMemory);
     connect(&m_engine, &CCaptureEngine::openFailed, this,
             [](int, const QString& text) { AfxMessageBox(text, MB_OK | MB_ICONSTOP); });
     connect(&m_engine, &CCaptureEngine::lineRefused, this,
@@ -106,6 +112,13 @@ int CMonitorDlg::OnInitDialog()
             [this](TimeColumnMode mode) { m_nTimeColumn = int32_t(mode); });
     m_wndCommandBar = new CCommandBar(this);
     m_status = new CStatusLine(this);
+    // QTimer runs on the steady clock: a change of the time of day neither
+    // hurries nor holds up the check.
+    m_diskCheck = new QTimer(this);
+    m_diskCheck->setInterval(kStoreSpaceCheckMs);
+    connect(m_diskCheck, &QTimer::timeout, this, &CMonitorDlg::CheckStoreSpace);
+    m_diskCheck->start();
+    CheckStoreSpace();
     m_findBar = new CFindBar(m_engine.OutputText(), this);
     m_findBar->hide();
     m_findBar->AttachShortcuts(this);
@@ -165,6 +178,24 @@ void CMonitorDlg::ShowProtection(const QString& problem)
         AfxMessageBox(QStringLiteral("The capture is no longer protected on disk: %1").arg(problem), MB_ICONEXCLAMATION);
     else  // the journal healed and caught up
         AfxMessageBox(QStringLiteral("The capture is protected on disk again; nothing recorded was lost."), MB_ICONINFORMATION);
+}
+
+void CMonitorDlg::CheckStoreSpace()
+{
+    if (m_status)
+        m_status->SetDiskWarning(StoreSpaceWarning(m_engine.Journal().Folder()));
+}
+
+void CMonitorDlg::ShowOutOfMemory(const QString& text)
+{
+    // The capture has stopped: everything recorded stays on screen, as Stop leaves it.
+    RefreshOutput();
+    UpdateCommandState();
+    if (m_status) {
+        m_status->SetNotice(text);
+        return;
+    }
+    AfxMessageBox(text, MB_ICONEXCLAMATION);
 }
 
 void CMonitorDlg::DoDataExchange(bool bSaveAndValidate)

@@ -18,6 +18,7 @@ struct SaveFileAnswer;
 class COutputView;
 class CCommandBar;
 class CStatusLine;
+class QTimer;
 class CFindBar;
 class CTimeColumn;
 class CGoToTime;
@@ -76,7 +77,7 @@ public:
     // failure is reported and an old file is kept as it was.
     void SaveAs(const QString& path, CaptureFormat format, const std::function<void()>& opened = {});
     // Items of the current capture that no successful Save has written.
-    int UnsavedItems() { return m_engine.UnsavedItems(); }
+    int64_t UnsavedItems() { return m_engine.UnsavedItems(); }
     // A Save is being written: the items must not change meanwhile.
     bool IsSaving() const { return m_bSaving; }
 
@@ -105,6 +106,8 @@ public:
 
 private:
     void ShowProtection(const QString& problem);
+    void ShowOutOfMemory(const QString& text);
+    void CheckStoreSpace();
     void UpdateStatusLine();
     void ScheduleRefresh();       // RefreshOutput, at most every few milliseconds
     // Indexes the items recorded since the last catch-up for the output area,
@@ -118,6 +121,7 @@ private:
     bool m_bInitialized = false;
     bool m_bDestroyed = false;
     CStatusLine* m_status = nullptr;
+    QTimer* m_diskCheck = nullptr;  // the journal's free space, every few seconds
     CFindBar* m_findBar = nullptr;       // under the output area, hidden until Ctrl+F
     std::atomic<bool> m_bRefreshPending{false};
     qint64 m_nLastRefreshMs = 0;         // when the output area last caught up

@@ -34,7 +34,7 @@ void COutputLineLayout::Forget()
     m_kept.clear();
 }
 
-const COutputLineLayout::Segment* COutputLineLayout::SegmentAt(int s) const
+const COutputLineLayout::Segment* COutputLineLayout::SegmentAt(qint64 s) const
 {
     if (!m_source || !m_index)
         return nullptr;
@@ -70,7 +70,7 @@ COutputLineLayout::Line COutputLineLayout::LineAt(qint64 number) const
     line.number = number;
     if (!m_index)
         return line;
-    const int s = m_index->SegmentAtLine(number);
+    const qint64 s = m_index->SegmentAtLine(number);
     if (s >= m_index->ItemCount()) {
         line.start = m_index->TotalChars();  // the empty line after a final line end
         return line;
@@ -135,7 +135,7 @@ COutputLineLayout::Place COutputLineLayout::Locate(qint64 offset) const
     Place place;
     if (!m_index)
         return place;
-    const int s = m_index->SegmentAtOffset(offset);
+    const qint64 s = m_index->SegmentAtOffset(offset);
     const Segment* segment = s < m_index->ItemCount() ? SegmentAt(s) : nullptr;
     if (!segment) {
         place.line = LineCount() - 1;  // the end of the text
@@ -175,7 +175,7 @@ QString COutputLineLayout::Text(qint64 start, qint64 end) const
     text.reserve(qsizetype(end - start));
     const uint64_t id = m_index->CaptureId();
     OutputTextPiece piece;
-    for (int s = m_index->SegmentAtOffset(start); s < m_index->ItemCount(); s += s < 0 ? 1 : kItemsPerRead) {
+    for (qint64 s = m_index->SegmentAtOffset(start); s < m_index->ItemCount(); s += s < 0 ? 1 : kItemsPerRead) {
         if (!m_source->ReadPiece(id, s, s < 0 ? 1 : kItemsPerRead, piece))
             break;
         const qint64 from = qMax(start, piece.start) - piece.start;

@@ -59,12 +59,12 @@ public:
 private:
     struct Segment {
         uint64_t captureId = 0;
-        int index = 0;
+        qint64 index = 0;
         qint64 start = 0;
         QString text;
         std::vector<int> lineStarts;
     };
-    const Segment* SegmentAt(int s) const;
+    const Segment* SegmentAt(qint64 s) const;
 
     const COutputTextSource* m_source = nullptr;
     const COutputTextIndex* m_index = nullptr;

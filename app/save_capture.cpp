@@ -17,12 +17,13 @@
 #include <QTimer>
 
 #include <atomic>
+#include <climits>
 #include <memory>
 #include <thread>
 
 int s_nSaveFilterIndex = 1;
 int s_nSaveProgressDelayMs = 1000;
-std::function<void(int written)> s_pfnSaveBatchWritten;
+std::function<void(int64_t written)> s_pfnSaveBatchWritten;
 
 namespace {
 
@@ -101,7 +102,7 @@ void CMonitorDlg::SaveAs(const QString& path, CaptureFormat format, const std::f
     if (opened)
         opened();
     uint64_t captureId = 0;
-    int items = 0;
+    int64_t items = 0;
     {
         std::lock_guard lock(m_engine.m_csCapture);
         captureId = m_engine.m_nCaptureId;
@@ -113,7 +114,9 @@ void CMonitorDlg::SaveAs(const QString& path, CaptureFormat format, const std::f
 
     CompleteWriter out(file);
     std::atomic<bool> cancel{false};
-    std::atomic<int> written{0};
+    std::atomic<int64_t> written{0};
+    // A progress bar counts in int: past that many items it counts in steps.
+    const int64_t perStep = items / INT_MAX + 1;
     CCaptureEngine::WriteResult result = CCaptureEngine::WriteResult::Failed;
     QEventLoop loop;
     std::unique_ptr<QProgressDialog> progress;
@@ -121,14 +124,14 @@ void CMonitorDlg::SaveAs(const QString& path, CaptureFormat format, const std::f
     update.setInterval(100);
     connect(&update, &QTimer::timeout, this, [&] {
         if (progress)
-            progress->setValue(written);
+            progress->setValue(int(written / perStep));
     });
     auto showProgress = [&] {
         if (progress)
             return;
         progress = std::make_unique<QProgressDialog>(QStringLiteral("Saving the capture to %1")
                                                          .arg(QDir::toNativeSeparators(path)),
-                                                     QStringLiteral("Cancel"), 0, items, this);
+                                                     QStringLiteral("Cancel"), 0, int(items / perStep), this);
         progress->setObjectName(QStringLiteral("saveProgress"));
         progress->setWindowTitle(QStringLiteral("Vantrel"));
         progress->setWindowModality(Qt::WindowModal);
@@ -136,7 +139,7 @@ void CMonitorDlg::SaveAs(const QString& path, CaptureFormat format, const std::f
         progress->setAutoClose(false);
         progress->setMinimumDuration(0);
         connect(progress.get(), &QProgressDialog::canceled, this, [&] { cancel = true; });
-        progress->setValue(written);
+        progress->setValue(int(written / perStep));
         progress->show();
         update.start();
     };
@@ -150,7 +153,7 @@ void CMonitorDlg::SaveAs(const QString& path, CaptureFormat format, const std::f
         showProgress();
 
     std::thread worker([&] {
-        result = m_engine.WriteCapture(format, out, &cancel, [&](int done, int) {
+        result = m_engine.WriteCapture(format, out, &cancel, [&](int64_t done, int64_t) {
             written = done;
             if (s_pfnSaveBatchWritten)
                 s_pfnSaveBatchWritten(done);

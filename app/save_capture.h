@@ -17,4 +17,4 @@ constexpr int kSendDataFilterIndex = 2;
 extern int s_nSaveProgressDelayMs;
 // Called on the writing thread after every batch of items a Save wrote: a
 // test's way to act while a Save runs. Empty in the program.
-extern std::function<void(int written)> s_pfnSaveBatchWritten;
+extern std::function<void(int64_t written)> s_pfnSaveBatchWritten;

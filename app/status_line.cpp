@@ -62,12 +62,30 @@ void CStatusLine::SetProtection(const QString& problem)
     Show();
 }
 
+void CStatusLine::SetNotice(const QString& text)
+{
+    m_notice = text;
+    Show();
+}
+
+void CStatusLine::SetDiskWarning(const QString& text)
+{
+    if (text == m_diskWarning)
+        return;
+    m_diskWarning = text;
+    Show();
+}
+
 void CStatusLine::Show()
 {
     QStringList parts{m_port, m_state, m_totals};
     if (!m_connection.isEmpty())
         parts.insert(2, m_connection);
+    if (!m_notice.isEmpty())
+        parts.insert(2, m_notice);
     if (!m_protection.isEmpty())
         parts.append(m_protection);
+    if (!m_diskWarning.isEmpty())
+        parts.append(m_diskWarning);
     setText(parts.join(QStringLiteral("   \u2022   ")));
 }

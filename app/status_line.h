@@ -18,6 +18,10 @@ public:
     void SetConnection(const QString& text);
     // Why the capture is not protected on disk; empty when it is.
     void SetProtection(const QString& problem);
+    // Why the capture stopped by itself (memory ran out); empty shows nothing.
+    void SetNotice(const QString& text);
+    // The journal's disk is running out of room; empty shows nothing.
+    void SetDiskWarning(const QString& text);
 
     // "9600 8-N-1" and the like.
     static QString DescribeLine(const PortSettings& settings);
@@ -29,4 +33,6 @@ private:
     QString m_totals;
     QString m_connection;
     QString m_protection;
+    QString m_notice;
+    QString m_diskWarning;
 };

@@ -100,12 +100,12 @@ QStringList CTimeColumn::TimesForLines(const std::vector<qint64>& lines, TimeCol
     QStringList texts;
     texts.reserve(qsizetype(lines.size()));
     // Which item begins on each line, if any.
-    std::vector<int> items(lines.size(), -1);
-    std::vector<int> wanted;
+    std::vector<qint64> items(lines.size(), -1);
+    std::vector<int64_t> wanted;
     const COutputLineLayout& layout = m_view->Layout();
     const bool current = m_times->CaptureId() == m_index->CaptureId() && m_times->Count() == m_index->ItemCount();
     for (size_t i = 0; current && i < lines.size(); ++i) {
-        const int s = m_index->SegmentAtLine(lines[i]);
+        const qint64 s = m_index->SegmentAtLine(lines[i]);
         if (s < 0 || s >= m_index->ItemCount())
             continue;
         // The entry's first line starts just after its leading line end.

@@ -144,8 +144,8 @@ int main(int argc, char** argv)
     {
         Capture text;
         FillWithLogLines(text, textMiB * kMiB, 0);
-        std::printf("text capture: %lld MiB in %d items of %d bytes\n", static_cast<long long>(textMiB),
-                    text.items.GetSize(), kChunk);
+        std::printf("text capture: %lld MiB in %lld items of %d bytes\n", static_cast<long long>(textMiB),
+                    static_cast<long long>(text.items.GetSize()), kChunk);
         Measure(text, "\"checksum\"", QStringLiteral("checksum"), Qt::CaseSensitive);
         Measure(text, "\"CHECKSUM\" any case", QStringLiteral("CHECKSUM"), Qt::CaseInsensitive);
         Measure(text, "\"no such text\"", QStringLiteral("no such text"), Qt::CaseSensitive);
@@ -155,8 +155,8 @@ int main(int argc, char** argv)
     {
         Capture hex;
         FillWithLogLines(hex, hexMiB * kMiB, 1);
-        std::printf("hex capture: %lld MiB in %d items (three characters a byte)\n", static_cast<long long>(hexMiB),
-                    hex.items.GetSize());
+        std::printf("hex capture: %lld MiB in %lld items (three characters a byte)\n", static_cast<long long>(hexMiB),
+                    static_cast<long long>(hex.items.GetSize()));
         Measure(hex, "\"0d 0a\" any case", QStringLiteral("0D 0A"), Qt::CaseInsensitive);
     }
     std::printf("(MB = MiB of captured bytes, Mchar = Mi characters of the output area's text, scanned per\n"

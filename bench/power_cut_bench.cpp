@@ -74,7 +74,7 @@ int main(int argc, char** argv)
         qint64 recordedBytes = 0;
         {
             std::lock_guard lock(dlg.Engine().m_csCapture);
-            for (int i = 0; i < dlg.Engine().m_items.GetSize(); ++i)
+            for (int64_t i = 0; i < dlg.Engine().m_items.GetSize(); ++i)
                 recordedBytes += dlg.Engine().m_items.GetAt(i).GetLength();
         }
         if (recordedBytes >= sent.size() || drain.elapsed() > 30000)
@@ -87,7 +87,7 @@ int main(int argc, char** argv)
 
     std::vector<RecordedItem> recorded;
     qint64 recordedBytes = 0;
-    for (int i = 0; i < dlg.Engine().m_items.GetSize(); ++i) {
+    for (int64_t i = 0; i < dlg.Engine().m_items.GetSize(); ++i) {
         const CDataItem& item = dlg.Engine().m_items.GetAt(i);
         recorded.push_back({QByteArray(reinterpret_cast<const char*>(item.GetData()), item.GetLength()),
                             item.GetName(), item.GetKind()});

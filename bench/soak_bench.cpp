@@ -167,7 +167,7 @@ QByteArray CaptureBytes(CMonitorDlg& dlg)
 {
     std::lock_guard lock(dlg.Engine().m_csCapture);
     QByteArray bytes;
-    for (int i = 0; i < dlg.Engine().m_items.GetSize(); ++i)
+    for (int64_t i = 0; i < dlg.Engine().m_items.GetSize(); ++i)
         bytes.append(reinterpret_cast<const char*>(dlg.Engine().m_items.GetAt(i).GetData()), dlg.Engine().m_items.GetAt(i).GetLength());
     return bytes;
 }
@@ -176,7 +176,7 @@ qint64 CaptureSize(CMonitorDlg& dlg)
 {
     std::lock_guard lock(dlg.Engine().m_csCapture);
     qint64 size = 0;
-    for (int i = 0; i < dlg.Engine().m_items.GetSize(); ++i)
+    for (int64_t i = 0; i < dlg.Engine().m_items.GetSize(); ++i)
         size += dlg.Engine().m_items.GetAt(i).GetLength();
     return size;
 }

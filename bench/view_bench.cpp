@@ -198,7 +198,7 @@ void ScrollLargeCapture(const char* name, const QByteArray& pattern, qint64 byte
     qint64 captured = 0;
     {
         std::lock_guard lock(dlg.Engine().m_csCapture);
-        for (int i = 0; i < dlg.Engine().m_items.GetSize(); ++i)
+        for (int64_t i = 0; i < dlg.Engine().m_items.GetSize(); ++i)
             captured += dlg.Engine().m_items.GetAt(i).GetLength();
     }
     const qint64 indexBytes = dlg.OutputText().IndexMemoryBytes();

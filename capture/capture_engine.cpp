@@ -13,6 +13,7 @@
 #include <QIODevice>
 
 #include <algorithm>
+#include <new>
 #include <vector>
 
 namespace {
@@ -27,12 +28,16 @@ constexpr qsizetype kWriteChunk = 1 << 16;
 // Items copied per hold of the capture lock while the capture is written.
 constexpr size_t kWriteBatchItems = 1024;
 constexpr qint64 kWriteBatchBytes = 1 << 20;
+// Large enough for the followers' last batches after memory ran out. It is
+// mapped and never touched, so it costs address space, not memory.
+constexpr size_t kMemoryReserveBytes = 8 << 20;
 
 } // namespace
 
 CCaptureEngine::CCaptureEngine(QObject* parent) : QObject(parent)
 {
     m_strOutput = kWelcomeText;
+    m_pMemoryReserve.reset(new (std::nothrow) char[kMemoryReserveBytes]);
     m_pReconnect = new CPortReconnect(this, [this](const QString& path) { return ReopenPort(path); });
     connect(m_pReconnect, &CPortReconnect::StateChanged, this, &CCaptureEngine::connectionChanged);
     LoadSettings();
@@ -43,6 +48,7 @@ CCaptureEngine::CCaptureEngine(QObject* parent) : QObject(parent)
     m_journal->SetProblemHandler([this](const QString& text) {
         QMetaObject::invokeMethod(this, [this, text] { emit problem(text); }, Qt::QueuedConnection);
     });
+    m_journal->SetOutOfMemoryHandler([this] { NoteOutOfMemory(); });
 }
 
 CCaptureEngine::~CCaptureEngine()
@@ -53,6 +59,44 @@ CCaptureEngine::~CCaptureEngine()
     m_journal.reset();
     // The files write what they hold, and close.
     m_files.clear();
+}
+
+void CCaptureEngine::RenewMemoryReserve()
+{
+    // Only while the flag is set does no other thread touch the reserve.
+    if (!m_bOutOfMemory)
+        return;
+    m_pMemoryReserve.reset(new (std::nothrow) char[kMemoryReserveBytes]);
+    m_bOutOfMemory = false;
+}
+
+void CCaptureEngine::NoteOutOfMemory()
+{
+    if (m_bOutOfMemory.exchange(true))
+        return;
+    // Only the first failure frees the reserve (it is touched by no one
+    // else until the engine goes) and asks for the stop.
+    m_pMemoryReserve.reset();
+    try {
+        QMetaObject::invokeMethod(this, [this] { StopForMemory(); }, Qt::QueuedConnection);
+    } catch (const std::bad_alloc&) {
+        // Not even the request fits: the flag stays set, and the receive
+        // thread records nothing more.
+    }
+}
+
+void CCaptureEngine::StopForMemory()
+{
+    // Joins the receive thread, which has ended or ends now.
+    ClosePort();
+    qint64 items = 0;
+    {
+        std::lock_guard lock(m_csCapture);
+        items = m_items.GetSize();
+    }
+    emit outOfMemory(QStringLiteral("Out of memory: the capture stopped after %1 items. "
+                                    "Every item recorded until then is kept.")
+                         .arg(items));
 }
 
 void CCaptureEngine::LoadSettings()
@@ -96,14 +140,14 @@ void CCaptureEngine::ClearOutput()
     m_journal->Wake();  // the discarded capture's journal goes
 }
 
-int CCaptureEngine::UnsavedItems()
+int64_t CCaptureEngine::UnsavedItems()
 {
     std::lock_guard lock(m_csCapture);
-    const int saved = m_nSavedCaptureId == m_nCaptureId ? m_nSavedItems : 0;
-    return std::max(0, m_items.GetSize() - saved);
+    const int64_t saved = m_nSavedCaptureId == m_nCaptureId ? m_nSavedItems : 0;
+    return std::max<int64_t>(0, m_items.GetSize() - saved);
 }
 
-void CCaptureEngine::OnCaptureSaved(uint64_t captureId, int items)
+void CCaptureEngine::OnCaptureSaved(uint64_t captureId, int64_t items)
 {
     m_nSavedCaptureId = captureId;
     m_nSavedItems = items;
@@ -131,12 +175,12 @@ CCaptureEngine::IndexProgress CCaptureEngine::CatchUpOutputIndex(qint64 maxMs)
     IndexProgress progress;
     while (!progress.done && (maxMs < 0 || clock.elapsed() < maxMs)) {
         std::lock_guard lock(m_csCapture);
-        const int size = m_items.GetSize();
-        const int from = m_indexFollower.CaptureId() == m_nCaptureId ? m_indexFollower.Taken() : 0;
-        int most = 0;
+        const int64_t size = m_items.GetSize();
+        const int64_t from = m_indexFollower.CaptureId() == m_nCaptureId ? m_indexFollower.Taken() : 0;
+        int64_t most = 0;
         for (qint64 bytes = 0; from + most < size && (most == 0 || bytes < kIndexBytesPerLock); ++most)
             bytes += m_items.GetAt(from + most).GetLength();
-        const CItemFollower::Batch batch = m_indexFollower.Take(m_nCaptureId, size, qMax(most, 1));
+        const CItemFollower::Batch batch = m_indexFollower.Take(m_nCaptureId, size, std::max<int64_t>(most, 1));
         if (batch.restarted) {
             // Cleared since the last visit: the text starts over.
             m_outputIndex.Reset(m_nCaptureId, m_strOutput);
@@ -144,7 +188,7 @@ CCaptureEngine::IndexProgress CCaptureEngine::CatchUpOutputIndex(qint64 maxMs)
             m_nIndexedBytes = 0;
             progress.restarted = true;
         }
-        for (int i = batch.first; i < batch.end; ++i) {
+        for (int64_t i = batch.first; i < batch.end; ++i) {
             m_outputIndex.Append(m_items.GetAt(i));
             m_itemTimes.Append(m_items.GetAt(i));
             m_nIndexedBytes += m_items.GetAt(i).GetLength();
@@ -161,7 +205,7 @@ CCaptureEngine::WriteResult CCaptureEngine::WriteCapture(CaptureFormat format, Q
                                                          const std::atomic<bool>* cancel, const WriteProgress& progress)
 {
     uint64_t captureId = 0;
-    int total = 0;
+    int64_t total = 0;
     QByteArray bytes;
     {
         std::lock_guard lock(m_csCapture);
@@ -172,7 +216,7 @@ CCaptureEngine::WriteResult CCaptureEngine::WriteCapture(CaptureFormat format, Q
     // The items there are when the write begins: a capture that goes on
     // meanwhile cannot keep it going for ever.
     std::vector<CDataItem> batch;
-    for (int written = 0; written < total;) {
+    for (int64_t written = 0; written < total;) {
         if (cancel && *cancel)
             return WriteResult::Cancelled;
         batch.clear();
@@ -182,7 +226,7 @@ CCaptureEngine::WriteResult CCaptureEngine::WriteCapture(CaptureFormat format, Q
             if (m_nCaptureId != captureId || m_items.GetSize() < total)
                 return WriteResult::Failed;  // cleared or restored under the write
             qint64 copied = 0;
-            for (int i = written; i < total && batch.size() < kWriteBatchItems && copied < kWriteBatchBytes; ++i) {
+            for (int64_t i = written; i < total && batch.size() < kWriteBatchItems && copied < kWriteBatchBytes; ++i) {
                 // A copy takes a time of its own: the item's is carried over.
                 batch.emplace_back(m_items.GetAt(i));
                 batch.back().SetTimeMicros(m_items.GetAt(i).GetTimeMicros());
@@ -197,7 +241,7 @@ CCaptureEngine::WriteResult CCaptureEngine::WriteCapture(CaptureFormat format, Q
                 bytes.clear();
             }
         }
-        written += int(batch.size());
+        written += int64_t(batch.size());
         if (progress)
             progress(written, total);
     }

@@ -106,6 +106,13 @@ public:
     int LastOpenError() const { return m_nOpenError; }
     QString LastOpenErrorText() const { return m_strOpenError; }
 
+    // An allocation failed while recording, on any thread that takes part
+    // in the capture: the capture stops (on the thread that drives the
+    // engine, queued) and outOfMemory says so once, with every item
+    // recorded before kept. Safe on any thread; never waits.
+    void NoteOutOfMemory();
+    bool RanOutOfMemory() const { return m_bOutOfMemory; }
+
     // The longest the receive thread waited for the capture lock since the
     // last reset, in microseconds: what every other holder of the lock
     // costs it.
@@ -120,9 +127,9 @@ public:
     void ClearOutput();
 
     // Items of the current capture that no successful Save has written.
-    int UnsavedItems();
+    int64_t UnsavedItems();
     // After a successful Save of the first `items` items of `captureId`.
-    void OnCaptureSaved(uint64_t captureId, int items);
+    void OnCaptureSaved(uint64_t captureId, int64_t items);
     // The capture is over for good (saved or discarded): the journal goes.
     void EndJournal();
     CCaptureJournal& Journal() { return *m_journal; }
@@ -134,7 +141,7 @@ public:
     // batches; `progress` is told the items written and their total after
     // every batch, on the writing thread.
     enum class WriteResult { Written, Failed, Cancelled };
-    using WriteProgress = std::function<void(int written, int total)>;
+    using WriteProgress = std::function<void(int64_t written, int64_t total)>;
     WriteResult WriteCapture(CaptureFormat format, QIODevice& out, const std::atomic<bool>* cancel = nullptr,
                              const WriteProgress& progress = {});
     // The output area's text (m_strOutput, then "\r\nRec :" and every
@@ -165,7 +172,7 @@ public:
         bool restarted = false;  // the text started over (Clear Output, a restore)
         bool grew = false;
         bool done = false;       // every item recorded is indexed
-        int items = 0;           // items indexed
+        int64_t items = 0;       // items indexed
         qint64 bytes = 0;        // the bytes they hold
     };
     IndexProgress CatchUpOutputIndex(qint64 maxMs);
@@ -188,7 +195,7 @@ public:
     // The text before the first item (the welcome text, until Clear Output).
     QString m_strOutput;
     uint64_t m_nSavedCaptureId = 0;  // the capture and the items the last Save wrote
-    int m_nSavedItems = 0;
+    int64_t m_nSavedItems = 0;
 
     // The settings of the next Begin; they do not change while a port is open.
     QString m_strPortName;
@@ -222,12 +229,19 @@ signals:
     void openFailed(int error, const QString& text);
     // The port refused the line settings or time-outs.
     void lineRefused(const QString& text);
+    // The capture stopped because memory ran out: the message for the user.
+    // Emitted on the thread that drives the engine, after the receive
+    // thread has ended.
+    void outOfMemory(const QString& text);
 
 private:
     int StartReceiveThread(bool settleAndPurge);
     bool ReleasePort();
     void SignalListening();
     void NoteLockWait(std::chrono::steady_clock::duration waited);
+    void StopForMemory();
+    void RenewMemoryReserve();
+    static uint32_t ReceiveLoop(CCaptureEngine* pEngine);
 
     SerialPort* m_hPort = nullptr;
     std::thread m_hThread;
@@ -236,6 +250,10 @@ private:
     bool m_bSettleAndPurge = true;
     std::atomic<bool> m_bListening{false};
     std::atomic<int64_t> m_nMaxLockWaitMicros{0};  // written by the receive thread only
+    std::atomic<bool> m_bOutOfMemory{false};
+    // Address space given back when memory runs out, so that the stop, its
+    // message and the followers' last batches can still be allocated.
+    std::unique_ptr<char[]> m_pMemoryReserve;
     int m_nOpenError = 0;
     QString m_strOpenError;
     CPortReconnect* m_pReconnect = nullptr;

@@ -121,6 +121,8 @@ bool CCaptureEngine::OpenPort()
     m_timeStart = CTime::GetCurrentTime();
     m_nOpenError = 0;
     m_strOpenError.clear();
+    // A Begin after memory ran out tries again, with a new reserve.
+    RenewMemoryReserve();
 
     const QString devicePath = platform::devicePathForPort(deviceName);
     // A new capture: earlier losses are forgotten, and the device's stable

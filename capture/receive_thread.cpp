@@ -9,6 +9,7 @@
 #include <QMetaObject>
 #include <chrono>
 #include <limits>
+#include <new>
 #include <utility>
 
 namespace {
@@ -41,6 +42,20 @@ QString currentTimeOfDayName()
 } // namespace
 
 uint32_t CCaptureEngine::ReceiveThreadProc(CCaptureEngine* pEngine)
+{
+    // Nothing thrown may end the process from this thread: a signal that
+    // finds no memory for its queued call stops the capture like a chunk.
+    try {
+        return ReceiveLoop(pEngine);
+    } catch (const std::bad_alloc&) {
+        pEngine->NoteOutOfMemory();
+        pEngine->m_bListening = true;
+        pEngine->m_bListening.notify_all();
+        return kEndedByClose;
+    }
+}
+
+uint32_t CCaptureEngine::ReceiveLoop(CCaptureEngine* pEngine)
 {
     // m_hPort is set before this thread starts and cleared only after it has
     // ended, so reading it here needs no lock.
@@ -75,10 +90,11 @@ uint32_t CCaptureEngine::ReceiveThreadProc(CCaptureEngine* pEngine)
         uint32_t read = 0;
         do
             pEngine->OnReceive(&read);
-        while (read == kChunkSize && !port->LostError());
+        while (read == kChunkSize && !port->LostError() && !pEngine->RanOutOfMemory());
         // A read that found the device failing ends the capture rather
-        // than recording an empty chunk on every turn of the loop.
-        if (port->LostError())
+        // than recording an empty chunk on every turn of the loop; a chunk
+        // that found no memory ends it too (OnReceive asked for the stop).
+        if (port->LostError() || pEngine->RanOutOfMemory())
             break;
     }
 
@@ -122,8 +138,8 @@ int CCaptureEngine::OnReceive(uint32_t* pRead)
         return result;
     // A read that found the device gone is no chunk of the capture: the
     // loop ends the capture instead. Nor is a read refused because Stop
-    // interrupted the port: no data.
-    if (m_hPort->LostError() || (!result && m_hPort->Interrupted()))
+    // interrupted the port: no data. Nor anything once memory ran out.
+    if (m_hPort->LostError() || (!result && m_hPort->Interrupted()) || m_bOutOfMemory)
         return result;
 
     if (!lock.owns_lock()) {
@@ -132,15 +148,26 @@ int CCaptureEngine::OnReceive(uint32_t* pRead)
         NoteLockWait(std::chrono::steady_clock::now() - asked);
     }
     bool recorded = false;
+    bool outOfMemory = false;
     if (IsRecordTime()) {
-        CDataItem item(buffer, int(read));
-        item.SetKind(m_nShowFormat);
-        item.SetName(currentTimeOfDayName());
-        // Handed over, not copied a second time.
-        m_items.Add(std::move(item));
-        recorded = true;
+        // No exception may leave this thread: a chunk that finds no memory
+        // (its bytes, its name, or the list's growth, which leaves the list
+        // as it was) is not recorded, and the capture stops with everything
+        // recorded before it.
+        try {
+            CDataItem item(buffer, int(read));
+            item.SetKind(m_nShowFormat);
+            item.SetName(currentTimeOfDayName());
+            // Handed over, not copied a second time.
+            m_items.Add(std::move(item));
+            recorded = true;
+        } catch (const std::bad_alloc&) {
+            outOfMemory = true;
+        }
     }
     lock.unlock();
+    if (outOfMemory)
+        NoteOutOfMemory();
     if (recorded)
         emit itemsRecorded();
     return result;

@@ -6,6 +6,7 @@
 #include "data/streamed_capture_file.h"
 
 #include <QDir>
+#include <new>
 #include <utility>
 
 namespace {
@@ -26,29 +27,45 @@ bool CCaptureEngine::WriteToStreamedFiles()
     std::vector<CDataItem> items;
     // The items there are now, not those that come while they are written,
     // so a flood faster than the disk cannot keep this thread here.
-    int upTo = -1;
+    int64_t upTo = -1;
     for (;;) {
         items.clear();
+        CItemFollower::Batch batch;
         {
             std::lock_guard lock(m_csCapture);
             if (upTo < 0 || upTo > m_items.GetSize())
                 upTo = m_items.GetSize();
-            const CItemFollower::Batch batch = m_fileFollower.Take(m_nCaptureId, upTo, kMostItemsPerCopy);
-            items.reserve(size_t(batch.end - batch.first));
-            for (int i = batch.first; i < batch.end; ++i) {
-                const CDataItem& item = m_items.GetAt(i);
-                items.emplace_back(item);
-                items.back().SetTimeMicros(item.GetTimeMicros());
+            const CItemFollower before = m_fileFollower;
+            batch = m_fileFollower.Take(m_nCaptureId, upTo, kMostItemsPerCopy);
+            try {
+                items.reserve(size_t(batch.end - batch.first));
+                for (int64_t i = batch.first; i < batch.end; ++i) {
+                    const CDataItem& item = m_items.GetAt(i);
+                    items.emplace_back(item);
+                    items.back().SetTimeMicros(item.GetTimeMicros());
+                }
+            } catch (const std::bad_alloc&) {
+                // Taken again at the next call, when there may be memory.
+                m_fileFollower = before;
+                throw;
             }
         }
         if (items.empty())
             break;
         // A file the disk refuses keeps the items for its next flush.
-        for (const CDataItem& item : items) {
-            for (const auto& file : m_files)
-                file->Append(item);
-            ++m_nFileItems;
-            m_nFileBytes += item.GetLength();
+        int64_t appended = 0;
+        try {
+            for (const CDataItem& item : items) {
+                for (const auto& file : m_files)
+                    file->Append(item);
+                ++m_nFileItems;
+                m_nFileBytes += item.GetLength();
+                ++appended;
+            }
+        } catch (const std::bad_alloc&) {
+            std::lock_guard lock(m_csCapture);
+            m_fileFollower.Seek(m_fileFollower.CaptureId(), batch.first + appended);
+            throw;
         }
     }
     return FlushStreamedFiles(false);

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstring>
 #include <ctime>
+#include <new>
 #include <unistd.h>
 #include <vector>
 
@@ -81,6 +82,12 @@ void CCaptureJournal::SetProblemHandler(ProblemHandler handler)
     m_onProblem = std::move(handler);
 }
 
+void CCaptureJournal::SetOutOfMemoryHandler(std::function<void()> handler)
+{
+    std::lock_guard lock(m_mutex);
+    m_onOutOfMemory = std::move(handler);
+}
+
 void CCaptureJournal::SetLine(const QString& portName, const PortSettings& line, int64_t startMicros)
 {
     std::lock_guard lock(m_mutex);
@@ -119,7 +126,7 @@ void CCaptureJournal::Flush()
     m_doneCv.wait(lock, [&] { return m_flushServed >= ticket || m_stop; });
 }
 
-void CCaptureJournal::MarkSaved(uint64_t captureId, int items)
+void CCaptureJournal::MarkSaved(uint64_t captureId, int64_t items)
 {
     {
         std::lock_guard lock(m_mutex);
@@ -129,7 +136,7 @@ void CCaptureJournal::MarkSaved(uint64_t captureId, int items)
     m_wakeCv.notify_all();
 }
 
-void CCaptureJournal::Adopt(CJournalFile file, uint64_t captureId, int items)
+void CCaptureJournal::Adopt(CJournalFile file, uint64_t captureId, int64_t items)
 {
     {
         std::lock_guard lock(m_mutex);
@@ -185,8 +192,22 @@ void CCaptureJournal::Run()
         // A stopped capture has no more data coming: flush what it left now.
         const bool syncNow = stop || !m_following || ticket > m_flushServed;
         lock.unlock();
-        if (!discard)
-            Turn(syncNow);
+        if (!discard) {
+            // No exception may end the process from this thread: items that
+            // found no memory to be copied stay untaken and are taken again
+            // at the next turn.
+            try {
+                Turn(syncNow);
+            } catch (const std::bad_alloc&) {
+                std::function<void()> handler;
+                {
+                    std::lock_guard own(m_mutex);
+                    handler = m_onOutOfMemory;
+                }
+                if (handler)
+                    handler();
+            }
+        }
         m_cpuNanos = ThreadCpuNanos();
         lock.lock();
         m_flushServed = ticket;
@@ -208,7 +229,7 @@ void CCaptureJournal::Turn(bool syncNow)
         // A journal the disk refused rests until its retry, unless the
         // capture it holds is replaced.
         const bool resting = m_failing && NowMs() < m_retryAtMs;
-        int end = 0;
+        int64_t end = 0;
         {
             std::lock_guard capture(m_source.lock);
             const auto lockedAt = std::chrono::steady_clock::now();
@@ -222,8 +243,20 @@ void CCaptureJournal::Turn(bool syncNow)
             }
             if (resting && !adoption && m_source.captureId == m_follower.CaptureId())
                 return;
-            const int size = m_source.items.GetSize();
+            const int64_t size = m_source.items.GetSize();
+            const CItemFollower before = m_follower;
             const CItemFollower::Batch batch = m_follower.Take(m_source.captureId, size, kMostPerTake);
+            // Untaken again if the copy below finds no memory.
+            struct Untake {
+                CItemFollower& follower;
+                const CItemFollower& before;
+                bool done = false;
+                ~Untake()
+                {
+                    if (!done)
+                        follower = before;
+                }
+            } untake{m_follower, before};
             restarted = batch.restarted && !adoption;
             caughtUp = batch.end == size;
             end = batch.end;
@@ -236,12 +269,12 @@ void CCaptureJournal::Turn(bool syncNow)
             }
             // Copy only; the checks and the disk come after the lock.
             qsizetype room = 0;
-            for (int i = batch.first; i < batch.end; ++i)
+            for (int64_t i = batch.first; i < batch.end; ++i)
                 room += qsizetype(journal::kRecordHeadSize + journal::kItemFixedSize + journal::kRecordCrcSize) + 16 +
                         m_source.items.GetAt(i).GetLength();
             records.reserve(room);
             starts.reserve(size_t(batch.end - batch.first));
-            for (int i = batch.first; i < batch.end; ++i) {
+            for (int64_t i = batch.first; i < batch.end; ++i) {
                 const CDataItem& item = m_source.items.GetAt(i);
                 if (item.GetName() != m_lastName) {
                     m_lastName = item.GetName();
@@ -259,6 +292,7 @@ void CCaptureJournal::Turn(bool syncNow)
             RaiseTo(m_maxLockMicros, int64_t(std::chrono::duration_cast<std::chrono::microseconds>(
                                           std::chrono::steady_clock::now() - lockedAt)
                                           .count()));
+            untake.done = true;
         }
 
         if (adoption) {
@@ -309,7 +343,7 @@ void CCaptureJournal::Turn(bool syncNow)
             }
         }
 
-        std::optional<std::pair<uint64_t, int>> saved;
+        std::optional<std::pair<uint64_t, int64_t>> saved;
         {
             std::lock_guard own(m_mutex);
             if (m_savedMark && (m_savedMark->first != m_follower.CaptureId() || m_savedMark->second <= m_follower.Taken()))

@@ -49,6 +49,9 @@ public:
     CCaptureJournal& operator=(const CCaptureJournal&) = delete;
 
     void SetProblemHandler(ProblemHandler handler);
+    // Called on the writer's thread when copying the new items found no
+    // memory; the items are taken again at the next visit.
+    void SetOutOfMemoryHandler(std::function<void()> handler);
     // The port and line of the capture, for the header of its journal.
     void SetLine(const QString& portName, const PortSettings& line, int64_t startMicros);
     // While a capture runs, new items are looked for every 100 ms;
@@ -59,15 +62,16 @@ public:
     // flushed to stable storage (or cannot be).
     void Flush();
     // After a successful Save of the first `items` items of `captureId`.
-    void MarkSaved(uint64_t captureId, int items);
+    void MarkSaved(uint64_t captureId, int64_t items);
     // With the capture lock held, after restoring `items` items from `file`
     // as capture `captureId`: the journal goes on in that file.
-    void Adopt(CJournalFile file, uint64_t captureId, int items);
+    void Adopt(CJournalFile file, uint64_t captureId, int64_t items);
     // The capture is over for good (saved, or discarded by the user): stops
     // the writer and removes the journal.
     void End();
 
     QString Path() const;  // the journal being written, or empty
+    const QString& Folder() const { return m_folder; }
 
     struct Stats {
         int64_t maxItemsBehind = 0;   // items recorded but not yet taken, worst case
@@ -81,7 +85,7 @@ private:
     struct Adoption {
         CJournalFile file;
         uint64_t captureId;
-        int items;
+        int64_t items;
     };
     void Run();
     void Turn(bool syncNow);
@@ -106,16 +110,17 @@ private:
     QString m_portName;
     PortSettings m_line{};
     int64_t m_startMicros = 0;
-    std::optional<std::pair<uint64_t, int>> m_savedMark;
+    std::optional<std::pair<uint64_t, int64_t>> m_savedMark;
     std::optional<Adoption> m_adoption;
     ProblemHandler m_onProblem;
+    std::function<void()> m_onOutOfMemory;
     QString m_path;
 
     // The writer thread's own.
     CItemFollower m_follower;
     // A place in the journal file: the items of the capture before it.
     struct Mark {
-        int items = 0;
+        int64_t items = 0;
         int64_t offset = 0;
     };
     CJournalFile m_file;
@@ -123,7 +128,7 @@ private:
     int64_t m_retryAtMs = 0;   // when, on the steady clock
     Mark m_written;            // the end of the last whole record written
     Mark m_synced;             // the end of what the last flush put on disk
-    int m_savedInJournal = 0;  // the Save mark the file must hold
+    int64_t m_savedInJournal = 0;  // the Save mark the file must hold
     bool m_reported = false;   // a problem was reported and not yet cleared
     bool m_dirty = false;      // written since the last flush to storage
     int64_t m_lastSyncMs = 0;

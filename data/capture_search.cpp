@@ -168,8 +168,8 @@ bool CCaptureSearch::Worker::ScanPiece(const COutputTextSource::Extent& extent)
 
 bool CCaptureSearch::Worker::MatchesIn(const Window& window, std::vector<qint64>& starts) const
 {
-    const int first = m_text.ItemAtOffset(m_captureId, window.start);
-    const int last = m_text.ItemAtOffset(m_captureId, window.end - 1);
+    const qint64 first = m_text.ItemAtOffset(m_captureId, window.start);
+    const qint64 last = m_text.ItemAtOffset(m_captureId, window.end - 1);
     OutputTextPiece piece;
     if (first < -1 || last < first || !m_text.ReadPiece(m_captureId, first, last - first + 1, piece) ||
         piece.start > window.start || piece.start + piece.text.size() < window.end)

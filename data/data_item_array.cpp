@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -21,7 +22,7 @@ namespace {
 // are freed, after which it would copy: hence the mapping of our own.
 constexpr size_t kMappedBlockBytes = 128 * 1024;
 
-size_t BlockBytes(int capacity)
+size_t BlockBytes(int64_t capacity)
 {
     const size_t bytes = sizeof(CDataItem) * size_t(capacity);
     if (bytes < kMappedBlockBytes)
@@ -70,16 +71,16 @@ CDataItemArray::~CDataItemArray()
     DestroyAll();
 }
 
-int CDataItemArray::GrowthFor(int size)
+int64_t CDataItemArray::GrowthFor(int64_t size)
 {
     // A eighth of the size, at least 4. Up to 8192 items it is also capped at
     // 1024; past that the cap is dropped, because a fixed step would make
     // every 1024th Add move the whole list and a long capture quadratic.
-    const int growBy = std::max(4, size / 8);
-    return size <= 8192 ? std::min(growBy, 1024) : growBy;
+    const int64_t growBy = std::max<int64_t>(4, size / 8);
+    return size <= 8192 ? std::min<int64_t>(growBy, 1024) : growBy;
 }
 
-int CDataItemArray::Add(const CDataItem& item)
+int64_t CDataItemArray::Add(const CDataItem& item)
 {
     if (m_nSize == m_nCapacity) {
         if (Holds(item)) {
@@ -95,7 +96,7 @@ int CDataItemArray::Add(const CDataItem& item)
     return m_nSize++;
 }
 
-int CDataItemArray::Add(CDataItem&& item)
+int64_t CDataItemArray::Add(CDataItem&& item)
 {
     if (m_nSize == m_nCapacity) {
         if (Holds(item)) {
@@ -123,7 +124,7 @@ void CDataItemArray::RemoveAll()
 
 void CDataItemArray::DestroyAll()
 {
-    for (int i = 0; i < m_nSize; ++i)
+    for (int64_t i = 0; i < m_nSize; ++i)
         m_pItems[i].~CDataItem();
     if (m_pItems)
         ReleaseBlock(m_pItems, BlockBytes(m_nCapacity));
@@ -134,12 +135,14 @@ void CDataItemArray::DestroyAll()
 
 void CDataItemArray::GrowForOneMore()
 {
-    if (m_nCapacity == INT_MAX)
+    // The block's size in bytes must fit in a size_t.
+    constexpr int64_t kMostItems = int64_t(std::min<uint64_t>(INT64_MAX, SIZE_MAX / sizeof(CDataItem)));
+    if (m_nCapacity >= kMostItems)
         throw std::bad_alloc();
     // The first block holds exactly one item; then the block grows by
     // GrowthFor(size) slots.
-    const int newCapacity =
-        m_pItems ? int(std::min<int64_t>(int64_t(m_nCapacity) + GrowthFor(m_nSize), INT_MAX)) : m_nSize + 1;
+    const int64_t newCapacity =
+        m_pItems ? std::min<int64_t>(m_nCapacity + GrowthFor(m_nSize), kMostItems) : m_nSize + 1;
     // The items move bitwise with their block: they keep their bytes and
     // names, and nothing is copied or destroyed.
     void* block =

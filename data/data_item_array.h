@@ -3,6 +3,7 @@
 // No lock of its own: the capture lock guards it while a capture runs.
 #include "data/data_item.h"
 
+#include <cstdint>
 #include <utility>
 
 class CDataItemArray {
@@ -13,10 +14,10 @@ public:
     ~CDataItemArray();
 
     // Appends a deep copy of `item` and returns its index.
-    int Add(const CDataItem& item);
+    int64_t Add(const CDataItem& item);
     // Appends `item` itself, its bytes and time stamp taken over rather than
     // copied; `item` is left empty. Returns its index.
-    int Add(CDataItem&& item);
+    int64_t Add(CDataItem&& item);
     // Destroys every item and gives the memory back to the system.
     void RemoveAll();
     // Exchanges the contents with `other` without copying or freeing an
@@ -27,15 +28,15 @@ public:
         std::swap(m_nSize, other.m_nSize);
         std::swap(m_nCapacity, other.m_nCapacity);
     }
-    int GetSize() const { return m_nSize; }
-    int GetCapacity() const { return m_nCapacity; }
-    const CDataItem& GetAt(int index) const { return m_pItems[index]; }
+    int64_t GetSize() const { return m_nSize; }
+    int64_t GetCapacity() const { return m_nCapacity; }
+    const CDataItem& GetAt(int64_t index) const { return m_pItems[index]; }
     // The stored item itself, to set what a copy does not carry over (a
     // restored item's time stamp).
-    CDataItem& ElementAt(int index) { return m_pItems[index]; }
+    CDataItem& ElementAt(int64_t index) { return m_pItems[index]; }
 
     // How many slots the block grows by when it is full at `size` items.
-    static int GrowthFor(int size);
+    static int64_t GrowthFor(int64_t size);
 
 private:
     // Makes room for one more item; throws std::bad_alloc, with nothing
@@ -45,6 +46,6 @@ private:
     void DestroyAll();
 
     CDataItem* m_pItems = nullptr;  // raw slots; [0, m_nSize) hold live items
-    int m_nSize = 0;
-    int m_nCapacity = 0;
+    int64_t m_nSize = 0;
+    int64_t m_nCapacity = 0;
 };

@@ -11,15 +11,15 @@
 class CItemFollower {
 public:
     struct Batch {
-        int first = 0;           // the first item not taken yet
-        int end = 0;             // one past the last item taken now
+        int64_t first = 0;       // the first item not taken yet
+        int64_t end = 0;         // one past the last item taken now
         bool restarted = false;  // the list was cleared since the last visit
     };
 
     // Under the capture lock: the items of capture `captureId`, a list of
     // `size` items, that this follower has not taken yet, at most `most` of
     // them. They count as taken from now on.
-    Batch Take(uint64_t captureId, int size, int most = INT_MAX)
+    Batch Take(uint64_t captureId, int64_t size, int64_t most = INT64_MAX)
     {
         Batch batch;
         if (captureId != m_captureId) {
@@ -37,16 +37,16 @@ public:
 
     // Counts the first `taken` items of capture `captureId` as taken already
     // (items restored from a journal that the journal holds).
-    void Seek(uint64_t captureId, int taken)
+    void Seek(uint64_t captureId, int64_t taken)
     {
         m_captureId = captureId;
         m_taken = taken;
     }
 
-    int Taken() const { return m_taken; }
+    int64_t Taken() const { return m_taken; }
     uint64_t CaptureId() const { return m_captureId; }
 
 private:
     uint64_t m_captureId = 0;
-    int m_taken = 0;
+    int64_t m_taken = 0;
 };

@@ -23,22 +23,22 @@ bool CItemTimes::Current() const
     return m_captureId == m_listCaptureId && m_runs.Count() <= m_items.GetSize();
 }
 
-bool CItemTimes::Read(const std::vector<int>& indexes, std::vector<int64_t>& times) const
+bool CItemTimes::Read(const std::vector<int64_t>& indexes, std::vector<int64_t>& times) const
 {
     times.clear();
     std::lock_guard lock(m_lock);
     if (!Current())
         return false;
     times.reserve(indexes.size());
-    for (const int i : indexes)
+    for (const int64_t i : indexes)
         times.push_back(i >= 0 && i < m_runs.Count() ? m_items.GetAt(i).GetTimeMicros() : 0);
     return true;
 }
 
-int CItemTimes::FindFirstAtOrAfter(int64_t micros) const
+int64_t CItemTimes::FindFirstAtOrAfter(int64_t micros) const
 {
     std::lock_guard lock(m_lock);
     if (!Current())
         return -1;
-    return m_runs.FindFirstAtOrAfter(micros, [this](int i) { return m_items.GetAt(i).GetTimeMicros(); });
+    return m_runs.FindFirstAtOrAfter(micros, [this](int64_t i) { return m_items.GetAt(i).GetTimeMicros(); });
 }

@@ -23,18 +23,18 @@ public:
     void Append(const CDataItem& item);
 
     uint64_t CaptureId() const { return m_captureId; }
-    int Count() const { return m_runs.Count(); }
+    int64_t Count() const { return m_runs.Count(); }
     // The capture's start: the time of its first item.
     int64_t StartMicros() const { return m_runs.FirstMicros(); }
-    int StepsBack() const { return m_runs.StepsBack(); }
+    int64_t StepsBack() const { return m_runs.StepsBack(); }
 
     // Takes the capture lock: the times of the items at `indexes` (each
     // below Count()). False when the list no longer holds this capture.
-    bool Read(const std::vector<int>& indexes, std::vector<int64_t>& times) const;
+    bool Read(const std::vector<int64_t>& indexes, std::vector<int64_t>& times) const;
     // Takes the capture lock: the first item at or after `micros` in
     // recorded order (Count() for none), or -1 when the list no longer
     // holds this capture.
-    int FindFirstAtOrAfter(int64_t micros) const;
+    int64_t FindFirstAtOrAfter(int64_t micros) const;
 
 private:
     bool Current() const;

@@ -1,6 +1,7 @@
 #include "data/journal_file.h"
 
 #include "platform/file_io.h"
+#include "settings/settings_persistence.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -37,6 +38,11 @@ QByteArray Native(const QString& path)
 
 QString JournalFolder()
 {
+    // A folder the user chose; a relative one is ignored, as it would
+    // depend on where the program was started.
+    const QString chosen = LoadStoreFolder();
+    if (!chosen.isEmpty() && QDir::isAbsolutePath(chosen))
+        return QDir::cleanPath(chosen);
     QString state = qEnvironmentVariable("XDG_STATE_HOME");
     // A relative XDG_STATE_HOME is to be ignored.
     if (state.isEmpty() || !QDir::isAbsolutePath(state))

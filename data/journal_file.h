@@ -9,6 +9,7 @@
 #include <QString>
 #include <vector>
 
+// Where journals live: the folder chosen in the settings ("StoreFolder"), or else
 // $XDG_STATE_HOME/vantrel, by default ~/.local/state/vantrel.
 QString JournalFolder();
 

@@ -112,20 +112,20 @@ qint64 COutputTextIndex::FirstAtOrAbove(const Blocks& blocks, qint64 value, bool
     return lo;
 }
 
-int COutputTextIndex::SegmentAtOffset(qint64 offset) const
+qint64 COutputTextIndex::SegmentAtOffset(qint64 offset) const
 {
     if (offset >= m_totalChars)
         return ItemCount();
     // The last segment starting at or before the offset: an empty segment
     // starts where the next one does and is passed over.
-    return int(FirstAtOrAbove(m_chars, qMax<qint64>(offset, 0), true)) - 2;
+    return FirstAtOrAbove(m_chars, qMax<qint64>(offset, 0), true) - 2;
 }
 
-int COutputTextIndex::SegmentAtLine(qint64 line) const
+qint64 COutputTextIndex::SegmentAtLine(qint64 line) const
 {
     if (line >= m_lineStarts)
         return ItemCount();
-    return int(FirstAtOrAbove(m_lines, qMax<qint64>(line, 0), true)) - 2;
+    return FirstAtOrAbove(m_lines, qMax<qint64>(line, 0), true) - 2;
 }
 
 qint64 COutputTextIndex::MemoryBytes() const

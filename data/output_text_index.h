@@ -31,24 +31,24 @@ public:
     void Append(const CDataItem& item);
 
     uint64_t CaptureId() const { return m_captureId; }
-    int ItemCount() const { return int(m_size) - 2; }
+    qint64 ItemCount() const { return m_size - 2; }
     qint64 TotalChars() const { return m_totalChars; }
     // Lines in the whole text; a text ending in a line end has an empty last line.
     qint64 LineCount() const { return m_lineStarts + (m_endsInLineEnd ? 1 : 0); }
 
     // For segment s in [-1, ItemCount()]: where it starts and how many lines
     // start before it (ItemCount() stands for the end of the text).
-    qint64 SegmentStart(int s) const { return At(m_chars, std::clamp<qint64>(qint64(s) + 1, 0, m_size - 1)); }
-    qint64 LinesBefore(int s) const { return At(m_lines, std::clamp<qint64>(qint64(s) + 1, 0, m_size - 1)); }
+    qint64 SegmentStart(qint64 s) const { return At(m_chars, std::clamp<qint64>(s + 1, 0, m_size - 1)); }
+    qint64 LinesBefore(qint64 s) const { return At(m_lines, std::clamp<qint64>(s + 1, 0, m_size - 1)); }
     // Lines that start inside segment s.
-    qint64 LinesIn(int s) const { return LinesBefore(s + 1) - LinesBefore(s); }
+    qint64 LinesIn(qint64 s) const { return LinesBefore(s + 1) - LinesBefore(s); }
 
     // The segment holding text offset `offset` (ItemCount() at the end of
     // the text); empty segments are skipped.
-    int SegmentAtOffset(qint64 offset) const;
+    qint64 SegmentAtOffset(qint64 offset) const;
     // The segment in which line `line` starts (ItemCount() for the empty
     // last line of a text ending in a line end).
-    int SegmentAtLine(qint64 line) const;
+    qint64 SegmentAtLine(qint64 line) const;
 
     // Bytes the index itself occupies.
     qint64 MemoryBytes() const;

@@ -28,7 +28,7 @@ COutputTextSource::Extent COutputTextSource::CurrentExtent() const
     return extent;
 }
 
-bool COutputTextSource::ReadPiece(uint64_t captureId, qint64 itemIndex, int count, OutputTextPiece& piece) const
+bool COutputTextSource::ReadPiece(uint64_t captureId, qint64 itemIndex, qint64 count, OutputTextPiece& piece) const
 {
     piece.text.clear();
     std::lock_guard lock(m_lock);
@@ -40,17 +40,17 @@ bool COutputTextSource::ReadPiece(uint64_t captureId, qint64 itemIndex, int coun
     }
     const qint64 first = Bound64(-1, itemIndex, m_index.ItemCount());
     const qint64 end = Bound64(first, itemIndex + qMax(count, 0), m_index.ItemCount());
-    piece.start = m_index.SegmentStart(int(first));
+    piece.start = m_index.SegmentStart(first);
     for (qint64 i = first; i < end; ++i) {
         if (i < 0)
             piece.text += m_prefixText;
         else
-            AppendItemEntry(piece.text, m_items.GetAt(int(i)));
+            AppendItemEntry(piece.text, m_items.GetAt(i));
     }
     return true;
 }
 
-qint64 COutputTextSource::ItemTextStart(uint64_t captureId, int item) const
+qint64 COutputTextSource::ItemTextStart(uint64_t captureId, qint64 item) const
 {
     std::lock_guard lock(m_lock);
     if (captureId != m_captureId || captureId != m_index.CaptureId() || item < -1 || item > m_index.ItemCount())
@@ -58,7 +58,7 @@ qint64 COutputTextSource::ItemTextStart(uint64_t captureId, int item) const
     return m_index.SegmentStart(item);
 }
 
-int COutputTextSource::ItemAtOffset(uint64_t captureId, qint64 offset) const
+qint64 COutputTextSource::ItemAtOffset(uint64_t captureId, qint64 offset) const
 {
     std::lock_guard lock(m_lock);
     if (captureId != m_captureId || captureId != m_index.CaptureId() || offset < 0 || offset >= m_index.TotalChars())

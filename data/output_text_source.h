@@ -30,7 +30,7 @@ public:
 
     struct Extent {
         uint64_t captureId = 0;  // Clear Output starts a new capture with a new id
-        int items = 0;           // the items the text covers now
+        qint64 items = 0;        // the items the text covers now
         qint64 chars = 0;        // the length of the text
     };
     Extent CurrentExtent() const;
@@ -39,16 +39,16 @@ public:
     // it starts; item -1 is m_strOutput, so a read from -1 starts at offset 0.
     // Items past the extent are left out (an empty piece when none is left).
     // False, with an empty piece, when the capture is no longer `captureId`.
-    bool ReadPiece(uint64_t captureId, qint64 itemIndex, int count, OutputTextPiece& piece) const;
+    bool ReadPiece(uint64_t captureId, qint64 itemIndex, qint64 count, OutputTextPiece& piece) const;
 
     // The offset where item `item`'s entry starts (0 for item -1, the text's
     // length for the item just past the extent); -1 when the capture is no
     // longer `captureId` or the item lies beyond the extent.
-    qint64 ItemTextStart(uint64_t captureId, int item) const;
+    qint64 ItemTextStart(uint64_t captureId, qint64 item) const;
 
     // The item whose text holds `offset` (-1 for m_strOutput); -2 when the
     // capture is no longer `captureId` or the offset lies past the text.
-    int ItemAtOffset(uint64_t captureId, qint64 offset) const;
+    qint64 ItemAtOffset(uint64_t captureId, qint64 offset) const;
 
     // Bytes the index over the text occupies (the view's own memory beside
     // the item list, with its few rendered segments).

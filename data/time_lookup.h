@@ -40,21 +40,21 @@ public:
     void Reset();
     void Append(int64_t micros);
 
-    int Count() const { return m_count; }
+    int64_t Count() const { return m_count; }
     int64_t FirstMicros() const { return m_first; }
     // How often the clock went backwards between two items.
-    int StepsBack() const { return int(m_runStarts.size()); }
+    int64_t StepsBack() const { return int64_t(m_runStarts.size()); }
 
     // The first item, in recorded order, whose time is at or after `target`
     // (Count() when there is none). `timeAt(i)` gives item i's time; it is
     // called for a few dozen items at most.
-    template <typename TimeAt> int FindFirstAtOrAfter(int64_t target, TimeAt&& timeAt) const
+    template <typename TimeAt> int64_t FindFirstAtOrAfter(int64_t target, TimeAt&& timeAt) const
     {
         // Every item of the stretches before the first one whose highest
         // time reaches the target is earlier than the target.
         const auto closed = std::lower_bound(m_prefixMax.begin(), m_prefixMax.end(), target);
         const size_t k = size_t(closed - m_prefixMax.begin());
-        int first = 0, end = 0;
+        int64_t first = 0, end = 0;
         if (closed != m_prefixMax.end()) {
             first = k == 0 ? 0 : m_runStarts[k - 1];
             end = m_runStarts[k];
@@ -66,7 +66,7 @@ public:
         }
         // Inside one stretch the times never decrease.
         while (first < end) {
-            const int mid = first + (end - first) / 2;
+            const int64_t mid = first + (end - first) / 2;
             if (timeAt(mid) < target)
                 first = mid + 1;
             else
@@ -76,9 +76,9 @@ public:
     }
 
 private:
-    int m_count = 0;
+    int64_t m_count = 0;
     int64_t m_first = 0;
     int64_t m_last = 0;
-    std::vector<int> m_runStarts;      // the items whose time is earlier than the one before
+    std::vector<int64_t> m_runStarts;      // the items whose time is earlier than the one before
     std::vector<int64_t> m_prefixMax;  // the highest time up to the end of each closed stretch
 };

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -36,7 +37,12 @@ FileContent readDocument()
     if (file.size() > RegistryDocument::kMaxFileSize || !file.open(QIODevice::ReadOnly))
         return {{}, true};
     int skipped = 0;
-    FileContent content{RegistryDocument::parse(file.read(RegistryDocument::kMaxFileSize + 1), &skipped), false};
+    // As much as the file holds (one more byte tells a file that grew past
+    // the limit), not the limit itself: the file is read at every lookup
+    // of a port, and a buffer of the limit's size each time would cost that
+    // much memory for nothing.
+    const qint64 most = std::min<qint64>(file.size(), RegistryDocument::kMaxFileSize) + 1;
+    FileContent content{RegistryDocument::parse(file.read(most), &skipped), false};
     content.damaged = content.doc.keys().isEmpty() && skipped > 0;
     return content;
 }

@@ -3,6 +3,7 @@
 
 #include "platform/registry.h"
 
+#include <QVector>
 #include <cstring>
 
 using namespace platform;
@@ -75,6 +76,23 @@ TimeColumnSetting LoadTimeColumnSetting()
     setting.stored = RegQueryValue(key, QStringLiteral("TimeColumn"), nullptr, &setting.mode, &size) == kRegSuccess;
     RegCloseKey(key);
     return setting;
+}
+
+QString LoadStoreFolder()
+{
+    HKEY key = nullptr;
+    if (RegOpenKey(kSettingsKey, &key) != kRegSuccess)
+        return {};
+    // UTF-16 up to the first null, however long.
+    QString folder;
+    uint32_t size = 0;
+    if (RegQueryValue(key, QStringLiteral("StoreFolder"), nullptr, nullptr, &size) == kRegMoreData) {
+        QVector<char16_t> buffer(qsizetype(size / 2 + 2), u'\0');
+        if (RegQueryValue(key, QStringLiteral("StoreFolder"), nullptr, buffer.data(), &size) == kRegSuccess)
+            folder = QString::fromUtf16(buffer.constData()).trimmed();
+    }
+    RegCloseKey(key);
+    return folder;
 }
 
 void SaveTimeColumnSetting(const TimeColumnSetting& setting)

@@ -28,3 +28,7 @@ struct TimeColumnSetting {
 };
 TimeColumnSetting LoadTimeColumnSetting();
 void SaveTimeColumnSetting(const TimeColumnSetting& setting);
+
+// The folder chosen for the capture's journal (the string value
+// "StoreFolder"), or an empty text when none is chosen.
+QString LoadStoreFolder();

@@ -9,6 +9,7 @@
 #include "small_disk.h"
 #include "test_support.h"
 
+#include <QLabel>
 #include <cstring>
 #include <gtest/gtest.h>
 
@@ -95,6 +96,41 @@ TEST(FullDisk, ASettingThatCannotBeWrittenIsAnErrorAndTheFileKeepsItsSettings)
     EXPECT_EQ(RegQueryValue(key, QStringLiteral("Baud"), nullptr, &read, &size), kRegSuccess);
     EXPECT_EQ(read, faster);
     RegCloseKey(key);
+}
+
+} // namespace
+
+namespace {
+
+TEST(FullDisk, TheStatusLineWarnsWhileTheJournalsDiskIsLowOnSpace)
+{
+    SmallDisk disk(testing_support::TestDir() + QStringLiteral("/small"));
+    if (!disk.Mounted())
+        GTEST_SKIP() << "a small file system cannot be mounted here (needs root)";
+    const auto status = [](CMonitorDlg& dlg) {
+        const QLabel* line = dlg.findChild<QLabel*>(QStringLiteral("statusLine"));
+        return line ? line->text() : QStringLiteral("(no status line)");
+    };
+    {
+        // The default folder, on the test's own file system.
+        CMonitorDlg dlg;
+        dlg.OnInitDialog();
+        EXPECT_FALSE(status(dlg).contains(QStringLiteral("Low disk space"))) << status(dlg).toStdString();
+    }
+    // A folder not made yet, on a file system of 64 KiB.
+    const QString folder = disk.Path() + QStringLiteral("/journals");
+    platform::HKEY key = nullptr;
+    ASSERT_EQ(platform::RegCreateKey(QStringLiteral("Software\\Kerbix\\Vantrel"), &key), platform::kRegSuccess);
+    QByteArray bytes(reinterpret_cast<const char*>(folder.utf16()), folder.size() * 2);
+    bytes.append(2, '\0');
+    ASSERT_EQ(platform::RegSetValue(key, QStringLiteral("StoreFolder"), platform::REG_SZ, bytes.constData(),
+                                    uint32_t(bytes.size())),
+              platform::kRegSuccess);
+    platform::RegCloseKey(key);
+    CMonitorDlg dlg;
+    dlg.OnInitDialog();
+    EXPECT_TRUE(status(dlg).contains(QStringLiteral("Low disk space"))) << status(dlg).toStdString();
+    EXPECT_TRUE(status(dlg).contains(folder)) << status(dlg).toStdString();
 }
 
 } // namespace

@@ -18,15 +18,21 @@
 #include <QThread>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <asm/termbits.h>
 #include <atomic>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 using platform::PseudoTerminal;
 using testing_support::TestDir;
@@ -39,13 +45,16 @@ namespace {
 // unless `platform` names a platform to ask for.
 class Program {
 public:
-    explicit Program(const QStringList& arguments, const QString& platform = {})
+    explicit Program(const QStringList& arguments, const QString& platform = {},
+                     const QList<std::pair<QString, QString>>& variables = {})
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
             environment.remove(QString::fromLatin1(name));
         if (!platform.isEmpty())
             environment.insert(QStringLiteral("QT_QPA_PLATFORM"), platform);
+        for (const auto& [name, value] : variables)
+            environment.insert(name, value);
         m_process.setProcessEnvironment(environment);
         m_process.start(QStringLiteral(VANTREL_BINARY), arguments);
         EXPECT_TRUE(m_process.waitForStarted(10000));
@@ -704,4 +713,98 @@ TEST(HeadlessCapture, OnATerminalOneStatusLineIsRedrawnAndQuietDrawsNone)
         for (const char* piece : {"COM1 ", " 9600 8-N-1 | ", " items | ", " KiB | ", "/s | stopped"})
             EXPECT_TRUE(last.contains(piece)) << piece << " in " << last.toStdString();
     }
+}
+
+namespace {
+
+// The sanitizers reserve terabytes of address space, so a cap on it cannot
+// run a sanitized program out of memory.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+
+// The address space process `pid` holds now, in bytes (0 when unknown).
+rlim_t AddressSpaceOf(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmSize:"))
+            return rlim_t(line.mid(7).trimmed().split(' ').value(0).toULongLong()) * 1024;
+    return 0;
+}
+
+// Process `pid` has exited (it is gone, or a zombie not yet reaped).
+bool Ended(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return true;
+    const QByteArray text = stat.readAll();
+    const qsizetype close = text.lastIndexOf(')');
+    return close < 0 || text.mid(close + 2, 1) == "Z";
+}
+
+} // namespace
+
+TEST(HeadlessCapture, RunningOutOfMemoryStopsWithStatus8AndEveryItemRecordedBeforeIsInTheFile)
+{
+    if (kSanitized)
+        GTEST_SKIP() << "a sanitized build reserves more address space than a cap allows; run it without sanitizers";
+    PseudoTerminal far;
+    ASSERT_TRUE(far.Open());
+    const QString sendData = InTest(QStringLiteral("memory.sds"));
+    // One allocator arena for every thread, so the cap below is not spent
+    // at once on another thread's reserved heap.
+    Program program({"--capture", "--device", far.SlavePath(), "--send-data", sendData}, {},
+                    {{QStringLiteral("MALLOC_ARENA_MAX"), QStringLiteral("1")}});
+    WaitUntilRecording(far, sendData);
+
+    // From now on the program may take only a little more address space
+    // than it holds, which a flood of recorded chunks soon needs.
+    const rlim_t holds = AddressSpaceOf(program.Pid());
+    ASSERT_GT(holds, rlim_t(0));
+    const rlimit cap{holds + (24 << 20), holds + (24 << 20)};
+    ASSERT_EQ(prlimit(pid_t(program.Pid()), RLIMIT_AS, &cap, nullptr), 0) << std::strerror(errno);
+
+    // Every 4 bytes their own index, so any byte lost, doubled or moved
+    // shows in the comparison below.
+    std::vector<uint32_t> words(32 << 20);
+    for (size_t i = 0; i < words.size(); ++i)
+        words[i] = uint32_t(i);
+    const QByteArray stream = QByteArray::fromRawData(reinterpret_cast<const char*>(words.data()),
+                                                      qsizetype(words.size() * sizeof(uint32_t)));
+    // The flood goes on, at whatever pace the program reads, until the
+    // program has ended (or the stream does).
+    qsizetype sent = 0;
+    constexpr qsizetype kPiece = 64 << 10;
+    while (sent < stream.size() && !Ended(program.Pid())) {
+        const ssize_t n = ::write(far.MasterFd(), stream.constData() + sent, size_t(std::min(kPiece, stream.size() - sent)));
+        if (n > 0) {
+            sent += n;
+        } else {
+            pollfd out{far.MasterFd(), POLLOUT, 0};
+            ::poll(&out, 1, 100);
+        }
+    }
+    ASSERT_LT(sent, stream.size()) << "the capture never ran out of memory under a cap of "
+                                   << (cap.rlim_cur >> 20) << " MiB";
+
+    ASSERT_EQ(program.Wait(120000), kExitOutOfMemory) << program.ErrorLines().join('\n').toStdString();
+    const QStringList errors = program.ErrorLines();
+    ASSERT_EQ(errors.size(), 1) << errors.join('\n').toStdString();
+    const QRegularExpressionMatch said =
+        QRegularExpression(QStringLiteral("Out of memory: the capture stopped after (\\d+) items")).match(errors[0]);
+    ASSERT_TRUE(said.hasMatch()) << errors[0].toStdString();
+
+    // The file holds every item the capture had when it stopped, and they
+    // are the stream's beginning, byte for byte.
+    const QVector<CDataItem> items = ParseSendData(ReadAll(sendData));
+    EXPECT_EQ(items.size(), said.captured(1).toLongLong());
+    const QByteArray flooded = AfterProbes(Bytes(items));
+    EXPECT_GT(flooded.size(), 1 << 20);
+    EXPECT_TRUE(stream.startsWith(flooded)) << "the recorded bytes are not the stream's beginning";
 }

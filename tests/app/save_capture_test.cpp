@@ -336,7 +336,7 @@ TEST_F(SaveCapture, ACancelledSaveLeavesNoFileAndAnOldFileUntouched)
         SCOPED_TRACE(c.name);
         std::atomic<bool> pressed{false};
         bool commandsDisabled = false;
-        s_pfnSaveBatchWritten = [&](int) {
+        s_pfnSaveBatchWritten = [&](int64_t) {
             if (pressed)
                 return;
             // The worker waits here until the window has handled Cancel.

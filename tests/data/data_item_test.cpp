@@ -134,6 +134,8 @@ TEST(DataItemArray, GrowthKeepsTheCapUpTo8192AndDropsItAfter)
     EXPECT_EQ(CDataItemArray::GrowthFor(8192), 1024);
     EXPECT_EQ(CDataItemArray::GrowthFor(8200), 1025);
     EXPECT_EQ(CDataItemArray::GrowthFor(80000), 10000);
+    // A list past 2^31 items still grows by an eighth.
+    EXPECT_EQ(CDataItemArray::GrowthFor(int64_t(3) << 31), int64_t(3) << 28);
 
     // The real list crosses the boundary: below it every growth is at most
     // 1024 slots, above it growth is an eighth of the size.
