@@ -48,23 +48,8 @@ namespace {
 constexpr qint64 kMiB = 1024 * 1024;
 constexpr int kPortNumber = 9;
 
-double Now()
-{
-    static QElapsedTimer clock = [] {
-        QElapsedTimer t;
-        t.start();
-        return t;
-    }();
-    return double(clock.nsecsElapsed()) / 1e9;
-}
-
-double CpuSeconds(int who)
-{
-    rusage usage{};
-    getrusage(who, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
+using bench::CpuSeconds;
+using bench::Now;
 
 // The program's CPU seconds (the feeder's own left out) for `total` bytes at 1 MB/s.
 double SteadyRun(CMonitorDlg& dlg, bench::BenchTerminal& pty, const QByteArray& pattern, qint64 total)
