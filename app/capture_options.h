@@ -35,6 +35,9 @@ struct CaptureOptions {
     QString strTimedLogPath;             // the Serial Log with every item's time
     QString strJsonLinesPath;            // one JSON object per item, for log collectors
     SplitRule split;
+    // The journal that protects what the files do not have on disk yet
+    // stays under this size, its oldest segments going first.
+    int64_t journalMaxBytes = int64_t(1) << 30;
 
     // Ends: 0 for never.
     int64_t durationMs = 0;

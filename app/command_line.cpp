@@ -19,7 +19,7 @@ struct Parser {
     {
         parser.setApplicationDescription(QStringLiteral("Vantrel records what arrives on a serial port."));
         parser.addOptions({help, version, demo, capture, list, port, device, baud, line, hex, text, every, length, all,
-                           log, sendData, timedLog, jsonl, split, duration, bytes, exitOnLoss, quiet});
+                           log, sendData, timedLog, jsonl, split, keep, journalMax, duration, bytes, exitOnLoss, quiet});
     }
     QCommandLineParser parser;
     QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help and exit.")};
@@ -59,6 +59,12 @@ struct Parser {
     QCommandLineOption split = valueOption("split", "size|hour|day",
                                            "Capture: start a new file at this size (100M) or every local hour or "
                                            "day; the start time goes into each name.");
+    QCommandLineOption keep = valueOption("keep", "N",
+                                          "Capture: with --split, keep only the newest N parts of this run, "
+                                          "removing the oldest as a new one starts.");
+    QCommandLineOption journalMax = valueOption("journal-max", "size",
+                                                "Capture: the most disk the journal that protects what the files "
+                                                "do not have on disk yet may take (default 1G).");
     QCommandLineOption duration = valueOption("duration", "time", "Capture: end after this long (30s, 15m, 2h, 1d).");
     QCommandLineOption bytes = valueOption("bytes", "count", "Capture: end once this many bytes are recorded.");
     QCommandLineOption exitOnLoss{QStringLiteral("exit-on-loss"),
@@ -70,7 +76,7 @@ struct Parser {
     QList<const QCommandLineOption*> CaptureOnly() const
     {
         return {&port, &device, &baud, &line, &hex, &text, &every, &length, &all, &log, &sendData, &timedLog, &jsonl, &split,
-                &duration, &bytes, &exitOnLoss, &quiet};
+                &keep, &journalMax, &duration, &bytes, &exitOnLoss, &quiet};
     }
 };
 
@@ -159,6 +165,16 @@ QString ReadCaptureOptions(const Parser& p, CaptureOptions& options)
             !isFile(options.strJsonLinesPath))
             return QStringLiteral("--split needs a file: standard output is never split.");
     }
+    if (parser.isSet(p.keep)) {
+        bool ok = false;
+        options.split.keep = parser.value(p.keep).toInt(&ok);
+        if (!ok || options.split.keep < 1)
+            return bad("keep", parser.value(p.keep), "a number of parts, 1 or more");
+        if (!parser.isSet(p.split))
+            return QStringLiteral("--keep goes with --split: only parts are kept or removed.");
+    }
+    if (parser.isSet(p.journalMax) && !ParseByteSize(parser.value(p.journalMax), options.journalMaxBytes))
+        return bad("journal-max", parser.value(p.journalMax), "a size such as 256M or 1G");
     if (parser.isSet(p.duration) && !ParseDuration(parser.value(p.duration), options.durationMs))
         return bad("duration", parser.value(p.duration), "a time such as 30s, 15m, 2h or 1d");
     if (parser.isSet(p.bytes) && !ParseByteSize(parser.value(p.bytes), options.maxBytes))

@@ -4,6 +4,8 @@
 #include "app/stop_signals.h"
 #include "capture/capture_engine.h"
 #include "capture/port_reconnect.h"
+#include "data/capture_journal.h"
+#include "data/journal_file.h"
 #include "data/jsonl_format.h"
 #include "data/streamed_capture_file.h"
 #include "platform/device_map.h"
@@ -159,6 +161,8 @@ int CHeadlessCapture::Run()
 
     if (!OpenFiles())
         return kExitFileError;
+    LimitJournal();
+    TakeOverEarlierRuns();
 
     if (!m_engine->OpenPort()) {
         const int error = m_engine->LastOpenError();
@@ -232,6 +236,57 @@ bool CHeadlessCapture::OpenFiles()
     return true;
 }
 
+void CHeadlessCapture::LimitJournal()
+{
+    m_engine->Journal().SetSizeLimit(m_options.journalMaxBytes, [this] {
+        // Said on the thread that prints, once.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                PrintError(QStringLiteral("The journal reached its limit (--journal-max %1 bytes): its oldest items, "
+                                          "which the files do not have on disk yet, are no longer kept in it.")
+                               .arg(m_options.journalMaxBytes));
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void CHeadlessCapture::TakeOverEarlierRuns()
+{
+    // Journals of this port that an earlier run left (a crash, a kill):
+    // what their files did not get goes to this run's files first. Other
+    // journals are left for the window to offer.
+    std::vector<AbandonedJournal> mine;
+    for (AbandonedJournal& journal : ClaimAbandonedJournals(m_engine->Journal().Folder()))
+        if (journal.summary.header.portName == m_engine->m_strPortName)
+            mine.push_back(std::move(journal));
+    if (mine.empty())
+        return;
+    const int count = int(mine.size());
+    const int64_t items = m_engine->TakeOverJournals(std::move(mine));
+    PrintError(QStringLiteral("%1 items that an earlier run on %2 recorded but did not write to its files (%3 "
+                              "journal%4) go to the files first.")
+                   .arg(items)
+                   .arg(m_engine->m_strPortName)
+                   .arg(count)
+                   .arg(count == 1 ? QString() : QStringLiteral("s")));
+}
+
+void CHeadlessCapture::ReleaseWrittenItems()
+{
+    const int64_t before = m_engine->ReleasedItems();
+    m_engine->ReleaseWrittenItems();
+    if (m_bToldUnsyncable || m_engine->ReleasedItems() == before)
+        return;
+    const QString unsyncable = m_engine->UnsyncableFile();
+    if (unsyncable.isEmpty())
+        return;
+    m_bToldUnsyncable = true;
+    PrintError(QStringLiteral("%1 cannot be synced to a disk: items written to it leave the journal, and a crash of "
+                              "the machine may lose what its reader had not yet kept.")
+                   .arg(unsyncable == QLatin1String("-") ? QStringLiteral("Standard output") : unsyncable));
+}
+
 bool CHeadlessCapture::WriteNewItems()
 {
     const bool written = m_engine->WriteToStreamedFiles();
@@ -248,6 +303,8 @@ void CHeadlessCapture::Follow()
         return;
     try {
         WriteNewItems();
+        // What every file has on disk needs no copy in memory or the journal.
+        ReleaseWrittenItems();
     } catch (const std::bad_alloc&) {
         // The batch is taken again; the engine stops the capture and says so.
         m_engine->NoteOutOfMemory();
@@ -298,6 +355,8 @@ void CHeadlessCapture::Finish(int status)
         PrintError(news);
     if (!synced)
         m_nStatus = kExitFileError;
+    else
+        m_engine->ReleaseWrittenItems();  // the journals of earlier runs go too
     // Every item is in the files and on disk: the journal has done its work.
     // When the files failed it stays, for the window to offer back.
     if (m_nStatus != kExitFileError)

@@ -49,6 +49,9 @@ private:
     // Has the engine write the items recorded since the last call to every
     // file; false (with the error printed) when a write failed.
     bool WriteNewItems();
+    void LimitJournal();
+    void TakeOverEarlierRuns();
+    void ReleaseWrittenItems();
     void Follow();
     void Finish(int status);
     void PrintError(const QString& text);
@@ -65,6 +68,7 @@ private:
 
     QStringList m_openMessages;   // what the port refused while it opened, printed once it did
     bool m_bFinished = false;
+    bool m_bToldUnsyncable = false;  // that output which cannot be synced lets items leave the journal
     int m_nStatus = kExitStopped;
     QString m_strLastConnection;  // the last word on the device's connection that was printed
     int64_t m_nRateBytes = 0;     // the bytes written at the last status update

@@ -4,10 +4,18 @@
 #include "app/status_line.h"
 #include "data/capture_journal.h"
 
+namespace {
+
+constexpr int kProgressSteps = 1000;
+
+} // namespace
+
 #include <QDateTime>
 #include <QLocale>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QPushButton>
+#include <algorithm>
 
 bool CRestoreOffer::Run(CMonitorDlg& dlg, const QString& folder)
 {
@@ -21,9 +29,9 @@ bool CRestoreOffer::Run(CMonitorDlg& dlg, const QString& folder)
         if (answer == Discard) {
             // Damage is kept for a person to look at; a good journal goes.
             if (journal.summary.state == JournalState::Damaged)
-                journal.file.MoveAside();
+                journal.MoveAside();
             else
-                journal.file.Remove();
+                journal.Remove();
         }
     }
     return false;
@@ -63,37 +71,18 @@ int CRestoreOffer::Ask(QWidget* owner, const JournalSummary& summary)
 
 void CRestoreOffer::RestoreInto(CMonitorDlg& dlg, AbandonedJournal& journal)
 {
-    const JournalHeader& header = journal.summary.header;
     CCaptureEngine& engine = dlg.Engine();
-    {
-        std::lock_guard lock(engine.m_csCapture);
-        engine.m_items.RemoveAll();
-        const uint64_t captureId = ++engine.m_nCaptureId;
-        engine.m_strOutput = header.prefix;
-        const JournalSummary read = journal.file.Read([&](const JournalItem& restored) {
-            CDataItem item(restored.data, restored.length);
-            item.SetKind(restored.kind);
-            item.SetName(restored.name);
-            engine.m_items.ElementAt(engine.m_items.Add(item)).SetTimeMicros(restored.timeMicros);
-        });
-        engine.m_nSavedCaptureId = captureId;
-        engine.m_nSavedItems = int(std::min(read.saved, int64_t(engine.m_items.GetSize())));
-        engine.Journal().SetLine(header.portName, header.line, header.startMicros);
-        // A record cut off by the crash is dropped and new items follow the
-        // last whole one. Damage, or a tail the disk will not let go of (new
-        // records after it would be unreadable), is kept aside as it is and
-        // the journal starts afresh with the good items.
-        if (read.state == JournalState::Damaged || !journal.file.TruncateTo(read.goodEnd))
-            journal.file.MoveAside();
-        else
-            engine.Journal().Adopt(std::move(journal.file), captureId, engine.m_items.GetSize());
-    }
-    // A fresh journal for a damaged one's items starts now, not at the next Begin.
-    engine.Journal().Wake();
-    if (!header.portName.isEmpty()) {
-        engine.m_strPortName = header.portName;
-        engine.m_portSettings = header.line;
-    }
+    // Reading a long journal takes seconds: the window shows how far it is.
+    QProgressDialog progress(QStringLiteral("Restoring the capture..."), QString(), 0, kProgressSteps, &dlg);
+    progress.setObjectName(QStringLiteral("restoreProgress"));
+    progress.setWindowTitle(QStringLiteral("Vantrel"));
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(300);
+    progress.setAutoClose(true);
+    engine.RestoreJournal(journal, [&progress](int64_t done, int64_t total) {
+        progress.setValue(total > 0 ? int(std::min(done, total) * kProgressSteps / total) : kProgressSteps);
+    });
+    progress.setValue(kProgressSteps);
     dlg.UpdateData(false);
     if (dlg.IsInitialized())
         dlg.UpdateCommandState();

@@ -16,6 +16,7 @@
 #include "data/data_item_array.h"
 #include "data/item_follower.h"
 #include "data/item_times.h"
+#include "data/journal_file.h"
 #include "data/output_text_index.h"
 #include "data/output_text_source.h"
 #include "platform/ctime.h"
@@ -133,6 +134,25 @@ public:
     // The capture is over for good (saved or discarded): the journal goes.
     void EndJournal();
     CCaptureJournal& Journal() { return *m_journal; }
+
+    // A journal left by an earlier run becomes the capture: its items, read
+    // outside the capture lock (`progress` hears of the bytes read), take
+    // the place of the list's, and the journal goes on in its last segment.
+    // The summary says what was read (damage is kept aside, and a new
+    // journal holds the good items).
+    JournalSummary RestoreJournal(AbandonedJournal& journal, const AbandonedJournal::Progress& progress = {});
+    // Without a window, before Begin: the items of `journals` (earlier runs
+    // of this port) that their files did not have yet become the first
+    // items, for the files to write first; each journal is removed once the
+    // files have its items on disk. Returns how many items that is.
+    int64_t TakeOverJournals(std::vector<AbandonedJournal> journals);
+    // Without a window: the items every streamed file has on disk leave the
+    // list, and the journal's segments that hold only such items go.
+    void ReleaseWrittenItems();
+    int64_t ReleasedItems() const { return m_nReleasedItems; }
+    // The path of a streamed file that cannot be synced to a disk ("-" for
+    // standard output), or empty.
+    QString UnsyncableFile() const;
 
     // Writes the capture as it is now in `format` (data/capture_formats.h,
     // the same bytes as the streamed files). Safe on any thread: it copies
@@ -265,6 +285,13 @@ private:
     QStringList m_fileNews;           // file failures and recoveries not yet told
     int64_t m_nFileItems = 0;
     int64_t m_nFileBytes = 0;
+    int64_t m_nReleasedItems = 0;  // items every file has on disk
+    struct Orphan {
+        AbandonedJournal journal;
+        bool damaged = false;
+    };
+    std::vector<Orphan> m_orphans;  // journals of earlier runs the files are taking over
+    int64_t m_nOrphanItems = 0;
     COutputTextIndex m_outputIndex;
     CItemFollower m_indexFollower;
     qint64 m_nIndexedBytes = 0;  // the bytes of the items indexed

@@ -136,14 +136,59 @@ void CCaptureJournal::MarkSaved(uint64_t captureId, int64_t items)
     m_wakeCv.notify_all();
 }
 
-void CCaptureJournal::Adopt(CJournalFile file, uint64_t captureId, int64_t items)
+void CCaptureJournal::Adopt(std::vector<CJournalFile> files, uint64_t captureId, int64_t items, const JournalSummary& read)
 {
     {
         std::lock_guard lock(m_mutex);
-        m_adoption = Adoption{std::move(file), captureId, items};
+        m_adoption = Adoption{std::move(files), captureId, items, read};
         m_wake = true;
     }
     m_wakeCv.notify_all();
+}
+
+void CCaptureJournal::StartAfter(uint64_t captureId, int64_t items)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_startAfter = {captureId, items};
+        m_wake = true;
+    }
+    m_wakeCv.notify_all();
+}
+
+void CCaptureJournal::RetireBefore(uint64_t captureId, int64_t item)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_retireBefore = {captureId, item};
+        m_wake = true;
+    }
+    m_wakeCv.notify_all();
+}
+
+void CCaptureJournal::SetSizeLimit(int64_t bytes, std::function<void()> onLimit)
+{
+    std::lock_guard lock(m_mutex);
+    m_sizeLimit = bytes;
+    m_onLimit = std::move(onLimit);
+}
+
+void CCaptureJournal::SetSegmentBytes(int64_t bytes)
+{
+    std::lock_guard lock(m_mutex);
+    m_segmentBytes = bytes;
+}
+
+int CCaptureJournal::SegmentCount() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_segmentCount;
+}
+
+int64_t CCaptureJournal::SizeOnDisk() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_sizeOnDisk;
 }
 
 void CCaptureJournal::End()
@@ -156,12 +201,11 @@ void CCaptureJournal::End()
     m_wakeCv.notify_all();
     if (m_thread.joinable())
         m_thread.join();
-    m_file.Remove();
+    RemoveAll();
     if (m_adoption)
-        m_adoption->file.Remove();
+        for (CJournalFile& file : m_adoption->files)
+            file.Remove();
     m_adoption.reset();
-    std::lock_guard lock(m_mutex);
-    m_path.clear();
 }
 
 QString CCaptureJournal::Path() const
@@ -226,10 +270,14 @@ void CCaptureJournal::Turn(bool syncNow)
         QString prefix;
         bool restarted = false;
         bool caughtUp = true;
+        // Items the list gave back before this journal took them (every
+        // file has them): the journal goes on after them in a new segment.
+        bool skipped = false;
         // A journal the disk refused rests until its retry, unless the
         // capture it holds is replaced.
         const bool resting = m_failing && NowMs() < m_retryAtMs;
         int64_t end = 0;
+        int64_t batchBytes = 0;
         {
             std::lock_guard capture(m_source.lock);
             const auto lockedAt = std::chrono::steady_clock::now();
@@ -240,10 +288,19 @@ void CCaptureJournal::Turn(bool syncNow)
                     m_adoption.reset();
                     m_follower.Seek(adoption->captureId, adoption->items);
                 }
+                if (m_startAfter && m_startAfter->first == m_source.captureId) {
+                    m_follower.Seek(m_startAfter->first, m_startAfter->second);
+                    skipped = true;
+                }
+                m_startAfter.reset();
             }
             if (resting && !adoption && m_source.captureId == m_follower.CaptureId())
                 return;
             const int64_t size = m_source.items.GetSize();
+            if (m_follower.CaptureId() == m_source.captureId && m_follower.Taken() < m_source.items.GetFirst()) {
+                m_follower.Seek(m_source.captureId, m_source.items.GetFirst());
+                skipped = true;
+            }
             const CItemFollower before = m_follower;
             const CItemFollower::Batch batch = m_follower.Take(m_source.captureId, size, kMostPerTake);
             // Untaken again if the copy below finds no memory.
@@ -288,37 +345,48 @@ void CCaptureJournal::Turn(bool syncNow)
                 records.append(reinterpret_cast<const char*>(item.GetData()), item.GetLength());
                 journal::EndRecord(records, start);
                 starts.push_back(start);
+                batchBytes += item.GetLength();
             }
             RaiseTo(m_maxLockMicros, int64_t(std::chrono::duration_cast<std::chrono::microseconds>(
                                           std::chrono::steady_clock::now() - lockedAt)
                                           .count()));
             untake.done = true;
+            m_takenItems = m_follower.Taken();
         }
 
         if (adoption) {
-            m_file.Remove();
-            m_file = std::move(adoption->file);
+            RemoveAll();
+            const JournalSummary& read = adoption->read;
+            for (size_t i = 0; i + 1 < adoption->files.size(); ++i)
+                m_closed.push_back(Closed{std::move(adoption->files[i]), {}, 0});
+            if (!adoption->files.empty())
+                m_file = std::move(adoption->files.back());
             m_failing = false;
-            m_written = m_synced = Mark{adoption->items, m_file.Offset()};
+            m_itemBase = read.EndItem() - adoption->items;
+            m_segment = read.segment;
+            m_prefix = read.header.prefix;
+            m_written = m_synced = Mark{adoption->items, m_file.Offset(), read.bytesBefore + read.bytes};
+            for (Closed& closed : m_closed)
+                closed.size = closed.file.Size();
             // Without its file the restored items go into a new journal.
             if (!m_file.IsOpen()) {
+                RemoveAll();
                 m_written = m_synced = Mark{};
                 m_follower.Seek(adoption->captureId, 0);
                 caughtUp = false;
+            } else {
+                m_stem = m_file.Stem();
             }
             m_savedInJournal = 0;  // the restored file holds its own mark
-            std::lock_guard own(m_mutex);
-            m_path = m_file.Path();
+            PublishShape();
         }
         if (restarted) {
             // Clear Output: the user threw the capture away on purpose.
-            m_file.Remove();
+            RemoveAll();
             m_failing = false;
             m_dirty = false;
             m_written = m_synced = Mark{};
             m_savedInJournal = 0;
-            std::lock_guard own(m_mutex);
-            m_path.clear();
         }
         // The retry of a journal the disk refused: back to its last good
         // record, then on as usual with the items taken again.
@@ -331,11 +399,21 @@ void CCaptureJournal::Turn(bool syncNow)
             m_failing = false;
             m_dirty = m_file.IsOpen();
         }
+        const int64_t first = end - int64_t(starts.size());
+        if (skipped) {
+            // A segment holds items without a hole: the items after the ones
+            // given back begin a new one.
+            if (m_file.IsOpen() && !Roll(first))
+                return;
+            m_written.items = m_synced.items = first;
+        }
+        if (!records.isEmpty() && m_file.IsOpen() && m_file.Offset() >= SegmentLimit() && !Roll(m_written.items))
+            return;
         if (!records.isEmpty() && (m_file.IsOpen() || Start(prefix))) {
             for (const qsizetype start : starts)
                 journal::SealRecord(records, start);
             if (Write(records)) {
-                m_written = Mark{end, m_file.Offset()};
+                m_written = Mark{end, m_file.Offset(), m_written.bytes + batchBytes};
                 m_failing = false;
             } else {
                 Fail(WriteError());
@@ -352,7 +430,7 @@ void CCaptureJournal::Turn(bool syncNow)
         if (saved && saved->first == m_follower.CaptureId() && m_file.IsOpen() && !m_failing) {
             QByteArray mark;
             const qsizetype start = journal::BeginRecord(mark, journal::kSaved);
-            journal::PutU64(mark, uint64_t(saved->second));
+            journal::PutU64(mark, uint64_t(m_itemBase + saved->second));
             journal::EndRecord(mark, start);
             journal::SealRecord(mark, start);
             // Written again after a failure, since the retry may cut it away.
@@ -367,21 +445,123 @@ void CCaptureJournal::Turn(bool syncNow)
 
         if (m_dirty && (syncNow || NowMs() - m_lastSyncMs >= kSyncIntervalMs))
             Sync();
+        RetireSegments();
         if (m_failing || caughtUp)
             return;
     }
 }
 
+int64_t CCaptureJournal::SegmentLimit() const
+{
+    std::lock_guard own(m_mutex);
+    // Under a size limit, segments small enough for the oldest to go while
+    // the rest keep the journal near its limit.
+    constexpr int64_t kSmallest = 64 << 10;
+    return m_sizeLimit > 0 ? std::max(kSmallest, std::min(m_segmentBytes, m_sizeLimit / 4)) : m_segmentBytes;
+}
+
+bool CCaptureJournal::Roll(int64_t nextItem)
+{
+    // What the segment holds is on the disk before the next one begins, so
+    // a segment after it never holds items that one lacks.
+    if (m_dirty)
+        Sync();
+    if (m_failing)
+        return false;
+    const int64_t size = m_file.Offset();
+    m_closed.push_back(Closed{std::move(m_file), m_written, size});
+    m_dirty = false;
+    m_written.items = nextItem;
+    m_synced = m_written;
+    PublishShape();
+    return Start(m_prefix);
+}
+
+void CCaptureJournal::RetireSegments()
+{
+    std::pair<uint64_t, int64_t> retire;
+    int64_t limit = 0;
+    {
+        std::lock_guard own(m_mutex);
+        retire = m_retireBefore;
+        limit = m_sizeLimit;
+    }
+    bool changed = false;
+    while (!m_closed.empty() && retire.first == m_follower.CaptureId() && m_closed.front().end.items <= retire.second) {
+        m_closed.front().file.Remove();
+        m_closed.erase(m_closed.begin());
+        changed = true;
+    }
+    bool beyondRetired = false;
+    if (limit > 0) {
+        int64_t total = std::max<int64_t>(0, m_file.Offset());
+        for (const Closed& closed : m_closed)
+            total += closed.size;
+        while (total > limit && !m_closed.empty()) {
+            beyondRetired = beyondRetired || retire.first != m_follower.CaptureId() ||
+                            m_closed.front().end.items > retire.second;
+            total -= m_closed.front().size;
+            m_closed.front().file.Remove();
+            m_closed.erase(m_closed.begin());
+            changed = true;
+        }
+    }
+    if (changed)
+        PublishShape();
+    if (beyondRetired) {
+        std::function<void()> told;
+        {
+            std::lock_guard own(m_mutex);
+            if (!m_limitTold)
+                told = m_onLimit;
+            m_limitTold = true;
+        }
+        if (told)
+            told();
+    }
+}
+
+void CCaptureJournal::RemoveAll()
+{
+    for (Closed& closed : m_closed)
+        closed.file.Remove();
+    m_closed.clear();
+    m_file.Remove();
+    m_stem.clear();
+    m_segment = 0;
+    m_itemBase = 0;
+    PublishShape();
+}
+
+void CCaptureJournal::PublishShape()
+{
+    int64_t size = std::max<int64_t>(0, m_file.Offset());
+    for (const Closed& closed : m_closed)
+        size += closed.size;
+    std::lock_guard own(m_mutex);
+    m_path = m_file.Path();
+    m_segmentCount = int(m_closed.size()) + (m_file.IsOpen() ? 1 : 0);
+    m_sizeOnDisk = size;
+}
+
 bool CCaptureJournal::Start(const QString& prefix)
 {
     QString error;
-    CJournalFile file = CJournalFile::Create(m_folder, &error);
+    const uint32_t segment = m_stem.isEmpty() ? 1 : m_segment + 1;
+    CJournalFile file = m_stem.isEmpty() ? CJournalFile::Create(m_folder, &error)
+                                         : CJournalFile::CreateSegment(m_stem, segment, &error);
     if (!file.IsOpen()) {
         Fail(error);
         return false;
     }
     QByteArray head = journal::FileHeader();
-    const qsizetype start = journal::BeginRecord(head, journal::kCaptureHeader);
+    qsizetype start = journal::BeginRecord(head, journal::kSegment);
+    journal::PutU32(head, segment);
+    journal::PutU64(head, uint64_t(m_itemBase + m_written.items));
+    journal::PutU64(head, uint64_t(m_written.bytes));
+    journal::EndRecord(head, start);
+    journal::SealRecord(head, start);
+    start = journal::BeginRecord(head, journal::kCaptureHeader);
     {
         std::lock_guard own(m_mutex);
         journal::PutU64(head, uint64_t(m_startMicros));
@@ -395,11 +575,18 @@ bool CCaptureJournal::Start(const QString& prefix)
     head.append(text);
     journal::EndRecord(head, start);
     journal::SealRecord(head, start);
+    // Every segment says what was saved, so the newest alone tells an offer.
+    if (m_savedInJournal > 0) {
+        start = journal::BeginRecord(head, journal::kSaved);
+        journal::PutU64(head, uint64_t(m_itemBase + m_savedInJournal));
+        journal::EndRecord(head, start);
+        journal::SealRecord(head, start);
+    }
 
-    // The header is on disk before the journal takes its name, and the
+    // The header is on disk before the segment takes its name, and the
     // name is on disk before any item is counted as safe: after a power cut
-    // a journal is never found without its header, nor flushed items
-    // without a journal.
+    // a segment is never found without its header, nor flushed items
+    // without a segment.
     m_file = std::move(file);
     bool done = Write(head) && platform::file_io::Fdatasync(m_file.Fd()) == 0;
     if (!done)
@@ -415,11 +602,14 @@ bool CCaptureJournal::Start(const QString& prefix)
         Fail(error);
         return false;
     }
+    m_stem = m_file.Stem();
+    m_segment = segment;
+    m_prefix = prefix;
     m_dirty = false;
     m_lastSyncMs = NowMs();
-    m_written = m_synced = Mark{0, m_file.Offset()};
-    std::lock_guard own(m_mutex);
-    m_path = m_file.Path();
+    m_written.offset = m_file.Offset();
+    m_synced = m_written;
+    PublishShape();
     return true;
 }
 
@@ -464,10 +654,7 @@ void CCaptureJournal::Sync()
     if (!m_file.IsLinked()) {
         const QString reason = QStringLiteral("the journal file %1 was removed").arg(m_file.Path());
         m_file.Close();
-        {
-            std::lock_guard own(m_mutex);
-            m_path.clear();
-        }
+        PublishShape();
         Fail(reason);
         return;
     }
@@ -483,9 +670,11 @@ void CCaptureJournal::Fail(const QString& reason)
 {
     // The file keeps what reached it up to the last good record; the items
     // after it are taken again and written at the retry, a few seconds on.
+    // Without a segment being written they follow the last whole one.
     if (!m_file.IsOpen())
-        m_written = m_synced = Mark{};
+        m_written = m_synced = m_closed.empty() ? Mark{} : m_closed.back().end;
     m_follower.Seek(m_follower.CaptureId(), m_written.items);
+    m_takenItems = m_written.items;
     m_failing = true;
     m_dirty = false;
     m_retryAtMs = NowMs() + kRetryIntervalMs;

@@ -8,8 +8,12 @@
 // thread never waits for it: when the disk is slow the writer falls behind
 // and catches up.
 //
-// A journal starts at the first item of a capture. Clear Output (a new
-// capture id) removes it; a Save marks it saved up to its last item. A
+// A journal starts at the first item of a capture, as a series of segment
+// files: once a segment reaches its size the next one begins, so the space
+// of items no longer needed (a capture without a window keeps only what its
+// files do not have on disk yet) is given back a segment at a time. Clear
+// Output (a new capture id) removes it; a Save marks it saved up to its
+// last item. A
 // journal that cannot be written does not stop the capture: the problem is
 // reported once, the capture goes on in memory, and the journal is tried
 // again every few seconds; once the disk takes data again it catches up
@@ -28,6 +32,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <vector>
 
 class CCaptureJournal {
 public:
@@ -63,14 +68,36 @@ public:
     void Flush();
     // After a successful Save of the first `items` items of `captureId`.
     void MarkSaved(uint64_t captureId, int64_t items);
-    // With the capture lock held, after restoring `items` items from `file`
-    // as capture `captureId`: the journal goes on in that file.
-    void Adopt(CJournalFile file, uint64_t captureId, int64_t items);
+    // With the capture lock held, after restoring `items` items of the
+    // journal in `files` (what `read` says of it) as capture `captureId`:
+    // the journal goes on in its last segment.
+    void Adopt(std::vector<CJournalFile> files, uint64_t captureId, int64_t items, const JournalSummary& read);
+    // With the capture lock held, when the first `items` items of capture
+    // `captureId` are kept elsewhere (the journals they were restored from):
+    // the journal starts after them.
+    void StartAfter(uint64_t captureId, int64_t items);
+
+    // The segments that hold only items before `item` of capture
+    // `captureId` are removed (every file has those items on disk).
+    void RetireBefore(uint64_t captureId, int64_t item);
+    // The journal's files together stay under `bytes` (0: no limit), the
+    // oldest segments going first; `onLimit` is called once, on the
+    // writer's thread, when that removes items not retired.
+    void SetSizeLimit(int64_t bytes, std::function<void()> onLimit = {});
+    // A new segment begins once the current one is this large.
+    void SetSegmentBytes(int64_t bytes);
+    static constexpr int64_t kDefaultSegmentBytes = 32 << 20;
+    // Under the capture lock: the items taken so far (a list may give back
+    // the items before it once the journal and every file have them).
+    int64_t TakenItems() const { return m_takenItems.load(); }
     // The capture is over for good (saved, or discarded by the user): stops
     // the writer and removes the journal.
     void End();
 
-    QString Path() const;  // the journal being written, or empty
+    QString Path() const;  // the segment being written, or empty
+    // The journal's segments on disk now and their size together.
+    int SegmentCount() const;
+    int64_t SizeOnDisk() const;
     const QString& Folder() const { return m_folder; }
 
     struct Stats {
@@ -83,16 +110,23 @@ public:
 
 private:
     struct Adoption {
-        CJournalFile file;
+        std::vector<CJournalFile> files;
         uint64_t captureId;
         int64_t items;
+        JournalSummary read;
     };
     void Run();
     void Turn(bool syncNow);
     bool Start(const QString& prefix);
+    // Closes the segment being written and starts the next one at `nextItem`.
+    bool Roll(int64_t nextItem);
     bool Write(const QByteArray& bytes);
     void Sync();
     void Fail(const QString& reason);
+    void RetireSegments();
+    void RemoveAll();
+    int64_t SegmentLimit() const;
+    void PublishShape();
 
     Source m_source;
     const QString m_folder;
@@ -112,18 +146,40 @@ private:
     int64_t m_startMicros = 0;
     std::optional<std::pair<uint64_t, int64_t>> m_savedMark;
     std::optional<Adoption> m_adoption;
+    std::optional<std::pair<uint64_t, int64_t>> m_startAfter;
+    std::pair<uint64_t, int64_t> m_retireBefore{0, 0};
+    int64_t m_sizeLimit = 0;
+    std::function<void()> m_onLimit;
+    bool m_limitTold = false;
+    int64_t m_segmentBytes = kDefaultSegmentBytes;
+    int m_segmentCount = 0;
+    int64_t m_sizeOnDisk = 0;
     ProblemHandler m_onProblem;
     std::function<void()> m_onOutOfMemory;
     QString m_path;
 
     // The writer thread's own.
     CItemFollower m_follower;
-    // A place in the journal file: the items of the capture before it.
+    // A place in the journal: the items of the capture before it, where it
+    // is in the segment being written, and the recorded bytes the journal
+    // holds before it.
     struct Mark {
         int64_t items = 0;
         int64_t offset = 0;
+        int64_t bytes = 0;
     };
-    CJournalFile m_file;
+    // A segment before the one being written.
+    struct Closed {
+        CJournalFile file;
+        Mark end;
+        int64_t size = 0;
+    };
+    std::vector<Closed> m_closed;  // oldest first
+    CJournalFile m_file;           // the segment being written
+    QString m_stem;                // the series' name, once it has a segment
+    uint32_t m_segment = 0;        // the number of the newest segment
+    int64_t m_itemBase = 0;        // the journal's number of the list's first item
+    QString m_prefix;              // for the header of every segment
     bool m_failing = false;    // the disk refused; waiting for the retry
     int64_t m_retryAtMs = 0;   // when, on the steady clock
     Mark m_written;            // the end of the last whole record written
@@ -135,6 +191,7 @@ private:
     QString m_lastName;
     QByteArray m_lastNameUtf8;
 
+    std::atomic<int64_t> m_takenItems{0};
     std::atomic<int64_t> m_maxItemsBehind{0};
     std::atomic<int64_t> m_maxMicrosBehind{0};
     std::atomic<int64_t> m_cpuNanos{0};

@@ -93,7 +93,7 @@ int64_t CDataItemArray::Add(const CDataItem& item)
     // Constructed in place: a failed copy leaves the slot empty and the size
     // as it was.
     new (&m_pItems[m_nSize]) CDataItem(item);
-    return m_nSize++;
+    return m_nFirst + m_nSize++;
 }
 
 int64_t CDataItemArray::Add(CDataItem&& item)
@@ -106,7 +106,7 @@ int64_t CDataItemArray::Add(CDataItem&& item)
         GrowForOneMore();
     }
     new (&m_pItems[m_nSize]) CDataItem(std::move(item));
-    return m_nSize++;
+    return m_nFirst + m_nSize++;
 }
 
 void CDataItemArray::RemoveAll()
@@ -122,6 +122,21 @@ void CDataItemArray::RemoveAll()
 #endif
 }
 
+void CDataItemArray::DropBefore(int64_t index)
+{
+    const int64_t count = std::clamp<int64_t>(index - m_nFirst, 0, m_nSize);
+    if (count == 0)
+        return;
+    for (int64_t i = 0; i < count; ++i)
+        m_pItems[i].~CDataItem();
+    // The few items still held move to the front bitwise, as when the block
+    // grows, so the slots are reused instead of the block growing on.
+    std::memmove(static_cast<void*>(m_pItems), static_cast<const void*>(m_pItems + count),
+                 sizeof(CDataItem) * size_t(m_nSize - count));
+    m_nSize -= count;
+    m_nFirst += count;
+}
+
 void CDataItemArray::DestroyAll()
 {
     for (int64_t i = 0; i < m_nSize; ++i)
@@ -131,6 +146,7 @@ void CDataItemArray::DestroyAll()
     m_pItems = nullptr;
     m_nSize = 0;
     m_nCapacity = 0;
+    m_nFirst = 0;
 }
 
 void CDataItemArray::GrowForOneMore()

@@ -1,6 +1,10 @@
 #pragma once
 // The recorded items, oldest first, stored by value in one contiguous block.
 // No lock of its own: the capture lock guards it while a capture runs.
+//
+// Indexes count from the capture's first item. A capture that runs without
+// a window gives back the items every file has on disk (DropBefore): the
+// list then holds [GetFirst(), GetSize()) and older indexes are gone.
 #include "data/data_item.h"
 
 #include <cstdint>
@@ -27,13 +31,21 @@ public:
         std::swap(m_pItems, other.m_pItems);
         std::swap(m_nSize, other.m_nSize);
         std::swap(m_nCapacity, other.m_nCapacity);
+        std::swap(m_nFirst, other.m_nFirst);
     }
-    int64_t GetSize() const { return m_nSize; }
+    // One past the newest item's index: the items recorded in this capture.
+    int64_t GetSize() const { return m_nFirst + m_nSize; }
+    // The oldest item still held (0 unless items were dropped).
+    int64_t GetFirst() const { return m_nFirst; }
     int64_t GetCapacity() const { return m_nCapacity; }
-    const CDataItem& GetAt(int64_t index) const { return m_pItems[index]; }
+    const CDataItem& GetAt(int64_t index) const { return m_pItems[index - m_nFirst]; }
     // The stored item itself, to set what a copy does not carry over (a
     // restored item's time stamp).
-    CDataItem& ElementAt(int64_t index) { return m_pItems[index]; }
+    CDataItem& ElementAt(int64_t index) { return m_pItems[index - m_nFirst]; }
+
+    // Destroys the items before `index`; the others keep their indexes.
+    // The block keeps its size for the items to come.
+    void DropBefore(int64_t index);
 
     // How many slots the block grows by when it is full at `size` items.
     static int64_t GrowthFor(int64_t size);
@@ -46,6 +58,7 @@ private:
     void DestroyAll();
 
     CDataItem* m_pItems = nullptr;  // raw slots; [0, m_nSize) hold live items
-    int64_t m_nSize = 0;
+    int64_t m_nSize = 0;      // live slots
     int64_t m_nCapacity = 0;
+    int64_t m_nFirst = 0;     // the index of the item in slot 0
 };

@@ -9,6 +9,7 @@ struct SplitRule {
     enum Kind { None, Size, Hour, Day };
     Kind kind = None;
     int64_t bytes = 0;  // for Size: a part never grows past this, unless one item alone is larger
+    int keep = 0;       // how many of a run's newest parts are kept (0: all)
 
     // "100M", "64k", "4096" (K, M, G are powers of 1024), "hour" or "1h",
     // "day" or "1d". False for anything else.

@@ -1,5 +1,6 @@
 #include "data/journal_file.h"
 
+#include "data/journal_format.h"
 #include "platform/file_io.h"
 #include "settings/settings_persistence.h"
 
@@ -7,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -70,15 +72,33 @@ CJournalFile::~CJournalFile()
     Close();
 }
 
+namespace {
+
+// Creates the file `part`, which must not exist yet: its descriptor, or -1
+// with `error` set.
+int CreateNew(const QString& part, QString* error)
+{
+    const int fd = platform::file_io::Open(Native(part).constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0 && error)
+        *error = QStringLiteral("%1 cannot be created: %2").arg(part, SystemError(errno));
+    return fd;
+}
+
+QString SegmentPart(const QString& stem, uint32_t segment)
+{
+    return QStringLiteral("%1.%2").arg(stem).arg(segment, 6, 10, QLatin1Char('0')) + kPartSuffix;
+}
+
+} // namespace
+
 CJournalFile CJournalFile::Create(const QString& folder, QString* error)
 {
-    CJournalFile file;
     if (::mkdir(Native(folder).constData(), 0700) != 0 && errno != EEXIST) {
         // Create the parents too (~/.local/state may not exist yet).
         if (!QDir().mkpath(folder)) {
             if (error)
                 *error = QStringLiteral("the folder %1 cannot be created").arg(folder);
-            return file;
+            return {};
         }
     }
     static std::atomic<int> s_serial{0};
@@ -86,21 +106,51 @@ CJournalFile CJournalFile::Create(const QString& folder, QString* error)
                              .arg(folder, QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")))
                              .arg(::getpid())
                              .arg(++s_serial);
-    const QString part = stem + kPartSuffix;
-    const int fd = platform::file_io::Open(Native(part).constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) {
-        if (error)
-            *error = QStringLiteral("%1 cannot be created: %2").arg(part, SystemError(errno));
+    return CreateAt(SegmentPart(stem, 1), error);
+}
+
+CJournalFile CJournalFile::CreateSegment(const QString& stem, uint32_t segment, QString* error)
+{
+    return CreateAt(SegmentPart(stem, segment), error);
+}
+
+CJournalFile CJournalFile::CreateAt(const QString& part, QString* error)
+{
+    CJournalFile file;
+    file.m_fd = CreateNew(part, error);
+    if (file.m_fd < 0)
         return file;
-    }
-    file.m_fd = fd;
     file.m_path = part;
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (::flock(file.m_fd, LOCK_EX | LOCK_NB) != 0) {
         if (error)
             *error = QStringLiteral("%1 cannot be locked: %2").arg(part, SystemError(errno));
         file.Remove();
     }
     return file;
+}
+
+QString CJournalFile::StemOf(const QString& path)
+{
+    QString stem = path;
+    for (const QString& suffix : {kSuffix, kPartSuffix})
+        if (stem.endsWith(suffix))
+            stem.chop(suffix.size());
+    if (SegmentOf(path) > 0)
+        stem.chop(7);
+    return stem;
+}
+
+uint32_t CJournalFile::SegmentOf(const QString& path)
+{
+    QString name = path;
+    for (const QString& suffix : {kSuffix, kPartSuffix})
+        if (name.endsWith(suffix))
+            name.chop(suffix.size());
+    if (name.size() < 7 || name.at(name.size() - 7) != QLatin1Char('.'))
+        return 0;
+    bool ok = false;
+    const uint32_t segment = name.right(6).toUInt(&ok);
+    return ok && name.right(6).at(0).isDigit() ? segment : 0;
 }
 
 CJournalFile CJournalFile::Claim(const QString& path, QString* error)
@@ -146,13 +196,19 @@ bool CJournalFile::Publish(QString* error)
     return true;
 }
 
-JournalSummary CJournalFile::Read(const std::function<void(const JournalItem&)>& onItem) const
+int64_t CJournalFile::Size() const
+{
+    struct stat info {};
+    return m_fd >= 0 && ::fstat(m_fd, &info) == 0 ? int64_t(info.st_size) : 0;
+}
+
+JournalSummary CJournalFile::Read(const std::function<void(const JournalItem&)>& onItem, JournalScope scope) const
 {
     struct stat info {};
     if (m_fd < 0 || ::fstat(m_fd, &info) != 0)
         return {};
     if (info.st_size == 0)
-        return ReadJournal(nullptr, 0, onItem);
+        return ReadJournal(nullptr, 0, onItem, scope);
     // Mapped rather than read: a journal of a long capture may be larger
     // than the memory its items will need once restored. The file is locked,
     // so nobody cuts it short while it is mapped.
@@ -164,7 +220,7 @@ JournalSummary CJournalFile::Read(const std::function<void(const JournalItem&)>&
         return failed;
     }
     ::madvise(map, size_t(info.st_size), MADV_SEQUENTIAL);
-    const JournalSummary summary = ReadJournal(static_cast<const uint8_t*>(map), size_t(info.st_size), onItem);
+    const JournalSummary summary = ReadJournal(static_cast<const uint8_t*>(map), size_t(info.st_size), onItem, scope);
     ::munmap(map, size_t(info.st_size));
     return summary;
 }
@@ -211,40 +267,150 @@ void CJournalFile::Close()
     m_path.clear();
 }
 
+int64_t AbandonedJournal::Size() const
+{
+    int64_t size = 0;
+    for (const CJournalFile& file : files)
+        size += file.Size();
+    return size;
+}
+
+JournalSummary AbandonedJournal::Read(const std::function<void(const JournalItem&)>& onItem,
+                                      const Progress& progress) const
+{
+    JournalSummary whole;
+    const int64_t total = Size();
+    int64_t done = 0;
+    // Told every few megabytes, from the records read so far.
+    constexpr int64_t kProgressStep = 4 << 20;
+    int64_t inFile = 0;
+    int64_t told = 0;
+    const auto item = [&](const JournalItem& read) {
+        inFile += int64_t(journal::kRecordHeadSize + journal::kItemFixedSize + journal::kRecordCrcSize) + read.length +
+                  read.name.size();
+        if (progress && inFile - told >= kProgressStep) {
+            told = inFile;
+            progress(std::min(total, done + inFile), total);
+        }
+        if (onItem)
+            onItem(read);
+    };
+    for (size_t i = 0; i < files.size(); ++i) {
+        if (i > 0) {
+            // Its head first: items of a segment that does not continue the
+            // series would not belong after the ones before.
+            const JournalSummary head = files[i].Read({}, JournalScope::Head);
+            if (head.state == JournalState::NotAJournal || head.version != journal::kVersion ||
+                head.segment != whole.segment + 1 || head.firstItem != whole.EndItem()) {
+                whole.state = JournalState::Damaged;
+                whole.problem = QStringLiteral("%1 does not continue the segment before it").arg(files[i].Path());
+                break;
+            }
+        }
+        inFile = told = 0;
+        const JournalSummary part = files[i].Read(item);
+        done += files[i].Size();
+        if (progress)
+            progress(done, total);
+        if (i == 0) {
+            whole = part;
+            if (part.state == JournalState::NotAJournal)
+                break;
+        } else {
+            whole.segment = part.segment;
+            whole.items += part.items;
+            whole.bytes += part.bytes;
+            whole.saved = std::max(whole.saved, part.saved);
+            whole.goodEnd = part.goodEnd;
+            whole.state = part.state;
+            whole.problem = part.problem;
+        }
+        if (whole.state != JournalState::Whole && i + 1 < files.size()) {
+            // Only the newest segment can end in the middle of a record.
+            if (whole.state == JournalState::CutOff) {
+                whole.state = JournalState::Damaged;
+                whole.problem = QStringLiteral("%1 ends early").arg(files[i].Path());
+            }
+            break;
+        }
+    }
+    return whole;
+}
+
+void AbandonedJournal::Remove()
+{
+    for (CJournalFile& file : files)
+        file.Remove();
+}
+
+void AbandonedJournal::MoveAside()
+{
+    for (CJournalFile& file : files)
+        if (file.IsOpen())
+            file.MoveAside();
+}
+
+namespace {
+
+// What the offer says of a journal, without reading more than its first
+// segment's head and its last segment: the first names the capture and
+// where the journal begins, the last how far it goes and what was saved.
+JournalSummary Summarize(const AbandonedJournal& journal)
+{
+    if (journal.files.size() == 1)
+        return journal.files.front().Read();
+    const JournalSummary first = journal.files.front().Read({}, JournalScope::Head);
+    const JournalSummary last = journal.files.back().Read();
+    const bool follows = first.state != JournalState::NotAJournal && first.version == journal::kVersion &&
+                         last.state != JournalState::NotAJournal && last.version == journal::kVersion &&
+                         last.segment == first.segment + uint32_t(journal.files.size() - 1) &&
+                         last.firstItem >= first.firstItem && last.bytesBefore >= first.bytesBefore;
+    // A series that does not hang together is read whole, to say where.
+    if (!follows)
+        return journal.Read({});
+    JournalSummary summary = last;
+    summary.header = first.header;
+    summary.segment = last.segment;
+    summary.items = last.EndItem() - first.firstItem;
+    summary.bytes = last.bytesBefore + last.bytes - first.bytesBefore;
+    summary.firstItem = first.firstItem;
+    summary.bytesBefore = first.bytesBefore;
+    summary.saved = std::max(first.saved, last.saved);
+    return summary;
+}
+
+// A journal's segments in the folder, by stem, each list in segment order.
+std::vector<std::vector<QFileInfo>> SegmentSeries(const QFileInfoList& entries)
+{
+    std::vector<std::vector<QFileInfo>> series;
+    QHash<QString, size_t> byStem;
+    for (const QFileInfo& entry : entries) {
+        const QString stem = CJournalFile::StemOf(entry.filePath());
+        auto found = byStem.constFind(stem);
+        if (found == byStem.constEnd()) {
+            found = byStem.insert(stem, series.size());
+            series.emplace_back();
+        }
+        series[*found].push_back(entry);
+    }
+    for (auto& files : series)
+        std::sort(files.begin(), files.end(), [](const QFileInfo& a, const QFileInfo& b) {
+            return CJournalFile::SegmentOf(a.fileName()) < CJournalFile::SegmentOf(b.fileName());
+        });
+    return series;
+}
+
+} // namespace
+
 std::vector<AbandonedJournal> ClaimAbandonedJournals(const QString& folder)
 {
     std::vector<AbandonedJournal> found;
     const QDir dir(folder);
-    const QFileInfoList entries = dir.entryInfoList({QStringLiteral("*") + kSuffix},
-                                                    QDir::AllEntries | QDir::System | QDir::Hidden, QDir::Time);
-    for (const QFileInfo& entry : entries) {
-        QString why;
-        CJournalFile file = CJournalFile::Claim(entry.filePath(), &why);
-        if (!file.IsOpen()) {
-            // A link, a pipe or a folder in a journal's name: out of the way
-            // with it, so it is never looked at again. A held journal stays.
-            if (entry.isSymLink() || !entry.isFile()) {
-                const QString path = entry.filePath();
-                ::rename(Native(path).constData(), Native(path + kDamagedSuffix).constData());
-            }
-            continue;
-        }
-        AbandonedJournal journal{std::move(file), {}};
-        journal.summary = journal.file.Read();
-        if (journal.summary.state == JournalState::NotAJournal)
-            journal.file.MoveAside();
-        else if (!journal.summary.Restorable() && journal.summary.state != JournalState::Damaged)
-            journal.file.Remove();
-        else if (!journal.summary.Restorable())
-            journal.file.MoveAside();
-        else
-            found.push_back(std::move(journal));
-    }
-    // A *.part file is a journal whose name never reached the disk (a power
+    // A *.part file is a segment whose name never reached the disk (a power
     // cut), or one still being created by another program: a young one is
-    // left alone. An old one is read like any journal and, holding unsaved
-    // items, takes its final name and is offered; it is only removed when it
-    // holds nothing at all.
+    // left alone. An old one is read like any segment and, holding unsaved
+    // items, takes its final name and joins its journal; it is only removed
+    // when it holds nothing at all.
     const QDateTime old = QDateTime::currentDateTime().addSecs(-60);
     for (const QFileInfo& entry : dir.entryInfoList({QStringLiteral("*") + kPartSuffix}, QDir::Files | QDir::Hidden)) {
         if (entry.lastModified() > old)
@@ -252,18 +418,54 @@ std::vector<AbandonedJournal> ClaimAbandonedJournals(const QString& folder)
         CJournalFile part = CJournalFile::Claim(entry.filePath());
         if (!part.IsOpen())
             continue;
-        AbandonedJournal journal{std::move(part), {}};
-        journal.summary = journal.file.Read();
-        if (entry.size() == 0 || (journal.summary.state != JournalState::NotAJournal && !journal.summary.Restorable() &&
-                                  journal.summary.state != JournalState::Damaged)) {
-            journal.file.Remove();
-        } else if (!journal.summary.Restorable() || QFileInfo::exists(entry.filePath().chopped(kPartSuffix.size()) + kSuffix) ||
-                   !journal.file.Publish(nullptr)) {
-            journal.file.MoveAside();
+        const JournalSummary summary = part.Read();
+        if (entry.size() == 0 ||
+            (summary.state != JournalState::NotAJournal && !summary.Restorable() && summary.state != JournalState::Damaged)) {
+            part.Remove();
+        } else if (!summary.Restorable() || QFileInfo::exists(entry.filePath().chopped(kPartSuffix.size()) + kSuffix) ||
+                   !part.Publish(nullptr)) {
+            part.MoveAside();
         } else {
             platform::file_io::SyncFolder(Native(folder).constData());
-            found.push_back(std::move(journal));
         }
     }
+
+    QFileInfoList journals;
+    for (const QFileInfo& entry : dir.entryInfoList({QStringLiteral("*") + kSuffix},
+                                                    QDir::AllEntries | QDir::System | QDir::Hidden, QDir::Name)) {
+        // A link, a pipe or a folder in a journal's name: out of the way
+        // with it, so it is never looked at again.
+        if (entry.isSymLink() || !entry.isFile()) {
+            const QString path = entry.filePath();
+            ::rename(Native(path).constData(), Native(path + kDamagedSuffix).constData());
+            continue;
+        }
+        journals.append(entry);
+    }
+    for (const std::vector<QFileInfo>& series : SegmentSeries(journals)) {
+        AbandonedJournal journal;
+        bool held = false;
+        for (const QFileInfo& entry : series) {
+            CJournalFile file = CJournalFile::Claim(entry.filePath());
+            held = held || !file.IsOpen();
+            journal.files.push_back(std::move(file));
+        }
+        // A journal that a running program holds, even in part, stays.
+        if (held)
+            continue;
+        journal.summary = Summarize(journal);
+        if (journal.summary.state == JournalState::NotAJournal)
+            journal.MoveAside();
+        else if (!journal.summary.Restorable() && journal.summary.state != JournalState::Damaged)
+            journal.Remove();
+        else if (!journal.summary.Restorable())
+            journal.MoveAside();
+        else
+            found.push_back(std::move(journal));
+    }
+    // Newest first: the capture the user most likely misses.
+    std::stable_sort(found.begin(), found.end(), [](const AbandonedJournal& a, const AbandonedJournal& b) {
+        return QFileInfo(a.files.back().Path()).lastModified() > QFileInfo(b.files.back().Path()).lastModified();
+    });
     return found;
 }

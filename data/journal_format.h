@@ -6,8 +6,11 @@
 //   record  = size (u32) type (u8) payload (size bytes) crc (u32)
 //
 // All integers are little-endian. The crc is zlib's crc32 of the record's
-// size, type and payload. The first record is the capture header; after it
-// come item records and, after a Save, saved marks.
+// size, type and payload. A journal is a series of segment files; each
+// starts with a segment record (where it stands in the series) and the
+// capture header, then the saved mark so far; after them come item records
+// and, after a Save, saved marks. Version 1 journals are one file without
+// the segment record, and are still read.
 #include <QByteArray>
 #include <cstdint>
 #include <cstring>
@@ -16,7 +19,8 @@
 namespace journal {
 
 inline constexpr char kMagic[8] = {'V', 'N', 'T', 'R', 'L', 'J', 'N', 'L'};
-inline constexpr uint32_t kVersion = 1;
+inline constexpr uint32_t kVersion = 2;
+inline constexpr uint32_t kVersionOneFile = 1;
 inline constexpr size_t kFileHeaderSize = sizeof kMagic + 4;
 inline constexpr size_t kRecordHeadSize = 5;  // size and type
 inline constexpr size_t kRecordCrcSize = 4;
@@ -33,7 +37,11 @@ enum RecordType : uint8_t {
     kItem = 'I',
     // the number of items (u64), counted from the first, that a Save wrote
     kSaved = 'S',
+    // the segment's number in the series (u32, from 1), the capture's index
+    // of its first item (u64) and the recorded bytes before it (u64)
+    kSegment = 'G',
 };
+inline constexpr size_t kSegmentSize = 4 + 8 + 8;
 inline constexpr size_t kItemFixedSize = 8 + 4 + 2;
 
 inline void PutU16(QByteArray& out, uint16_t v)

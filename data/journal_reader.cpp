@@ -49,18 +49,22 @@ bool ParseItem(const uint8_t* p, size_t n, JournalItem& item)
 
 } // namespace
 
-JournalSummary ReadJournal(const uint8_t* data, size_t size, const std::function<void(const JournalItem&)>& onItem)
+JournalSummary ReadJournal(const uint8_t* data, size_t size, const std::function<void(const JournalItem&)>& onItem,
+                           JournalScope scope)
 {
     JournalSummary summary;
     if (size < journal::kFileHeaderSize || std::memcmp(data, journal::kMagic, sizeof journal::kMagic) != 0) {
         summary.problem = QStringLiteral("not a capture journal");
         return summary;
     }
-    if (journal::GetU32(data + sizeof journal::kMagic) != journal::kVersion) {
+    summary.version = journal::GetU32(data + sizeof journal::kMagic);
+    if (summary.version != journal::kVersion && summary.version != journal::kVersionOneFile) {
         summary.problem = QStringLiteral("a journal version this program does not read");
         return summary;
     }
 
+    // A segment names its place in the series before the capture header.
+    bool haveSegment = summary.version == journal::kVersionOneFile;
     bool haveHeader = false;
     size_t at = journal::kFileHeaderSize;
     summary.state = JournalState::Whole;
@@ -93,10 +97,22 @@ JournalSummary ReadJournal(const uint8_t* data, size_t size, const std::function
         const uint8_t type = record[4];
         const uint8_t* payload = record + journal::kRecordHeadSize;
         bool good = true;
-        if (!haveHeader) {
+        if (!haveSegment) {
+            good = type == journal::kSegment && payloadSize == journal::kSegmentSize;
+            if (good) {
+                summary.segment = journal::GetU32(payload);
+                summary.firstItem = int64_t(journal::GetU64(payload + 4));
+                summary.bytesBefore = int64_t(journal::GetU64(payload + 12));
+                good = summary.segment > 0 && summary.firstItem >= 0 && summary.bytesBefore >= 0 &&
+                       summary.firstItem < kMaxJournalItems;
+            }
+            haveSegment = good;
+        } else if (!haveHeader) {
             good = type == journal::kCaptureHeader && ParseHeader(payload, payloadSize, summary.header);
             haveHeader = good;
         } else if (type == journal::kItem) {
+            if (scope == JournalScope::Head)
+                break;
             JournalItem item;
             good = ParseItem(payload, payloadSize, item) && summary.items < kMaxJournalItems;
             if (good) {
@@ -109,7 +125,7 @@ JournalSummary ReadJournal(const uint8_t* data, size_t size, const std::function
             good = payloadSize == 8;
             if (good) {
                 const uint64_t saved = journal::GetU64(payload);
-                good = saved <= uint64_t(summary.items);
+                good = saved <= uint64_t(summary.EndItem());
                 if (good && int64_t(saved) > summary.saved)
                     summary.saved = int64_t(saved);
             }

@@ -33,19 +33,30 @@ enum class JournalState {
 struct JournalSummary {
     JournalState state = JournalState::NotAJournal;
     JournalHeader header;
+    uint32_t version = 0;
+    uint32_t segment = 0;     // the segment's number in its series (0: a one-file journal)
+    int64_t firstItem = 0;    // the capture's index of the first item held
+    int64_t bytesBefore = 0;  // the recorded bytes of the capture before it
     int64_t items = 0;     // whole item records before the end or the damage
     int64_t bytes = 0;     // the bytes those items hold
-    int64_t saved = 0;     // items that a Save wrote, from the first on
+    int64_t saved = 0;     // items that a Save wrote, counted from the capture's first
     int64_t goodEnd = 0;   // file offset just past the last whole record read
     QString problem;       // what is wrong, for Damaged and NotAJournal
 
-    bool Restorable() const { return state != JournalState::NotAJournal && items > saved; }
+    // One past the capture's index of the last item held.
+    int64_t EndItem() const { return firstItem + items; }
+    bool Restorable() const { return state != JournalState::NotAJournal && EndItem() > saved; }
 };
 
-// The most items a journal gives back; the item list counts with int.
-inline constexpr int64_t kMaxJournalItems = 0x7FFFFFF0;
+// How much of a journal to read: all of it, or only its head (the segment
+// record, the capture header and the saved mark that opens a segment).
+enum class JournalScope { Whole, Head };
+
+// More items than any capture holds: a count past it is damage.
+inline constexpr int64_t kMaxJournalItems = int64_t(1) << 48;
 
 // Reads the journal in data[0, size), calling `onItem` for every whole item
 // record in order (the item's bytes point into `data`).
 JournalSummary ReadJournal(const uint8_t* data, size_t size,
-                           const std::function<void(const JournalItem&)>& onItem = {});
+                           const std::function<void(const JournalItem&)>& onItem = {},
+                           JournalScope scope = JournalScope::Whole);

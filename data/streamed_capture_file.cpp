@@ -106,6 +106,7 @@ bool CStreamedCaptureFile::Append(const CDataItem& item)
     }
     m_pending += bytes;
     m_nPartBytes += bytes.size();
+    ++m_nAppendedItems;
     return m_pending.size() < kWriteChunk || Flush();
 }
 
@@ -129,9 +130,15 @@ bool CStreamedCaptureFile::Flush(bool sync)
     sync = sync || (m_bDirty && SteadyMs() - m_nLastSyncMs >= kSyncIntervalMs);
     if (sync) {
         m_nLastSyncMs = SteadyMs();
-        if (platform::file_io::Fsync(m_fd) != 0 && errno != EINVAL && errno != EROFS && errno != ENOTSUP)
-            return Fail(QStringLiteral("cannot write"), errno);
+        if (platform::file_io::Fsync(m_fd) != 0) {
+            if (errno != EINVAL && errno != EROFS && errno != ENOTSUP)
+                return Fail(QStringLiteral("cannot write"), errno);
+            m_bUnsyncable = true;
+        }
         m_bDirty = false;
+        m_nDurableItems = m_nAppendedItems;
+    } else if (m_bUnsyncable) {
+        m_nDurableItems = m_nAppendedItems;  // written is as far as it goes
     }
     m_bFailing = false;
     return true;
@@ -163,6 +170,14 @@ bool CStreamedCaptureFile::OpenPart(int64_t startSeconds)
         return Fail(QStringLiteral("cannot create"), errno);
     ++m_nParts;
     m_nLastSyncMs = SteadyMs();
+    // A ring of parts: the oldest of this run goes as a new one starts.
+    if (m_rule.keep > 0 && m_rule.kind != SplitRule::None) {
+        m_keptParts.push_back(m_strCurrentPath);
+        while (m_keptParts.size() > size_t(m_rule.keep)) {
+            ::unlink(QFile::encodeName(m_keptParts.front()).constData());
+            m_keptParts.erase(m_keptParts.begin());
+        }
+    }
     return true;
 }
 

@@ -13,6 +13,7 @@
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 class CStreamedCaptureFile {
 public:
@@ -38,6 +39,11 @@ public:
     bool Flush(bool sync = false);
     // The last write or flush failed; what it held is kept for the next.
     bool Failing() const { return m_bFailing; }
+    // The items appended so far that are on the disk; for output that
+    // cannot be synced (a pipe, a terminal), those written to it.
+    int64_t DurableItems() const { return m_nDurableItems; }
+    // Whether the output can be synced to a disk at all.
+    bool CanSync() const { return !m_bUnsyncable; }
 
     // The reason of the last failure, with the file's name, in one line.
     QString ErrorText() const { return m_strError; }
@@ -66,4 +72,8 @@ private:
     int64_t m_nLastSyncMs = 0;     // steady clock
     bool m_bFailing = false;
     QString m_strError;
+    int64_t m_nAppendedItems = 0;
+    int64_t m_nDurableItems = 0;
+    bool m_bUnsyncable = false;
+    std::vector<QString> m_keptParts;  // the parts of this run, oldest first, under a --keep rule
 };

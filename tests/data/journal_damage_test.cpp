@@ -91,7 +91,7 @@ TEST(JournalDamage, ARandomisedCorpusOfDamagedJournalsIsReadSafelyAndNothingIsLo
             // Still there, and offered with what its good records hold.
             EXPECT_TRUE(QFile::exists(path)) << i;
             const auto it = std::find_if(offered.begin(), offered.end(),
-                                         [&](const AbandonedJournal& j) { return j.file.Path() == path; });
+                                         [&](const AbandonedJournal& j) { return j.Path() == path; });
             ASSERT_NE(it, offered.end()) << i;
             EXPECT_EQ(it->summary.items, summary.items) << i;
             EXPECT_LE(it->summary.items, 30) << i;

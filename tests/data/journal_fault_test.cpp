@@ -101,7 +101,7 @@ TEST(JournalFaults, APartFileLeftByACrashIsReadAsAJournalNotDeleted)
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0].summary.items, 2);
     std::vector<QByteArray> data;
-    found[0].file.Read([&](const JournalItem& item) {
+    found[0].Read([&](const JournalItem& item) {
         data.emplace_back(reinterpret_cast<const char*>(item.data), item.length);
     });
     EXPECT_EQ(data, (std::vector<QByteArray>{"kept", "also kept"}));

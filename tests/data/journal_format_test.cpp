@@ -166,7 +166,7 @@ TEST(JournalFormat, AJournalHeldByARunningProgramIsNeverTouched)
     journal.reset();
     std::vector<AbandonedJournal> found = ClaimAbandonedJournals(StateFolder());
     ASSERT_EQ(found.size(), 1u);
-    EXPECT_EQ(found[0].file.Path(), path);
+    EXPECT_EQ(found[0].Path(), path);
     EXPECT_EQ(found[0].summary.items, 1);
     EXPECT_EQ(FileBytes(path), before);
 }

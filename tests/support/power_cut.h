@@ -144,7 +144,7 @@ public:
             return QStringLiteral("%1 journals offered for one capture").arg(offered.size());
         std::vector<RecordedItem> restored;
         if (!offered.empty())
-            offered[0].file.Read([&](const JournalItem& item) {
+            offered[0].Read([&](const JournalItem& item) {
                 restored.push_back({QByteArray(reinterpret_cast<const char*>(item.data), item.length), item.name,
                                     item.kind});
             });
