@@ -7,19 +7,22 @@
 #include "data/streamed_capture_file.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace {
 
-// Reads the journal's items into `items` outside the capture lock; the
-// summary covers every segment.
+// Reads the journal's items numbered `from` and later into `items`,
+// outside the capture lock; the summary covers every segment.
+// `numbers` gets each item's number in the capture.
 JournalSummary ReadItems(const AbandonedJournal& journal, CDataItemArray& items, int64_t from,
-                         const AbandonedJournal::Progress& progress)
+                         const AbandonedJournal::Progress& progress, std::vector<int64_t>* numbers = nullptr)
 {
-    int64_t index = 0;
     return journal.Read(
         [&](const JournalItem& restored) {
-            if (index++ < from)
+            if (restored.number < from)
                 return;
+            if (numbers)
+                numbers->push_back(restored.number);
             CDataItem item(restored.data, restored.length);
             item.SetKind(restored.kind);
             item.SetName(restored.name);
@@ -33,7 +36,11 @@ JournalSummary ReadItems(const AbandonedJournal& journal, CDataItemArray& items,
 JournalSummary CCaptureEngine::RestoreJournal(AbandonedJournal& journal, const AbandonedJournal::Progress& progress)
 {
     CDataItemArray restored;
-    const JournalSummary read = ReadItems(journal, restored, 0, progress);
+    std::vector<int64_t> numbers;
+    const JournalSummary read = ReadItems(journal, restored, 0, progress, &numbers);
+    // The items restored that a Save wrote: those numbered below its mark.
+    const int64_t saved = std::lower_bound(numbers.begin(), numbers.end(), read.saved) - numbers.begin();
+    numbers = {};
     const JournalHeader& header = journal.summary.header;
     {
         std::lock_guard lock(m_csCapture);
@@ -41,7 +48,7 @@ JournalSummary CCaptureEngine::RestoreJournal(AbandonedJournal& journal, const A
         const uint64_t captureId = ++m_nCaptureId;
         m_strOutput = header.prefix;
         m_nSavedCaptureId = captureId;
-        m_nSavedItems = std::clamp<int64_t>(read.saved - read.firstItem, 0, m_items.GetSize());
+        m_nSavedItems = saved;
         m_journal->SetLine(header.portName, header.line, header.startMicros);
         // A record cut off by the crash is dropped and new items follow the
         // last whole one. Damage, or a tail the disk will not let go of (new
@@ -70,8 +77,7 @@ int64_t CCaptureEngine::TakeOverJournals(std::vector<AbandonedJournal> journals)
     std::reverse(journals.begin(), journals.end());
     CDataItemArray items;
     for (AbandonedJournal& journal : journals) {
-        const int64_t saved = std::max<int64_t>(0, journal.summary.saved - journal.summary.firstItem);
-        const JournalSummary read = ReadItems(journal, items, saved, {});
+        const JournalSummary read = ReadItems(journal, items, journal.summary.saved, {});
         m_orphans.push_back({std::move(journal), read.state == JournalState::Damaged});
     }
     std::lock_guard lock(m_csCapture);

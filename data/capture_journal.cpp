@@ -266,6 +266,7 @@ void CCaptureJournal::Turn(bool syncNow)
     for (;;) {
         QByteArray records;
         std::vector<qsizetype> starts;
+        std::vector<int> lengths;  // each record's recorded bytes
         std::optional<Adoption> adoption;
         QString prefix;
         bool restarted = false;
@@ -277,7 +278,6 @@ void CCaptureJournal::Turn(bool syncNow)
         // capture it holds is replaced.
         const bool resting = m_failing && NowMs() < m_retryAtMs;
         int64_t end = 0;
-        int64_t batchBytes = 0;
         {
             std::lock_guard capture(m_source.lock);
             const auto lockedAt = std::chrono::steady_clock::now();
@@ -331,6 +331,7 @@ void CCaptureJournal::Turn(bool syncNow)
                         m_source.items.GetAt(i).GetLength();
             records.reserve(room);
             starts.reserve(size_t(batch.end - batch.first));
+            lengths.reserve(size_t(batch.end - batch.first));
             for (int64_t i = batch.first; i < batch.end; ++i) {
                 const CDataItem& item = m_source.items.GetAt(i);
                 if (item.GetName() != m_lastName) {
@@ -345,7 +346,7 @@ void CCaptureJournal::Turn(bool syncNow)
                 records.append(reinterpret_cast<const char*>(item.GetData()), item.GetLength());
                 journal::EndRecord(records, start);
                 starts.push_back(start);
-                batchBytes += item.GetLength();
+                lengths.push_back(item.GetLength());
             }
             RaiseTo(m_maxLockMicros, int64_t(std::chrono::duration_cast<std::chrono::microseconds>(
                                           std::chrono::steady_clock::now() - lockedAt)
@@ -407,18 +408,35 @@ void CCaptureJournal::Turn(bool syncNow)
                 return;
             m_written.items = m_synced.items = first;
         }
-        if (!records.isEmpty() && m_file.IsOpen() && m_file.Offset() >= SegmentLimit() && !Roll(m_written.items))
-            return;
         if (!records.isEmpty() && (m_file.IsOpen() || Start(prefix))) {
             for (const qsizetype start : starts)
                 journal::SealRecord(records, start);
-            if (Write(records)) {
-                m_written = Mark{end, m_file.Offset(), m_written.bytes + batchBytes};
-                m_failing = false;
-            } else {
-                Fail(WriteError());
-                return;
+            // Written a segment at a time: a record that would begin past
+            // the segment's size begins the next segment.
+            const int64_t limit = SegmentLimit();
+            qsizetype from = 0;
+            int64_t bytes = m_written.bytes;
+            const auto writeUpTo = [&](size_t k) {
+                const qsizetype at = k < starts.size() ? starts[k] : records.size();
+                if (at > from) {
+                    if (!Write(records.mid(from, at - from))) {
+                        Fail(WriteError());
+                        return false;
+                    }
+                    m_written = Mark{first + int64_t(k), m_file.Offset(), bytes};
+                    from = at;
+                }
+                return true;
+            };
+            for (size_t k = 0; k < starts.size(); ++k) {
+                if (m_file.Offset() + (starts[k] - from) >= limit &&
+                    (!writeUpTo(k) || !Roll(first + int64_t(k))))
+                    return;
+                bytes += lengths[k];
             }
+            if (!writeUpTo(starts.size()))
+                return;
+            m_failing = false;
         }
 
         std::optional<std::pair<uint64_t, int64_t>> saved;

@@ -301,13 +301,16 @@ JournalSummary AbandonedJournal::Read(const std::function<void(const JournalItem
             // series would not belong after the ones before.
             const JournalSummary head = files[i].Read({}, JournalScope::Head);
             if (head.state == JournalState::NotAJournal || head.version != journal::kVersion ||
-                head.segment != whole.segment + 1 || head.firstItem != whole.EndItem()) {
+                head.segment != whole.segment + 1 || head.firstItem < whole.EndItem()) {
                 whole.state = JournalState::Damaged;
                 whole.problem = QStringLiteral("%1 does not continue the segment before it").arg(files[i].Path());
                 break;
             }
         }
         inFile = told = 0;
+        // Items that the files had on disk before this journal took them
+        // leave a gap in the numbers between two segments.
+        const int64_t gap = i > 0 ? files[i].Read({}, JournalScope::Head).firstItem - whole.EndItem() : 0;
         const JournalSummary part = files[i].Read(item);
         done += files[i].Size();
         if (progress)
@@ -318,6 +321,7 @@ JournalSummary AbandonedJournal::Read(const std::function<void(const JournalItem
                 break;
         } else {
             whole.segment = part.segment;
+            whole.skipped += gap;
             whole.items += part.items;
             whole.bytes += part.bytes;
             whole.saved = std::max(whole.saved, part.saved);
@@ -371,7 +375,9 @@ JournalSummary Summarize(const AbandonedJournal& journal)
     JournalSummary summary = last;
     summary.header = first.header;
     summary.segment = last.segment;
+    // Items the series skipped cannot be told apart without reading it.
     summary.items = last.EndItem() - first.firstItem;
+    summary.skipped = 0;
     summary.bytes = last.bytesBefore + last.bytes - first.bytesBefore;
     summary.firstItem = first.firstItem;
     summary.bytesBefore = first.bytesBefore;

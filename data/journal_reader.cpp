@@ -115,6 +115,7 @@ JournalSummary ReadJournal(const uint8_t* data, size_t size, const std::function
                 break;
             JournalItem item;
             good = ParseItem(payload, payloadSize, item) && summary.items < kMaxJournalItems;
+            item.number = summary.EndItem();
             if (good) {
                 ++summary.items;
                 summary.bytes += item.length;

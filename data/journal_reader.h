@@ -16,6 +16,7 @@ struct JournalHeader {
 };
 
 struct JournalItem {
+    int64_t number = 0;  // the capture's number of the item, counted from 0
     int64_t timeMicros = 0;
     int32_t kind = 0;
     QString name;
@@ -37,6 +38,7 @@ struct JournalSummary {
     uint32_t segment = 0;     // the segment's number in its series (0: a one-file journal)
     int64_t firstItem = 0;    // the capture's index of the first item held
     int64_t bytesBefore = 0;  // the recorded bytes of the capture before it
+    int64_t skipped = 0;      // numbers between segments whose items no segment holds
     int64_t items = 0;     // whole item records before the end or the damage
     int64_t bytes = 0;     // the bytes those items hold
     int64_t saved = 0;     // items that a Save wrote, counted from the capture's first
@@ -44,7 +46,7 @@ struct JournalSummary {
     QString problem;       // what is wrong, for Damaged and NotAJournal
 
     // One past the capture's index of the last item held.
-    int64_t EndItem() const { return firstItem + items; }
+    int64_t EndItem() const { return firstItem + skipped + items; }
     bool Restorable() const { return state != JournalState::NotAJournal && EndItem() > saved; }
 };
 
