@@ -159,11 +159,18 @@ bool CStreamedCaptureFile::OpenPart(int64_t startSeconds)
     } else {
         // A part never replaces a file, not even one of an earlier run that
         // started in the same second: the next free serial number is taken.
-        for (int serial = 1; m_fd < 0 && serial < 1000; ++serial) {
+        // Nor does it take the name of a part of this run that the ring
+        // removed, which would sort before the parts that came between.
+        int serial = startSeconds == m_nLastPartSeconds ? m_nLastSerial + 1 : 1;
+        for (; m_fd < 0 && serial < 1000; ++serial) {
             m_strCurrentPath = RotatedFileName(m_strPath, startSeconds, serial);
             m_fd = platform::file_io::Open(QFile::encodeName(m_strCurrentPath).constData(), flags | O_EXCL, 0666);
             if (m_fd < 0 && errno != EEXIST)
                 break;
+        }
+        if (m_fd >= 0) {
+            m_nLastPartSeconds = startSeconds;
+            m_nLastSerial = serial - 1;
         }
     }
     if (m_fd < 0)

@@ -75,5 +75,7 @@ private:
     int64_t m_nAppendedItems = 0;
     int64_t m_nDurableItems = 0;
     bool m_bUnsyncable = false;
+    int64_t m_nLastPartSeconds = -1;  // the start second and serial number of the newest part
+    int m_nLastSerial = 0;
     std::vector<QString> m_keptParts;  // the parts of this run, oldest first, under a --keep rule
 };

@@ -2,7 +2,10 @@
 // display at all, against pseudo-terminals as the far end.
 #include "app/headless_capture.h"
 #include "capture/capture_engine.h"
+#include "data/capture_journal.h"
+#include "data/journal_file.h"
 #include "data/journal_reader.h"
+#include "data/journal_support.h"
 #include "platform/device_map.h"
 #include "platform/pseudo_terminal.h"
 #include "platform/registry.h"
@@ -455,6 +458,9 @@ TEST(HeadlessCapture, RefusedOptionsAreOneLineAndStatus2AndTouchNothing)
         {"--capture", "--split", "weekly"},    {"--capture", "--split", "1M", "--log", "-"},
         {"--capture", "--duration", "0"},      {"--capture", "--duration", "5x"},
         {"--capture", "--bytes", "0"},         {"--capture", "--log", "-", "--send-data", "-"},
+        {"--capture", "--keep", "2"},          {"--capture", "--split", "1M", "--keep", "0"},
+        {"--capture", "--split", "1M", "--keep", "x"}, {"--capture", "--journal-max", "lots"},
+        {"--capture", "--journal-max", "0"},
         {"--capture", "--jsonl", "-", "--timed-log", "-"}, {"--capture", "--jsonl", "-", "--log", "-"},
         {"--capture", "--jsonl", ""},          {"--timed-log", "x.log"},
         {"--capture", "--list"},               {"--capture", "--demo"},
@@ -807,4 +813,139 @@ TEST(HeadlessCapture, RunningOutOfMemoryStopsWithStatus8AndEveryItemRecordedBefo
     const QByteArray flooded = AfterProbes(Bytes(items));
     EXPECT_GT(flooded.size(), 1 << 20);
     EXPECT_TRUE(stream.startsWith(flooded)) << "the recorded bytes are not the stream's beginning";
+}
+
+TEST(HeadlessCapture, KeepHoldsOnlyTheNewestPartsOfARing)
+{
+    PseudoTerminal far;
+    ASSERT_TRUE(far.Open());
+    const QString sendData = InTest(QStringLiteral("ring.sds"));
+    Program program({"--capture", "--device", far.SlavePath(), "--split", "8k", "--keep", "2", "--send-data", sendData});
+    QDeadlineTimer deadline(15000);
+    while (Parts(InTest(QStringLiteral("ring-*.sds"))).isEmpty() ||
+           QFileInfo(Parts(InTest(QStringLiteral("ring-*.sds"))).first()).size() == 0) {
+        ASSERT_FALSE(deadline.hasExpired());
+        ASSERT_TRUE(far.WriteAll(QByteArray(1, kProbe)));
+        QThread::msleep(100);
+    }
+    QByteArray sent;
+    for (int i = 0; i < 80; ++i) {
+        const QByteArray line = QByteArray("reading ") + QByteArray::number(i) + QByteArray(300, '=') + "\r\n";
+        ASSERT_TRUE(far.WriteAll(line));
+        sent += line;
+        QThread::msleep(5);
+    }
+    ASSERT_EQ(program.Stop(), 0) << program.ErrorLines().join('\n').toStdString();
+    const QStringList parts = Parts(InTest(QStringLiteral("ring-*.sds")));
+    ASSERT_EQ(parts.size(), 2);
+    QByteArray kept;
+    for (const QString& part : parts)
+        kept += ReadAll(part);
+    // The newest parts, whole: the end of what was sent, from an item's start.
+    const QByteArray tail = Bytes(ParseSendData(kept));
+    EXPECT_GT(tail.size(), 8 * 1024 / 3);
+    EXPECT_TRUE(sent.endsWith(tail)) << parts.join(' ').toStdString();
+}
+
+namespace {
+
+// The journals in the state folder and their size together.
+struct StateFolder {
+    QStringList files;
+    qint64 bytes = 0;
+};
+StateFolder LookAtStateFolder()
+{
+    StateFolder state;
+    const QDir dir(JournalFolder());
+    for (const QFileInfo& info : dir.entryInfoList({QStringLiteral("*.vjournal"), QStringLiteral("*.part")}, QDir::Files)) {
+        state.files.append(info.fileName());
+        state.bytes += info.size();
+    }
+    return state;
+}
+
+// A journal that an earlier run on `port` left: `items` recorded, the first
+// `saved` of them on disk in its files.
+void LeaveJournal(const QString& port, const QList<QByteArray>& items, int64_t saved)
+{
+    JournalModel model;
+    CCaptureJournal journal(model.Source(), JournalFolder());
+    PortSettings line{};
+    line.BaudRate = 9600;
+    journal.SetLine(port, line, 1765000000000000);
+    for (const QByteArray& item : items)
+        model.Add(item, 0, QStringLiteral("08:00:00"));
+    journal.Wake();
+    journal.Flush();
+    journal.MarkSaved(model.captureId, saved);
+    journal.Flush();
+}
+
+} // namespace
+
+TEST(HeadlessCapture, WhatAnEarlierRunOfThePortLeftUnwrittenGoesToTheFilesFirst)
+{
+    LeaveJournal(QStringLiteral("COM5"), {"one", "two", "three", "four", "five"}, 2);
+    LeaveJournal(QStringLiteral("COM6"), {"other port"}, 0);
+    const QStringList before = LookAtStateFolder().files;
+    ASSERT_EQ(before.size(), 2);
+
+    PseudoTerminal far;
+    ASSERT_TRUE(far.Open());
+    const QString sendData = InTest(QStringLiteral("takeover.sds"));
+    Program program({"--capture", "--port", "COM5", "--device", far.SlavePath(), "--send-data", sendData});
+    // The items taken over are in the file before the port is listened to:
+    // probes until one of them is recorded after them.
+    QDeadlineTimer deadline(15000);
+    while (ParseSendData(ReadAll(sendData)).size() < 4) {
+        ASSERT_FALSE(deadline.hasExpired());
+        ASSERT_TRUE(far.WriteAll(QByteArray(1, kProbe)));
+        QThread::msleep(100);
+    }
+    ASSERT_TRUE(far.WriteAll("after\r\n"));
+    ASSERT_TRUE(testing_support::WaitUntil([&] { return ReadAll(sendData).contains(QByteArray("after\r\n").toHex(' ')); }));
+    ASSERT_EQ(program.Stop(), 0);
+
+    const QVector<CDataItem> items = ParseSendData(ReadAll(sendData));
+    ASSERT_GE(items.size(), 4);
+    QByteArray taken;
+    for (int i = 0; i < 3; ++i)
+        taken += QByteArray(reinterpret_cast<const char*>(items[i].GetData()), items[i].GetLength()) + '|';
+    EXPECT_EQ(taken, QByteArray("three|four|five|"));
+    EXPECT_EQ(AfterProbes(Bytes(items.mid(3))), QByteArray("after\r\n"));
+    EXPECT_TRUE(program.ErrorLines().join('\n').contains(QStringLiteral("3 items that an earlier run on COM5")))
+        << program.ErrorLines().join('\n').toStdString();
+    // The port's own journal is done with; another port's is left for the
+    // window to offer; the run leaves none of its own.
+    const QStringList after = LookAtStateFolder().files;
+    ASSERT_EQ(after.size(), 1) << after.join(' ').toStdString();
+    std::vector<AbandonedJournal> left = ClaimAbandonedJournals(JournalFolder());
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_EQ(left[0].summary.header.portName, QStringLiteral("COM6"));
+}
+
+TEST(HeadlessCapture, TheJournalGivesBackWhatTheFilesHoldAndStaysUnderItsLimit)
+{
+    PseudoTerminal far;
+    ASSERT_TRUE(far.Open());
+    const QString log = InTest(QStringLiteral("bounded.log"));
+    const QString sendData = InTest(QStringLiteral("bounded.sds"));
+    constexpr qint64 kLimit = 256 * 1024;
+    Program program({"--capture", "--device", far.SlavePath(), "--journal-max", "256K", "--log", log, "--send-data",
+                     sendData});
+    WaitUntilRecording(far, sendData);
+    QByteArray sent;
+    for (int i = 0; i < 3000; ++i)
+        sent += QByteArray("sample ") + QByteArray::number(i) + QByteArray(1000, char('a' + i % 26)) + "\r\n";
+    for (qsizetype at = 0; at < sent.size(); at += 4096)
+        ASSERT_TRUE(far.WriteAll(sent.mid(at, 4096)));
+    ASSERT_TRUE(testing_support::WaitUntil([&] { return ReadAll(log).endsWith(sent.right(100)); }, 30000));
+    // Once the files have it all on disk, the journal holds little or
+    // nothing of it, and never more than its limit.
+    ASSERT_TRUE(testing_support::WaitUntil([&] { return LookAtStateFolder().bytes <= kLimit; }, 15000))
+        << LookAtStateFolder().bytes;
+    ASSERT_EQ(program.Stop(), 0) << program.ErrorLines().join('\n').toStdString();
+    EXPECT_EQ(AfterProbes(Bytes(ParseSendData(ReadAll(sendData)))), sent);
+    EXPECT_TRUE(LookAtStateFolder().files.isEmpty()) << LookAtStateFolder().files.join(' ').toStdString();
 }
