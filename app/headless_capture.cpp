@@ -30,6 +30,7 @@ namespace {
 // following the file waits for, and few enough writes to cost nothing.
 constexpr int kFollowIntervalMs = 150;
 constexpr int kStatusIntervalMs = 250;
+constexpr int64_t kHeadlessSegmentBytes = 8 << 20;
 // On a stop, what the device has sent and the driver holds is still read,
 // for at most this long, so a stop in the middle of a flood loses nothing
 // that had arrived.
@@ -238,6 +239,10 @@ bool CHeadlessCapture::OpenFiles()
 
 void CHeadlessCapture::LimitJournal()
 {
+    // The journal holds only what the files do not have on disk yet, a
+    // second or two of data: smaller segments give the space back sooner,
+    // and starting one (a create, two flushes) costs a few milliseconds.
+    m_engine->Journal().SetSegmentBytes(kHeadlessSegmentBytes);
     m_engine->Journal().SetSizeLimit(m_options.journalMaxBytes, [this] {
         // Said on the thread that prints, once.
         QMetaObject::invokeMethod(

@@ -9,7 +9,7 @@
 //
 // Runs the built program next to this one (or $VANTREL_BINARY) on its own
 // registry file and device tree, never on a real port.
-#include "bench/bench_feeder.h"
+#include "bench/bench_headless.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -34,57 +34,11 @@ using bench::Feeder;
 using bench::kMiB;
 using bench::Now;
 
-// Processor seconds (user and system) that process `pid` has used.
-double CpuSeconds(qint64 pid)
-{
-    FILE* f = std::fopen(QStringLiteral("/proc/%1/stat").arg(pid).toLocal8Bit().constData(), "r");
-    if (!f)
-        return 0;
-    char buffer[1024] = {};
-    const size_t n = std::fread(buffer, 1, sizeof buffer - 1, f);
-    std::fclose(f);
-    buffer[n] = 0;
-    // Fields 14 and 15 (utime, stime) follow the command name in parentheses.
-    const char* p = std::strrchr(buffer, ')');
-    unsigned long utime = 0, stime = 0;
-    if (!p || std::sscanf(p + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &utime, &stime) != 2)
-        return 0;
-    return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
-}
-
-struct Capture {
-    Capture(const QString& binary, const QString& folder, const BenchTerminal& pty)
-        : m_log(folder + QStringLiteral("/bench.log")), m_sendData(folder + QStringLiteral("/bench.sds"))
-    {
-        process.setStandardOutputFile(QProcess::nullDevice());
-        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process.start(binary, {QStringLiteral("--capture"), QStringLiteral("--quiet"), QStringLiteral("--device"),
-                               pty.Slave(), QStringLiteral("--log"), m_log, QStringLiteral("--send-data"),
-                               m_sendData});
-        process.waitForStarted();
-        // Recording once a probe byte has reached the Send Data file.
-        for (int i = 0; i < 200 && QFileInfo(m_sendData).size() == 0; ++i) {
-            [[maybe_unused]] const ssize_t w = ::write(pty.Master(), "~", 1);
-            QThread::msleep(50);
-        }
-    }
-    int Stop()
-    {
-        ::kill(pid_t(process.processId()), SIGTERM);
-        process.waitForFinished(60000);
-        return process.exitCode();
-    }
-    qint64 FileBytes() const { return QFileInfo(m_log).size() + QFileInfo(m_sendData).size(); }
-
-    QProcess process;
-    QString m_log, m_sendData;
-};
-
 // The program's flood drain in MiB/s: until it has taken every byte.
 double ProgramFlood(const QString& binary, const QString& folder, BenchTerminal& pty, const QByteArray& block,
                     qint64 bytes)
 {
-    Capture capture(binary, folder, pty);
+    bench::HeadlessCapture capture(binary, folder, pty);
     Feeder feeder(pty.Master(), block, bytes, FeedPace{});
     const double start = Now();
     feeder.Go();
@@ -101,15 +55,15 @@ double ProgramFlood(const QString& binary, const QString& folder, BenchTerminal&
 double ProgramSteady(const QString& binary, const QString& folder, BenchTerminal& pty, const QByteArray& block,
                      int seconds)
 {
-    Capture capture(binary, folder, pty);
+    bench::HeadlessCapture capture(binary, folder, pty);
     const qint64 pid = capture.process.processId();
     Feeder feeder(pty.Master(), block, kSteadyRate * seconds, FeedPace{kSteadyRate, kSteadyWrite});
-    const double cpuStart = CpuSeconds(pid);
+    const double cpuStart = bench::ProcessCpuSeconds(pid);
     feeder.Go();
     feeder.Wait();
     while (pty.Waiting() > 0)
         QThread::usleep(1000);
-    const double cpu = CpuSeconds(pid) - cpuStart;
+    const double cpu = bench::ProcessCpuSeconds(pid) - cpuStart;
     capture.Stop();
     return cpu;
 }
