@@ -200,6 +200,24 @@ TEST(JournalFormat, AJournalWrittenFromTheDocumentedLayoutByAnotherToolReadsBack
     EXPECT_EQ(later.state, JournalState::Whole);
     EXPECT_EQ(later.items, 1);
     EXPECT_EQ(items.back().name, QStringLiteral("h\u00e9"));
+
+    // A later segment of a series: where it stands, and numbers that go on
+    // from its first item.
+    items.clear();
+    const JournalSummary segment = ReadBytes(FileBytes(seeds + QStringLiteral("segment_three.vjournal")), &items);
+    EXPECT_EQ(segment.state, JournalState::Whole);
+    EXPECT_EQ(segment.version, 2u);
+    EXPECT_EQ(segment.segment, 3u);
+    EXPECT_EQ(segment.firstItem, 40);
+    EXPECT_EQ(segment.bytesBefore, 4096);
+    EXPECT_EQ(segment.header.portName, QStringLiteral("COM7"));
+    EXPECT_EQ(segment.header.line.BaudRate, 115200u);
+    EXPECT_EQ(segment.saved, 41);
+    EXPECT_TRUE(segment.Restorable());
+    ASSERT_EQ(items.size(), 2u);
+    EXPECT_EQ(items[0].number, 40);
+    EXPECT_EQ(items[1].number, 41);
+    EXPECT_EQ(items[1].kind, 1);
 }
 
 } // namespace

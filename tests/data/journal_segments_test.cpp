@@ -9,7 +9,9 @@
 #include "platform/pseudo_terminal.h"
 #include "test_support.h"
 
+#include <QCryptographicHash>
 #include <QFile>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <gtest/gtest.h>
 
@@ -228,6 +230,46 @@ TEST(JournalSegments, AOneFileJournalOfTheFirstVersionIsRestoredAndGoesOnInSegme
     CCaptureEngine later;
     ASSERT_EQ(later.RestoreJournal(found[0]).state, JournalState::Whole);
     EXPECT_EQ(ItemsOf(later), items);
+}
+
+// The format's description is enough to read what the program writes: a
+// reader written from it alone (in another language) agrees with the items.
+TEST(JournalSegments, AReaderWrittenFromTheDescriptionAloneReadsTheSegments)
+{
+    JournalModel model;
+    QCryptographicHash digest(QCryptographicHash::Sha256);
+    qint64 bytes = 0;
+    int segments = 0;
+    {
+        CCaptureJournal journal(model.Source(), JournalFolder());
+        journal.SetSegmentBytes(64 * 1024);
+        QRandomGenerator generator(7);
+        for (int i = 0; i < 400; ++i) {
+            QByteArray chunk = RandomBytes(int(generator.bounded(1025)));
+            chunk.prepend(char(i));
+            model.Add(chunk, i % 3, QStringLiteral("10:00:%1").arg(i % 60, 2, 10, QLatin1Char('0')));
+            digest.addData(chunk);
+            bytes += chunk.size();
+        }
+        journal.Wake();
+        journal.Flush();
+        journal.MarkSaved(model.captureId, 123);
+        journal.Flush();
+        segments = journal.SegmentCount();
+    }
+    ASSERT_GE(segments, 3);
+    QProcess reader;
+    reader.start(QStringLiteral("python3"),
+                 {QStringLiteral(VANTREL_SOURCE_DIR "/tests/data/journal_from_description.py"), JournalFolder()});
+    ASSERT_TRUE(reader.waitForFinished(30000));
+    ASSERT_EQ(reader.exitCode(), 0) << reader.readAllStandardError().toStdString();
+    const QList<QByteArray> fields = reader.readAllStandardOutput().trimmed().split(' ');
+    ASSERT_EQ(fields.size(), 6) << fields.join(' ').toStdString();
+    EXPECT_EQ(fields[1].toInt(), segments);
+    EXPECT_EQ(fields[2].toInt(), 400);
+    EXPECT_EQ(fields[3].toLongLong(), bytes);
+    EXPECT_EQ(fields[4].toInt(), 123);
+    EXPECT_EQ(fields[5], digest.result().toHex());
 }
 
 } // namespace
