@@ -5,6 +5,7 @@
 #include "app/port_listing.h"
 #include "app/single_instance.h"
 #include "platform/message_box.h"
+#include "platform/open_files.h"
 
 #include <QApplication>
 #include <cstdio>
@@ -24,6 +25,10 @@ int main(int argc, char* argv[])
     const bool windowless = arguments.contains(QStringLiteral("--capture")) || arguments.contains(QStringLiteral("--list"));
     if (commandLine.action == CommandLine::Error && (!HasToolkitOption(arguments) || windowless))
         return FinishCommandLine(commandLine);
+
+    // A journal's segments stay open while it runs; a failure leaves the
+    // usual limit, which a capture of a few dozen gigabytes stays within.
+    platform::raiseOpenFileLimit();
 
     // --list needs no application object at all.
     if (commandLine.action == CommandLine::ListPorts) {
