@@ -1,10 +1,12 @@
 // What the window paints while a capture grows: only the rows that came in,
-// nothing when nothing on screen changed. A real window under the offscreen platform; an event
+// nothing when nothing on screen changed, and the totals on the status line
+// a few times a second. A real window under the offscreen platform; an event
 // filter records what Qt asks each part to paint, and what the window shows
 // is read back from its backing store.
 #include "app/monitor_dlg.h"
 #include "app/output_context_menu.h"
 #include "app/output_view.h"
+#include "app/status_line.h"
 #include "app/time_column.h"
 #include "test_support.h"
 
@@ -23,6 +25,11 @@ public:
     explicit PaintLog(QWidget* widget) { widget->installEventFilter(this); }
     QRegion region;
     int events = 0;
+    void Clear()
+    {
+        region = QRegion();
+        events = 0;
+    }
 
 protected:
     bool eventFilter(QObject*, QEvent* event) override
@@ -39,6 +46,7 @@ struct Window {
     CMonitorDlg dlg;
     COutputView* view = nullptr;
     CTimeColumn* column = nullptr;
+    CStatusLine* status = nullptr;
     int added = 0;
     Window()
     {
@@ -47,6 +55,7 @@ struct Window {
         EXPECT_TRUE(QTest::qWaitForWindowExposed(&dlg));
         view = dlg.m_editOutput;
         column = dlg.TimeColumn();
+        status = dlg.findChild<CStatusLine*>(QStringLiteral("statusLine"));
     }
     // `count` items of one short line each: one new row each.
     void Add(int count)
@@ -144,6 +153,46 @@ TEST(Painting, ACatchUpPaintsOnlyTheRowsThatCameInAndNothingOffScreen)
             EXPECT_TRUE(w.view->ShownText().endsWith(QStringLiteral("reading %1").arg(w.added - 1)));
         }
     }
+}
+
+TEST(Painting, TheTotalsShowAFewTimesASecondAndTheLastOnesOnceTheDataStops)
+{
+    Window w;
+    qint64 now = 1'000'000;
+    w.status->SetClock([&now] { return now; });
+    PaintLog totals(w.status);
+    // Three seconds of a steady line, caught up on every 50 ms.
+    constexpr int kCatchUps = 60;
+    constexpr qint64 kStepMs = 50;
+    QStringList shown;
+    for (int i = 0; i < kCatchUps; ++i) {
+        w.Add(1);
+        now += kStepMs;
+        w.dlg.NotifyOutputChanged();
+        ASSERT_TRUE(testing_support::WaitUntil([&] { return w.dlg.Engine().OutputIndex().ItemCount() == w.added; }));
+        Window::Settle();
+        shown.append(w.status->text());
+    }
+    // Between two shows at least the interval passes, and at most the
+    // interval and one catch-up.
+    const qint64 span = kCatchUps * kStepMs;
+    EXPECT_LE(totals.events, span / CStatusLine::kTotalsIntervalMs + 1);
+    EXPECT_GE(totals.events, span / (CStatusLine::kTotalsIntervalMs + kStepMs));
+    shown.removeDuplicates();
+    EXPECT_EQ(shown.size(), totals.events);
+    // The last totals wait for their turn, and show once it comes.
+    EXPECT_FALSE(w.status->text().contains(QStringLiteral("%1 items").arg(kCatchUps)));
+    EXPECT_TRUE(w.status->TotalsPending());
+    now += CStatusLine::kTotalsIntervalMs;
+    EXPECT_TRUE(testing_support::WaitUntil([&] { return !w.status->TotalsPending(); }));
+    EXPECT_TRUE(w.status->text().contains(QStringLiteral("%1 items").arg(kCatchUps))) << w.status->text().toStdString();
+    // A catch-up that finds nothing new paints nothing.
+    Window::Settle();
+    totals.Clear();
+    now += 10 * CStatusLine::kTotalsIntervalMs;
+    w.dlg.RefreshOutput();
+    Window::Settle();
+    EXPECT_EQ(totals.events, 0);
 }
 
 } // namespace
