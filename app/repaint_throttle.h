@@ -16,8 +16,6 @@ public:
     void Request();
     // Runs a waiting request now.
     void Flush();
-    // A request is waiting for its interval to pass.
-    bool Pending() const { return m_pending; }
     void SetClock(Clock clock)
     {
         m_clock = std::move(clock);

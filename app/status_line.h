@@ -35,10 +35,9 @@ public:
     // "9600 8-N-1" and the like.
     static QString DescribeLine(const PortSettings& settings);
 
-    // The most often new totals are shown.
+    // New totals show at most once in this interval.
     static constexpr int kTotalsIntervalMs = 250;
-    // Newer totals wait for their turn.
-    bool TotalsPending() const { return m_totalsThrottle.Pending(); }
+    // The clock the interval is measured on (tests give their own).
     void SetClock(CRepaintThrottle::Clock clock) { m_totalsThrottle.SetClock(std::move(clock)); }
 
 private:
