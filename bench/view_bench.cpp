@@ -3,7 +3,7 @@
 //     pseudo-terminal with the main window shown (offscreen), the time
 //     column off and on: what Qt asks the output area, the time column, the
 //     status line and the scroll bar to paint, in paint events and pixels a
-//     second.
+//     second, and the program's CPU time (receive thread and journal included).
 //  1. A steady 1 MB/s (1 KiB writes) into a pseudo-terminal with the main
 //     window shown (offscreen): the program's CPU time as a multiple of the
 //     shared `cat` baseline's, alternated with it, median of the pairs.
@@ -172,6 +172,7 @@ void MeasurePaints(CMonitorDlg& dlg, bench::BenchTerminal& pty, const QByteArray
     PaintMeter status(dlg.findChild<QLabel*>(QStringLiteral("statusLine")));
     PaintMeter bar(dlg.m_editOutput->verticalScrollBar());
     bench::Feeder feeder(pty.Master(), pattern, total, bench::FeedPace{perSecond, writeSize});
+    const double cpuBefore = CpuSeconds(RUSAGE_SELF);
     const double start = Now();
     feeder.Go();
     QEventLoop loop;
@@ -182,8 +183,8 @@ void MeasurePaints(CMonitorDlg& dlg, bench::BenchTerminal& pty, const QByteArray
     });
     check.start(5);
     loop.exec();
-    // The last catch-up and the status line's last totals.
     const double end = Now();
+    const double cpu = CpuSeconds(RUSAGE_SELF) - cpuBefore;
     feeder.Wait();
     dlg.OnStop();
     const double span = end - start;
@@ -193,9 +194,9 @@ void MeasurePaints(CMonitorDlg& dlg, bench::BenchTerminal& pty, const QByteArray
     const auto [t, tp] = rate(status);
     const auto [b, bp] = rate(bar);
     std::printf("%-24s times %-3s: view %5.1f/s %8.0f kpx/s; time column %5.1f/s %7.0f kpx/s;"
-                " status %4.1f/s %5.0f kpx/s; scroll bar %5.1f/s %5.0f kpx/s (viewport %dx%d)\n",
-                name, times ? "on" : "off", v, vp, c, cp, t, tp, b, bp, dlg.m_editOutput->viewport()->width(),
-                dlg.m_editOutput->viewport()->height());
+                " status %4.1f/s %5.0f kpx/s; scroll bar %5.1f/s %5.0f kpx/s; cpu %4.1f%% (viewport %dx%d)\n",
+                name, times ? "on" : "off", v, vp, c, cp, t, tp, b, bp, 100 * cpu / span,
+                dlg.m_editOutput->viewport()->width(), dlg.m_editOutput->viewport()->height());
     std::fflush(stdout);
 }
 
