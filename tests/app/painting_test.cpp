@@ -131,9 +131,9 @@ TEST(Painting, ACatchUpPaintsOnlyTheRowsThatCameInAndNothingOffScreen)
 
 TEST(Painting, TheTotalsShowAFewTimesASecondAndTheLastOnesOnceTheDataStops)
 {
+    qint64 now = 1'000'000;  // outlives the window that reads it
     Window w;
     auto* status = w.dlg.findChild<CStatusLine*>(QStringLiteral("statusLine"));
-    qint64 now = 1'000'000;
     status->SetClock([&now] { return now; });
     PaintLog totals(status);
     // Three seconds of a steady line, caught up every 50 ms.
