@@ -210,6 +210,8 @@ void CMonitorDlg::DoDataExchange(bool bSaveAndValidate)
     if (m_findBar)
         m_findBar->TextChanged();
     CatchUpOutput(-1);
+    if (m_status)
+        m_status->FlushTotals();
 }
 
 bool CMonitorDlg::UpdateData(bool bSaveAndValidate)
@@ -249,6 +251,9 @@ void CMonitorDlg::RefreshOutput()
     m_nLastRefreshMs = QDateTime::currentMSecsSinceEpoch();
     m_bRefreshPending = false;
     CatchUpOutput(-1);
+    // Brought up to date on request: the totals too, without waiting their turn.
+    if (m_status)
+        m_status->FlushTotals();
 }
 
 bool CMonitorDlg::CatchUpOutput(qint64 maxMs)
@@ -262,7 +267,10 @@ bool CMonitorDlg::CatchUpOutput(qint64 maxMs)
         m_editOutput->TextGrew();
     if ((progress.restarted || progress.grew) && m_findBar)
         m_findBar->TextChanged();
-    if (m_status)
+    if (m_status) {
         m_status->SetTotals(progress.items, progress.bytes);
+        if (progress.restarted)
+            m_status->FlushTotals();  // a new capture's empty totals show at once
+    }
     return progress.done;
 }

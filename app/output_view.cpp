@@ -8,6 +8,7 @@
 #include <QClipboard>
 #include <QFontDatabase>
 #include <QKeyEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
 
@@ -53,6 +54,9 @@ COutputView::COutputView(QWidget* parent) : QAbstractScrollArea(parent)
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     viewport()->setCursor(Qt::IBeamCursor);
     viewport()->setAutoFillBackground(false);
+    // Every paint fills what it paints, so Qt may scroll the pixels on
+    // screen instead of painting them again.
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     connect(verticalScrollBar(), &QScrollBar::valueChanged, this, &COutputView::OnScrollBarMoved);
     UpdateMetrics();
 }
@@ -82,6 +86,64 @@ COutputLineLayout::Pos COutputView::EndTop() const
     return m_layout.Advance(m_layout.LastRow(), -(VisibleRows() - 1));
 }
 
+int COutputView::PaintedRows() const
+{
+    return (viewport()->height() + m_rowHeight - 1) / m_rowHeight;
+}
+
+qint64 COutputView::RowsBetween(COutputLineLayout::Pos from, COutputLineLayout::Pos to, qint64 limit) const
+{
+    qint64 rows = 0;
+    for (; from < to && rows < limit; ++rows) {
+        const COutputLineLayout::Pos next = m_layout.Advance(from, 1);
+        if (next == from)
+            break;  // the end of the text
+        from = next;
+    }
+    return rows;
+}
+
+void COutputView::NoteEnd()
+{
+    m_noted = m_layout.LastRow();
+    m_notedLength = m_layout.LineAt(m_noted.line).length;
+}
+
+void COutputView::RepaintAll()
+{
+    viewport()->update();
+    emit rowsReplaced(0, viewport()->height());
+}
+
+void COutputView::MoveTop(COutputLineLayout::Pos top)
+{
+    const COutputLineLayout::Pos old = m_top;
+    m_top = top;
+    if (top == old)
+        return;
+    const qint64 rows = PaintedRows();
+    const qint64 down = old < top ? RowsBetween(old, top, rows) : -RowsBetween(top, old, rows);
+    if (qAbs(down) >= rows) {
+        RepaintAll();
+        return;
+    }
+    // Qt copies the rows that stay and asks for the ones uncovered.
+    const int dy = int(-down) * m_rowHeight;
+    viewport()->scroll(0, dy);
+    emit rowsScrolled(dy);
+}
+
+void COutputView::RepaintFrom(COutputLineLayout::Pos row)
+{
+    const qint64 rows = PaintedRows();
+    const qint64 at = row < m_top ? 0 : RowsBetween(m_top, row, rows);
+    if (at >= rows)
+        return;  // below the bottom edge
+    const int top = int(at) * m_rowHeight;
+    viewport()->update(0, top, viewport()->width(), viewport()->height() - top);
+    emit rowsReplaced(top, viewport()->height());
+}
+
 void COutputView::TextRestarted()
 {
     m_layout.Forget();
@@ -89,18 +151,24 @@ void COutputView::TextRestarted()
     m_highlightStart = m_highlightEnd = -1;
     m_following = true;
     m_top = EndTop();
+    NoteEnd();
     SyncScrollBar();
-    viewport()->update();
+    RepaintAll();
 }
 
 void COutputView::TextGrew()
 {
-    if (m_following) {
-        m_top = EndTop();
-        viewport()->update();
-    } else if (m_paintedToEnd) {
-        viewport()->update();  // the new text shows below the last line on screen
-    }
+    // Text is only ever added at the end: the rows before the last one
+    // shown last time are as they were, and so is that one unless its line
+    // grew.
+    const COutputLineLayout::Pos noted = m_noted;
+    const bool lastLineGrew = m_layout.LineAt(noted.line).length != m_notedLength;
+    NoteEnd();
+    if (!lastLineGrew && m_noted == noted)
+        return;
+    if (m_following)
+        MoveTop(EndTop());
+    RepaintFrom(lastLineGrew ? noted : m_layout.Advance(noted, 1));
     SyncScrollBar();
 }
 
@@ -124,18 +192,16 @@ void COutputView::OnScrollBarMoved(int value)
     const COutputLineLayout::Pos end = EndTop();
     const COutputLineLayout::Pos top =
         value >= verticalScrollBar()->maximum() ? end : COutputLineLayout::Pos{qint64(value) * m_scrollScale, 0};
-    m_top = qMin(top, end);
-    m_following = m_top >= end;
-    viewport()->update();
+    m_following = top >= end;
+    MoveTop(qMin(top, end));
 }
 
 void COutputView::ScrollTo(COutputLineLayout::Pos top)
 {
     const COutputLineLayout::Pos end = EndTop();
-    m_top = qMin(top, end);
-    m_following = m_top >= end;
+    m_following = top >= end;
+    MoveTop(qMin(top, end));
     SyncScrollBar();
-    viewport()->update();
 }
 
 void COutputView::ScrollByRows(qint64 rows)
@@ -171,7 +237,10 @@ void COutputView::resizeEvent(QResizeEvent* event)
         m_top = EndTop();
     else
         m_top = qMin(m_top, EndTop());
+    NoteEnd();
     SyncScrollBar();
+    // Qt repaints the resized viewport; a strip beside it follows.
+    emit rowsReplaced(0, viewport()->height());
 }
 
 void COutputView::changeEvent(QEvent* event)
@@ -179,15 +248,19 @@ void COutputView::changeEvent(QEvent* event)
     QAbstractScrollArea::changeEvent(event);
     if (event->type() == QEvent::FontChange) {
         UpdateMetrics();
+        NoteEnd();
         ScrollTo(m_following ? EndTop() : m_top);
+        RepaintAll();  // rows of another height
     }
 }
 
-void COutputView::paintEvent(QPaintEvent*)
+void COutputView::paintEvent(QPaintEvent* event)
 {
     QPainter painter(viewport());
     const QPalette& colors = palette();
-    painter.fillRect(viewport()->rect(), colors.base());
+    // Only the rows Qt asks for: after a scroll, the ones uncovered.
+    const QRect asked = event->rect();
+    painter.fillRect(asked, colors.base());
     painter.setFont(font());
 
     const int columns = m_layout.Columns();
@@ -196,15 +269,12 @@ void COutputView::paintEvent(QPaintEvent*)
     const qint64 lines = m_layout.LineCount();
     COutputLineLayout::Pos pos = m_top;
     int y = 0;
-    m_paintedToEnd = false;
-    while (y < viewport()->height()) {
-        if (pos.line >= lines) {
-            m_paintedToEnd = true;
-            break;
-        }
+    while (y <= asked.bottom() && pos.line < lines) {
         const COutputLineLayout::Line line = m_layout.LineAt(pos.line);
         const qint64 rows = m_layout.RowsOf(line);
-        for (; pos.row < rows && y < viewport()->height(); ++pos.row, y += m_rowHeight) {
+        for (; pos.row < rows && y <= asked.bottom(); ++pos.row, y += m_rowHeight) {
+            if (y + m_rowHeight <= asked.top())
+                continue;
             const int from = int(pos.row * columns);
             const int length = qMin(columns, line.length - from);
             const qint64 rowStart = line.start + from;
@@ -233,11 +303,8 @@ void COutputView::paintEvent(QPaintEvent*)
                 painter.drawText(0, y + m_ascent, text);
             }
         }
-        if (pos.row >= rows) {
-            if (pos.line + 1 >= lines)
-                m_paintedToEnd = true;
+        if (pos.row >= rows)
             pos = {pos.line + 1, 0};
-        }
     }
     if (hasFocus() && m_cursor == selEnd && selStart == selEnd) {
         const QRect cell = CharacterRect(m_cursor);

@@ -6,6 +6,10 @@
 // the scroll bar, so a capture of any size scrolls and resizes at once. New
 // text always goes at the end, and the view follows the end unless the user
 // has scrolled up to read.
+//
+// It paints only what changed: new text that follows the end scrolls the
+// pixels already on screen and paints the rows that came in; new text below
+// a view scrolled up from the end paints nothing.
 #include "app/output_line_layout.h"
 
 #include <QAbstractScrollArea>
@@ -69,6 +73,13 @@ public:
     // Room on the left for a strip beside the text (the time column).
     void SetLeftMargin(int width) { setViewportMargins(width, 0, 0, 0); }
 
+signals:
+    // For a strip beside the text, in viewport coordinates: the rows on
+    // screen moved by `dy` pixels, their pixels with them ...
+    void rowsScrolled(int dy);
+    // ... and the rows between `top` and `bottom` show other lines than before.
+    void rowsReplaced(int top, int bottom);
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -83,6 +94,18 @@ protected:
 private:
     void UpdateMetrics();
     COutputLineLayout::Pos EndTop() const;
+    // Rows painted, the one cut by the bottom edge included.
+    int PaintedRows() const;
+    // Rows from `from` down to `to`, at most `limit`.
+    qint64 RowsBetween(COutputLineLayout::Pos from, COutputLineLayout::Pos to, qint64 limit) const;
+    // Makes `top` the first row on screen, scrolling the pixels when some
+    // rows stay on screen.
+    void MoveTop(COutputLineLayout::Pos top);
+    // Repaints the rows from `row` to the bottom edge that are on screen.
+    void RepaintFrom(COutputLineLayout::Pos row);
+    void RepaintAll();
+    // Remembers where the text ends, to know next time what grew.
+    void NoteEnd();
     void ScrollTo(COutputLineLayout::Pos top);
     void ScrollByRows(qint64 rows);
     void SyncScrollBar();
@@ -100,7 +123,8 @@ private:
     qint64 m_cursor = 0;
     qint64 m_highlightStart = -1;
     qint64 m_highlightEnd = -1;
-    bool m_paintedToEnd = true;    // the last paint reached the end of the text
+    COutputLineLayout::Pos m_noted;  // the last row of the text when it was last shown
+    int m_notedLength = 0;           // and the length of its line
     bool m_selecting = false;      // a mouse button is selecting
     int m_charWidth = 8;
     int m_rowHeight = 16;

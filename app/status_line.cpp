@@ -46,8 +46,11 @@ void CStatusLine::SetState(bool open, bool paused, bool listening)
 void CStatusLine::SetTotals(qint64 items, qint64 bytes)
 {
     const QLocale locale;
-    m_totals = QStringLiteral("%1 items, %2 bytes").arg(locale.toString(items), locale.toString(bytes));
-    Show();
+    const QString totals = QStringLiteral("%1 items, %2 bytes").arg(locale.toString(items), locale.toString(bytes));
+    if (totals == m_totals)
+        return;
+    m_totals = totals;
+    m_totalsThrottle.Request();
 }
 
 void CStatusLine::SetConnection(const QString& text)

@@ -8,6 +8,7 @@
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QEvent>
+#include <QPaintEvent>
 #include <QPainter>
 
 namespace {
@@ -24,7 +25,17 @@ CTimeColumn::CTimeColumn(COutputView* view, const COutputTextIndex* index, const
     setObjectName(QStringLiteral("timeColumn"));
     setAccessibleName(QStringLiteral("Time column"));
     setFont(view->font());
+    // Its paint fills what it paints: its pixels can scroll with the text's.
+    setAttribute(Qt::WA_OpaquePaintEvent);
     hide();
+    connect(view, &COutputView::rowsScrolled, this, [this](int dy) {
+        if (isVisible())
+            scroll(0, dy);
+    });
+    connect(view, &COutputView::rowsReplaced, this, [this](int top, int bottom) {
+        if (isVisible())
+            update(0, top, width(), bottom - top);
+    });
 }
 
 void CTimeColumn::SetMode(TimeColumnMode mode)
@@ -71,7 +82,6 @@ bool CTimeColumn::eventFilter(QObject* watched, QEvent* event)
     // viewport still sends events here.
     if (watched == m_viewport) {
         switch (event->type()) {
-        case QEvent::Paint: update(); break;  // scrolled, grew, or re-wrapped
         case QEvent::Resize:
         case QEvent::Move: Place(); break;
         default: break;
@@ -142,35 +152,40 @@ QString CTimeColumn::TimeForLine(qint64 line, TimeColumnMode mode) const
     return TimesForLines({line}, mode).value(0);
 }
 
-QStringList CTimeColumn::VisibleTexts() const
+QStringList CTimeColumn::VisibleTexts(int firstRow, int lastRow) const
 {
     if (m_mode == TimeColumnMode::Off)
         return {};
     const std::vector<Row> rows = VisibleRows();
+    // Only the times of the rows asked for are read; the others stay empty.
     std::vector<qint64> lines;
-    for (const Row& row : rows)
-        lines.push_back(row.line);
-    QStringList texts = TimesForLines(lines, m_mode);
     for (size_t i = 0; i < rows.size(); ++i) {
-        if (!rows[i].first)
-            texts[qsizetype(i)].clear();  // a wrapped row of the same line
+        if (int(i) >= firstRow && int(i) <= lastRow && rows[i].first)
+            lines.push_back(rows[i].line);
     }
+    const QStringList times = TimesForLines(lines, m_mode);
+    QStringList texts;
+    qsizetype next = 0;
+    for (size_t i = 0; i < rows.size(); ++i)
+        texts.append(int(i) >= firstRow && int(i) <= lastRow && rows[i].first ? times[next++] : QString());
     return texts;
 }
 
-void CTimeColumn::paintEvent(QPaintEvent*)
+void CTimeColumn::paintEvent(QPaintEvent* event)
 {
     QPainter painter(this);
     const QPalette& colors = palette();
-    painter.fillRect(rect(), colors.alternateBase());
+    // Only the rows Qt asks for: after a scroll, the ones uncovered.
+    const QRect asked = event->rect();
+    painter.fillRect(asked, colors.alternateBase());
     painter.setPen(colors.color(QPalette::Mid));
-    painter.drawLine(width() - 1, 0, width() - 1, height());
+    painter.drawLine(width() - 1, asked.top(), width() - 1, asked.bottom());
     painter.setFont(font());
     painter.setPen(colors.color(QPalette::PlaceholderText));
     const QFontMetrics metrics(font());
     const int rowHeight = qMax(1, metrics.lineSpacing());
     const int padding = kPaddingChars * qMax(1, metrics.horizontalAdvance(QLatin1Char('0')));
-    const QStringList texts = VisibleTexts();
+    const QStringList texts = VisibleTexts(asked.top() / rowHeight, asked.bottom() / rowHeight);
     for (qsizetype i = 0; i < texts.size(); ++i) {
         if (texts[i].isEmpty())
             continue;

@@ -5,10 +5,12 @@
 // before the first item show nothing. It is not part of the text: Select,
 // Copy, Find and Save do not see it. Off, it is hidden and does no work; on,
 // it paints only the rows on screen, reading their items' times from the
-// item list.
+// item list, and when the text scrolls its pixels scroll with it and only
+// the rows uncovered are painted.
 #include "data/item_time_format.h"
 
 #include <QStringList>
+#include <climits>
 #include <QWidget>
 #include <vector>
 
@@ -28,8 +30,9 @@ public:
     // The time shown beside line `line` in `mode`: empty unless the line is
     // where an item's entry begins.
     QString TimeForLine(qint64 line, TimeColumnMode mode) const;
-    // What the column shows, one entry per row on screen, top to bottom.
-    QStringList VisibleTexts() const;
+    // What the column shows, one entry per row on screen, top to bottom;
+    // the rows outside [firstRow, lastRow] are left empty.
+    QStringList VisibleTexts(int firstRow = 0, int lastRow = INT_MAX) const;
     // The text between two offsets with one "\n" per line end, every line
     // preceded by its time as the column shows it (the time of day while
     // the column is off) and a blank; lines without a time get blanks.

@@ -1,4 +1,9 @@
 // What the output area costs. Prints figures; checks nothing.
+//  0. A steady line (100 lines a second) and a steady 1 MB/s through a
+//     pseudo-terminal with the main window shown (offscreen), the time
+//     column off and on: what Qt asks the output area, the time column, the
+//     status line and the scroll bar to paint, in paint events and pixels a
+//     second, and the program's CPU time (receive thread and journal included).
 //  1. A steady 1 MB/s (1 KiB writes) into a pseudo-terminal with the main
 //     window shown (offscreen): the program's CPU time as a multiple of the
 //     shared `cat` baseline's, alternated with it, median of the pairs.
@@ -9,14 +14,17 @@
 //     keeps arriving: how late the user-interface thread gets while the view
 //     scrolls in page steps and jumps to random places, and the view's own
 //     memory per captured byte.
-// Options: --seconds N (steady run), --pairs N (flood pairs), --text-mib N,
-// --hex-mib N, --pages N (page steps per run; 0 = start to end).
+// Options: --paint-seconds N (each paint run), --seconds N (steady run),
+// --pairs N (flood pairs), --text-mib N, --hex-mib N, --pages N (page steps
+// per run; 0 = start to end). A section given 0 is left out.
 //
 // Runs on its own registry file and device tree, never on a real port.
 #include "app/monitor_dlg.h"
 #include "bench/bench_environment.h"
 #include "bench/bench_feeder.h"
+#include "app/output_context_menu.h"
 #include "app/output_view.h"
+#include "app/time_column.h"
 #include "platform/device_map.h"
 #include "platform/pseudo_terminal.h"
 
@@ -25,6 +33,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QKeyEvent>
+#include <QLabel>
+#include <QPaintEvent>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QScrollBar>
@@ -113,6 +123,81 @@ void AddItems(CMonitorDlg& dlg, const QByteArray& pattern, qint64 bytes, int kin
         dlg.Engine().m_items.Add(item);
     }
     dlg.NotifyOutputChanged();
+}
+
+// Counts what Qt asks a widget to paint.
+class PaintMeter : public QObject {
+public:
+    explicit PaintMeter(QWidget* widget) { widget->installEventFilter(this); }
+    qint64 events = 0;
+    qint64 pixels = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            ++events;
+            for (const QRect& rect : static_cast<QPaintEvent*>(event)->region())
+                pixels += qint64(rect.width()) * rect.height();
+        }
+        return false;
+    }
+};
+
+// Feeds `perSecond` bytes a second in writes of `writeSize` for `seconds`
+// into a window that follows the end of a capture that already fills it,
+// and prints what each part of it painted a second.
+void MeasurePaints(CMonitorDlg& dlg, bench::BenchTerminal& pty, const QByteArray& pattern, const char* name,
+                   qint64 perSecond, int writeSize, double seconds, bool times)
+{
+    dlg.OutputMenu()->ModeAction(times ? TimeColumnMode::TimeOfDay : TimeColumnMode::Off)->trigger();
+    dlg.OnClearOutput();
+    dlg.Engine().m_nShowFormat = 0;
+    AddItems(dlg, pattern, 64 * 1024, 0);
+    dlg.RefreshOutput();
+    dlg.OnBegin();
+    while (dlg.Engine().Port() && !dlg.Engine().IsListening())
+        QThread::msleep(1);
+    if (!dlg.Engine().Port()) {
+        std::fprintf(stderr, "the capture did not start\n");
+        return;
+    }
+    QCoreApplication::processEvents();
+    int counted = 0;
+    qint64 sum = 0;
+    const qint64 before = Recorded(dlg, counted, sum);
+    const qint64 total = qint64(double(perSecond) * seconds);
+    PaintMeter view(dlg.m_editOutput->viewport());
+    PaintMeter column(dlg.TimeColumn());
+    PaintMeter status(dlg.findChild<QLabel*>(QStringLiteral("statusLine")));
+    PaintMeter bar(dlg.m_editOutput->verticalScrollBar());
+    bench::Feeder feeder(pty.Master(), pattern, total, bench::FeedPace{perSecond, writeSize});
+    const double cpuBefore = CpuSeconds(RUSAGE_SELF);
+    const double start = Now();
+    feeder.Go();
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, [&] {
+        if (Recorded(dlg, counted, sum) - before >= total || Now() - start > 10 * seconds + 60)
+            loop.quit();
+    });
+    check.start(5);
+    loop.exec();
+    const double end = Now();
+    const double cpu = CpuSeconds(RUSAGE_SELF) - cpuBefore;
+    feeder.Wait();
+    dlg.OnStop();
+    const double span = end - start;
+    auto rate = [span](const PaintMeter& m) { return std::pair{double(m.events) / span, double(m.pixels) / span / 1000}; };
+    const auto [v, vp] = rate(view);
+    const auto [c, cp] = rate(column);
+    const auto [t, tp] = rate(status);
+    const auto [b, bp] = rate(bar);
+    std::printf("%-24s times %-3s: view %5.1f/s %8.0f kpx/s; time column %5.1f/s %7.0f kpx/s;"
+                " status %4.1f/s %5.0f kpx/s; scroll bar %5.1f/s %5.0f kpx/s; cpu %4.1f%% (viewport %dx%d)\n",
+                name, times ? "on" : "off", v, vp, c, cp, t, tp, b, bp, 100 * cpu / span,
+                dlg.m_editOutput->viewport()->width(), dlg.m_editOutput->viewport()->height());
+    std::fflush(stdout);
 }
 
 void Key(QWidget* view, int key, Qt::KeyboardModifiers modifiers = {})
@@ -210,6 +295,7 @@ int main(int argc, char** argv)
     Q_INIT_RESOURCE(resources);
     QApplication::setApplicationName(QStringLiteral("Vantrel"));
     const QStringList args = QCoreApplication::arguments();
+    const double paintSeconds = double(Option(args, QStringLiteral("--paint-seconds"), 10));
     const double seconds = double(Option(args, QStringLiteral("--seconds"), 20));
     const int pairs = int(Option(args, QStringLiteral("--pairs"), 3));
     const qint64 textMiB = Option(args, QStringLiteral("--text-mib"), 1024);
@@ -231,17 +317,31 @@ int main(int argc, char** argv)
         const QString folder = QString::fromLocal8Bit(qgetenv("XDG_STATE_HOME"));
         QDir().mkpath(folder);
 
+        // 0. What a steady capture paints.
+        if (paintSeconds > 0) {
+            std::printf("paints, %.0f s each:\n", paintSeconds);
+            for (bool times : {false, true}) {
+                MeasurePaints(dlg, pty, pattern, "100 lines/s (80 B each)", 100 * 80, 80, paintSeconds, times);
+                MeasurePaints(dlg, pty, pattern, "1 MB/s (1 KiB writes)", 1'000'000, 1024, paintSeconds, times);
+            }
+            dlg.OutputMenu()->ModeAction(TimeColumnMode::Off)->trigger();
+        }
+
         // 1. Steady 1 MB/s in 1 KiB writes: CPU seconds.
         const qint64 steadyBytes = qint64(seconds * 1e6);
         const bench::FeedPace steadyPace{1'000'000, 1024};
-        std::printf("steady 1 MB/s, %.0f s, cpu seconds:\n", seconds);
-        bench::AlternatePairs(
-            "steady", "s", [&] { return bench::RunCat(pty, pattern, steadyBytes, steadyPace, folder).cpuSeconds; },
-            [&] { return RunProgram(dlg, pty, pattern, steadyBytes, 0, 1024, 1e6).cpu; }, pairs);
+        if (seconds > 0) {
+            std::printf("steady 1 MB/s, %.0f s, cpu seconds:\n", seconds);
+            bench::AlternatePairs(
+                "steady", "s", [&] { return bench::RunCat(pty, pattern, steadyBytes, steadyPace, folder).cpuSeconds; },
+                [&] { return RunProgram(dlg, pty, pattern, steadyBytes, 0, 1024, 1e6).cpu; }, pairs);
+        }
 
         // 2. Flood.
         const qint64 floodBytes = 64 * kMiB;
         for (int format : {0, 1}) {
+            if (pairs <= 0)
+                break;
             std::printf("flood %s, MiB/s:\n", format ? "hex" : "text");
             bench::AlternatePairs(
                 format ? "flood hex" : "flood text", "MiB/s",
