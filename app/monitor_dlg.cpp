@@ -12,12 +12,20 @@
 #include "platform/message_box.h"
 #include "settings/settings_persistence.h"
 
-#include <QDateTime>
+#include <chrono>
 #include <QShortcut>
 #include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
+
+// The catch-ups are paced by elapsed time: a step of the time of day must
+// neither hold them up nor hurry them.
+qint64 SteadyMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 // The output area catches up at most this often (twenty times a second, as
 // fast as anyone reads), so a flood of small chunks becomes a few large
@@ -229,7 +237,7 @@ void CMonitorDlg::NotifyOutputChanged()
 
 void CMonitorDlg::ScheduleRefresh()
 {
-    const qint64 wait = m_nLastRefreshMs + kRefreshIntervalMs - QDateTime::currentMSecsSinceEpoch();
+    const qint64 wait = m_nLastRefreshMs + kRefreshIntervalMs - SteadyMs();
     if (wait > 0 && wait <= kRefreshIntervalMs)
         QTimer::singleShot(int(wait), this, &CMonitorDlg::CatchUpSome);
     else
@@ -238,7 +246,7 @@ void CMonitorDlg::ScheduleRefresh()
 
 void CMonitorDlg::CatchUpSome()
 {
-    m_nLastRefreshMs = QDateTime::currentMSecsSinceEpoch();
+    m_nLastRefreshMs = SteadyMs();
     m_bRefreshPending = false;
     // A flood leaves more than one slice: the rest follows as soon as the
     // window has handled its other events.
@@ -248,7 +256,7 @@ void CMonitorDlg::CatchUpSome()
 
 void CMonitorDlg::RefreshOutput()
 {
-    m_nLastRefreshMs = QDateTime::currentMSecsSinceEpoch();
+    m_nLastRefreshMs = SteadyMs();
     m_bRefreshPending = false;
     CatchUpOutput(-1);
     // Brought up to date on request: the totals too, without waiting their turn.

@@ -163,7 +163,7 @@ void CCaptureEngine::RestartOutputIndex()
 {
     std::lock_guard lock(m_csCapture);
     m_outputIndex.Reset(m_nCaptureId, m_strOutput);
-    m_itemTimes.Reset(m_nCaptureId);
+            m_itemTimes.Reset(m_nCaptureId);
     m_indexFollower.Seek(m_nCaptureId, 0);
     m_nIndexedBytes = 0;
 }
@@ -184,7 +184,7 @@ CCaptureEngine::IndexProgress CCaptureEngine::CatchUpOutputIndex(qint64 maxMs)
         if (batch.restarted) {
             // Cleared since the last visit: the text starts over.
             m_outputIndex.Reset(m_nCaptureId, m_strOutput);
-    m_itemTimes.Reset(m_nCaptureId);
+            m_itemTimes.Reset(m_nCaptureId);
             m_nIndexedBytes = 0;
             progress.restarted = true;
         }
