@@ -400,4 +400,16 @@ TEST(OutputTextIndex, EveryAccessorAndSearchMatchesAPlainIndexOverManyItemsOfEve
     }
 }
 
+TEST(OutputTextIndex, ItTakesAtMostEightAndAHalfBytesPerItem)
+{
+    COutputTextIndex index;
+    index.Reset(1, QString());
+    CDataItem item(reinterpret_cast<const uint8_t*>("ok\r\n"), 4);
+    item.SetKind(0);
+    for (int i = 0; i < (1 << 20); ++i)
+        index.Append(item);
+    EXPECT_LE(double(index.MemoryBytes()) / double(index.ItemCount()), 8.5);
+    EXPECT_EQ(index.SegmentStart(index.ItemCount()), qint64(1 << 20) * (kEntryPrefix.size() + 4));
+}
+
 } // namespace
