@@ -242,7 +242,8 @@ struct ReferenceIndex {
     {
         if (line >= lineStarts)
             return Items();
-        return std::upper_bound(linesBefore.begin(), linesBefore.end(), std::max<qint64>(line, 0)) - linesBefore.begin() - 2;
+        const auto after = std::upper_bound(linesBefore.begin(), linesBefore.end(), std::max<qint64>(line, 0));
+        return after - linesBefore.begin() - 2;
     }
 };
 
@@ -277,7 +278,8 @@ struct IndexAndReference {
 // Bytes and line ends at random, in lengths from none to a few KiB.
 QByteArray RandomChunk(QRandomGenerator& random)
 {
-    static const char alphabet[] = {'a', 'b', '\r', '\n', char(0xC3), char(0xA9), char(0xE2), char(0x82), char(0xFF), 0};
+    static const char alphabet[] = {'a', 'b', '\r', '\n', char(0xC3), char(0xA9), char(0xE2), char(0x82), char(0xFF),
+                                    0};
     static const char* const lineEnds[] = {"\r", "\n", "\r\n", "\n\r", "\r\r", "x\r", "\ny"};
     switch (random.bounded(6)) {
     case 0: return QByteArray();
@@ -305,7 +307,8 @@ void ExpectIndexEqualsReference(const COutputTextIndex& index, const ReferenceIn
         ASSERT_EQ(index.SegmentStart(s), reference.starts[size_t(s + 1)]) << "segment " << s;
         ASSERT_EQ(index.LinesBefore(s), reference.linesBefore[size_t(s + 1)]) << "segment " << s;
         if (s < items) {
-            ASSERT_EQ(index.LinesIn(s), reference.linesBefore[size_t(s + 2)] - reference.linesBefore[size_t(s + 1)]) << s;
+            const qint64 linesIn = reference.linesBefore[size_t(s + 2)] - reference.linesBefore[size_t(s + 1)];
+            ASSERT_EQ(index.LinesIn(s), linesIn) << "segment " << s;
         }
     }
     std::vector<qint64> offsets{-1, reference.chars + 1}, lines{-1, reference.lineStarts + 1, index.LineCount()};
