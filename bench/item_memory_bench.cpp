@@ -2,12 +2,16 @@
 // list the way the receive thread records them (an item built from the
 // bytes, its kind and its per-second name set, added under a lock), and the
 // resident size of the process is read before, at the peak and after.
-// Prints figures; checks nothing. Uses only the items' public interface.
+// Then the output area's index over chunks of 16 bytes and of 1 KiB: its
+// bytes per item, as it reports them and as the resident size grows, and the
+// time of one lookup by offset and by line at random places.
+// Prints figures; checks nothing. Uses only the public interfaces.
 //
 //   item_memory_bench [items]   (default 10000000 items of 1 to 16 bytes;
 //                                the other runs scale with it)
 #include "data/data_item.h"
 #include "data/data_item_array.h"
+#include "data/output_text_index.h"
 #include "platform/ctime.h"
 
 #include <QString>
@@ -20,6 +24,7 @@
 #include <ctime>
 #include <malloc.h>
 #include <mutex>
+#include <random>
 #include <unistd.h>
 #include <vector>
 
@@ -139,6 +144,57 @@ void PrintMemory(const char* name, const Figures& f)
                 double(f.afterClear) / (1 << 20), f.clearMs);
 }
 
+struct IndexFigures {
+    int64_t items = 0;
+    double reportedPerItem = 0;  // MemoryBytes() per item
+    double residentPerItem = 0;  // growth of the resident size per item
+    double offsetNs = 0;         // one SegmentAtOffset
+    double lineNs = 0;           // one SegmentAtLine
+};
+
+// Indexes `count` copies of `chunk` as text, then looks up random offsets and lines.
+IndexFigures IndexChunks(int64_t count, const QByteArray& chunk)
+{
+    IndexFigures f;
+    f.items = count;
+    CDataItem item(reinterpret_cast<const uint8_t*>(chunk.constData()), int(chunk.size()));
+    item.SetKind(0);
+    const int64_t before = StartMeasuring();
+    COutputTextIndex index;
+    index.Reset(1, QString());
+    for (int64_t i = 0; i < count; ++i)
+        index.Append(item);
+    f.residentPerItem = double(ResidentBytes() - before) / double(count);
+    f.reportedPerItem = double(index.MemoryBytes()) / double(count);
+
+    constexpr int kLookups = 1 << 21;
+    std::mt19937_64 random(7);
+    std::vector<qint64> offsets(kLookups), lines(kLookups);
+    for (int i = 0; i < kLookups; ++i) {
+        offsets[size_t(i)] = qint64(random() % uint64_t(index.TotalChars()));
+        lines[size_t(i)] = qint64(random() % uint64_t(index.LineCount()));
+    }
+    qint64 sum = 0;  // keeps the lookups from being optimized away
+    auto start = std::chrono::steady_clock::now();
+    for (qint64 offset : offsets)
+        sum += index.SegmentAtOffset(offset);
+    f.offsetNs = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count() / kLookups;
+    start = std::chrono::steady_clock::now();
+    for (qint64 line : lines)
+        sum += index.SegmentAtLine(line);
+    f.lineNs = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count() / kLookups;
+    if (sum == -1)
+        std::printf("?\n");
+    return f;
+}
+
+void PrintIndex(const char* name, const IndexFigures& f)
+{
+    std::printf("index, %-13s %9lld items  %5.2f B/item reported, %5.2f B/item resident"
+                "  SegmentAtOffset %5.0f ns  SegmentAtLine %5.0f ns\n",
+                name, (long long)f.items, f.reportedPerItem, f.residentPerItem, f.offsetNs, f.lineNs);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -162,6 +218,15 @@ int main(int argc, char** argv)
         const Figures f = Record(std::max<int64_t>(1000, items / 50), [length](int64_t) { return length; });
         std::printf("  %d: %.1f", length, f.OverBytesPerItem());
     }
-    std::printf("\n(B/B = bytes of resident memory per captured byte; peak = growth of the peak while recording)\n");
+    std::printf("\n");
+
+    // The output area's index: a short line per chunk, and 1 KiB of 80-character lines.
+    QByteArray kibChunk;
+    while (kibChunk.size() < 1024)
+        kibChunk += QByteArray(78, 'x') + "\r\n";
+    kibChunk.truncate(1024);
+    PrintIndex("16 B chunks", IndexChunks(items, QByteArray("sensor=12 t=21\r\n")));
+    PrintIndex("1 KiB chunks", IndexChunks(std::max<int64_t>(1000, items / 20), kibChunk));
+    std::printf("(B/B = bytes of resident memory per captured byte; peak = growth of the peak while recording)\n");
     return 0;
 }

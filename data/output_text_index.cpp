@@ -3,8 +3,11 @@
 #include "data/item_rendering.h"
 
 #include <QStringDecoder>
+#include <limits>
 
 namespace {
+
+constexpr qint64 kNarrowMax = std::numeric_limits<uint32_t>::max();
 
 char16_t Unit(QChar c) { return c.unicode(); }
 char16_t Unit(uint8_t byte) { return byte; }
@@ -19,8 +22,8 @@ COutputTextIndex::COutputTextIndex()
 void COutputTextIndex::Reset(uint64_t captureId, const QString& prefixText)
 {
     m_captureId = captureId;
-    m_chars.clear();
-    m_lines.clear();
+    m_pages.clear();
+    m_widePages = 0;
     m_size = 0;
     m_totalChars = 0;
     m_lineStarts = 0;
@@ -35,12 +38,33 @@ void COutputTextIndex::Reset(uint64_t captureId, const QString& prefixText)
 
 void COutputTextIndex::Push(qint64 chars, qint64 lines)
 {
-    if ((m_size & (kBlockSize - 1)) == 0) {
-        m_chars.emplace_back(new qint64[kBlockSize]);
-        m_lines.emplace_back(new qint64[kBlockSize]);
+    const int k = InPage(m_size);
+    if (k == 0)
+        m_pages.push_back(std::make_unique_for_overwrite<Page>());  // each value is written before it is read
+    Page& page = *m_pages.back();
+    const int group = k >> kGroupBits;
+    const int inGroup = k & (kGroupSize - 1);
+    if (inGroup == 0) {
+        page.groupChars[group] = chars;
+        page.groupLines[group] = lines;
+        page.narrowEnd[group] = kGroupSize;
     }
-    m_chars.back()[m_size & (kBlockSize - 1)] = chars;
-    m_lines.back()[m_size & (kBlockSize - 1)] = lines;
+    const qint64 charsFromGroup = chars - page.groupChars[group];
+    const qint64 linesFromGroup = lines - page.groupLines[group];
+    if (inGroup < page.narrowEnd[group] && charsFromGroup <= kNarrowMax && linesFromGroup <= kNarrowMax) {
+        page.chars[k] = uint32_t(charsFromGroup);
+        page.lines[k] = uint32_t(linesFromGroup);
+    } else {
+        // Values never decrease, so once one is too far from the group's
+        // first value all those after it in the group are too.
+        if (!page.wide) {
+            page.wide = std::make_unique_for_overwrite<WideValues>();
+            ++m_widePages;
+        }
+        page.narrowEnd[group] = uint8_t(std::min(int(page.narrowEnd[group]), inGroup));
+        page.wide->chars[k] = chars;
+        page.wide->lines[k] = lines;
+    }
     ++m_size;
 }
 
@@ -98,13 +122,27 @@ void COutputTextIndex::Append(const CDataItem& item)
     Push(m_totalChars, m_lineStarts);  // where the next entry will start
 }
 
-qint64 COutputTextIndex::FirstAtOrAbove(const Blocks& blocks, qint64 value, bool strictlyAbove) const
+template <bool ByLines> qint64 COutputTextIndex::FirstAbove(qint64 value) const
 {
-    qint64 lo = 0, hi = m_size;
+    // The first group whose first value is above `value`; the answer is in
+    // the group before it, or is that group's first value.
+    qint64 lo = 0, hi = (m_size + kGroupSize - 1) >> kGroupBits;
     while (lo < hi) {
         const qint64 mid = lo + (hi - lo) / 2;
-        const qint64 v = At(blocks, mid);
-        if (v > value || (!strictlyAbove && v == value))
+        const Page& page = PageOf(mid << kGroupBits);
+        const int group = int(mid & (kGroupsPerPage - 1));
+        if ((ByLines ? page.groupLines[group] : page.groupChars[group]) > value)
+            hi = mid;
+        else
+            lo = mid + 1;
+    }
+    if (lo == 0)
+        return 0;
+    lo = (lo - 1) << kGroupBits;
+    hi = std::min(m_size, lo + kGroupSize);
+    while (lo < hi) {
+        const qint64 mid = lo + (hi - lo) / 2;
+        if ((ByLines ? LinesAt(mid) : CharsAt(mid)) > value)
             hi = mid;
         else
             lo = mid + 1;
@@ -118,20 +156,21 @@ qint64 COutputTextIndex::SegmentAtOffset(qint64 offset) const
         return ItemCount();
     // The last segment starting at or before the offset: an empty segment
     // starts where the next one does and is passed over.
-    return FirstAtOrAbove(m_chars, qMax<qint64>(offset, 0), true) - 2;
+    return FirstAbove<false>(qMax<qint64>(offset, 0)) - 2;
 }
 
 qint64 COutputTextIndex::SegmentAtLine(qint64 line) const
 {
     if (line >= m_lineStarts)
         return ItemCount();
-    return FirstAtOrAbove(m_lines, qMax<qint64>(line, 0), true) - 2;
+    return FirstAbove<true>(qMax<qint64>(line, 0)) - 2;
 }
 
 qint64 COutputTextIndex::MemoryBytes() const
 {
-    return qint64(sizeof(*this)) + qint64(m_chars.capacity() + m_lines.capacity()) * qint64(sizeof(m_chars[0])) +
-           qint64(m_chars.size() + m_lines.size()) * kBlockSize * qint64(sizeof(qint64)) + m_buffer.capacity() * 2;
+    return qint64(sizeof(*this)) + qint64(m_pages.capacity() * sizeof(m_pages[0])) +
+           qint64(m_pages.size()) * qint64(sizeof(Page)) + m_widePages * qint64(sizeof(WideValues)) +
+           m_buffer.capacity() * 2;
 }
 
 std::vector<int> COutputTextIndex::LineStartsIn(const QString& text, qint64 linesIn)

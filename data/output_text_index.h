@@ -38,8 +38,8 @@ public:
 
     // For segment s in [-1, ItemCount()]: where it starts and how many lines
     // start before it (ItemCount() stands for the end of the text).
-    qint64 SegmentStart(qint64 s) const { return At(m_chars, std::clamp<qint64>(s + 1, 0, m_size - 1)); }
-    qint64 LinesBefore(qint64 s) const { return At(m_lines, std::clamp<qint64>(s + 1, 0, m_size - 1)); }
+    qint64 SegmentStart(qint64 s) const { return CharsAt(std::clamp<qint64>(s + 1, 0, m_size - 1)); }
+    qint64 LinesBefore(qint64 s) const { return LinesAt(std::clamp<qint64>(s + 1, 0, m_size - 1)); }
     // Lines that start inside segment s.
     qint64 LinesIn(qint64 s) const { return LinesBefore(s + 1) - LinesBefore(s); }
 
@@ -59,21 +59,56 @@ public:
     static std::vector<int> LineStartsIn(const QString& text, qint64 linesIn);
 
 private:
-    // Values stored in blocks, so growing never moves what is there.
-    static constexpr int kBlockBits = 14;
-    static constexpr qint64 kBlockSize = qint64(1) << kBlockBits;
-    using Blocks = std::vector<std::unique_ptr<qint64[]>>;
-    static qint64 At(const Blocks& blocks, qint64 i) { return blocks[size_t(i >> kBlockBits)][i & (kBlockSize - 1)]; }
+    // Two values per segment, hundreds of millions of segments: each group of
+    // kGroupSize values keeps its first value in full and every value as a
+    // 32-bit distance from it. A group whose values reach 2^32 past its first
+    // (only items of tens of MiB do that) keeps them in full from there on.
+    // Groups live in pages allocated once, so growing never moves or copies
+    // what is stored.
+    static constexpr int kGroupBits = 6;
+    static constexpr int kGroupSize = 1 << kGroupBits;
+    static constexpr int kPageBits = 14;
+    static constexpr int kPageSize = 1 << kPageBits;
+    static constexpr int kGroupsPerPage = kPageSize / kGroupSize;
+
+    // Full values for a page with a group that outgrew 32 bits.
+    struct WideValues {
+        qint64 chars[kPageSize];
+        qint64 lines[kPageSize];
+    };
+    struct Page {
+        uint32_t chars[kPageSize];  // distance from the group's first value
+        uint32_t lines[kPageSize];
+        qint64 groupChars[kGroupsPerPage];  // the group's first value
+        qint64 groupLines[kGroupsPerPage];
+        uint8_t narrowEnd[kGroupsPerPage];  // the group's values from here on are in `wide`
+        std::unique_ptr<WideValues> wide;
+    };
+
+    const Page& PageOf(qint64 i) const { return *m_pages[size_t(i >> kPageBits)]; }
+    static int InPage(qint64 i) { return int(i & (kPageSize - 1)); }
+    static bool IsNarrow(const Page& page, int k) { return (k & (kGroupSize - 1)) < page.narrowEnd[k >> kGroupBits]; }
+    qint64 CharsAt(qint64 i) const
+    {
+        const Page& page = PageOf(i);
+        const int k = InPage(i);
+        return IsNarrow(page, k) ? page.groupChars[k >> kGroupBits] + page.chars[k] : page.wide->chars[k];
+    }
+    qint64 LinesAt(qint64 i) const
+    {
+        const Page& page = PageOf(i);
+        const int k = InPage(i);
+        return IsNarrow(page, k) ? page.groupLines[k >> kGroupBits] + page.lines[k] : page.wide->lines[k];
+    }
     void Push(qint64 chars, qint64 lines);
     // Counts the line starts in `text`, continuing from the state the text before it left.
-    void Scan(const QChar* text, qsizetype length);
-    void ScanBytes(const uint8_t* data, int length);
     template <typename Char> void ScanRange(const Char* text, qsizetype length);
-    qint64 FirstAtOrAbove(const Blocks& blocks, qint64 value, bool strictlyAbove) const;
+    // The first value index whose chars (or lines) are above `value`.
+    template <bool ByLines> qint64 FirstAbove(qint64 value) const;
 
     uint64_t m_captureId = 0;
-    Blocks m_chars;
-    Blocks m_lines;
+    std::vector<std::unique_ptr<Page>> m_pages;
+    qint64 m_widePages = 0;
     qint64 m_size = 0;           // values stored: segments -1 .. ItemCount(), the last one the end
     qint64 m_totalChars = 0;
     qint64 m_lineStarts = 0;     // line starts in the text so far

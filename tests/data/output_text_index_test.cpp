@@ -4,6 +4,8 @@
 #include "data/output_text_source.h"
 
 #include <QRandomGenerator>
+#include <algorithm>
+#include <functional>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -197,6 +199,220 @@ TEST(OutputTextIndex, ItsMemoryStaysFarBelowTheTextItIndexes)
     }
     EXPECT_LE(double(c.index.MemoryBytes()) / double(bytes), 0.05);
     EXPECT_EQ(c.index.LineCount(), 1 + 40000 + 40000 * qint64(chunk.count('\n')));
+}
+
+// A plain model of the index: for every segment where it starts and how many
+// lines start before it, from each entry's rendered text.
+struct ReferenceIndex {
+    std::vector<qint64> starts{0};  // segments -1 .. the end
+    std::vector<qint64> linesBefore{0};
+    qint64 chars = 0;
+    qint64 lineStarts = 0;
+    bool lineStartPending = true;  // the next character starts a line
+    bool afterCR = false;
+
+    // Adds a segment of `text` followed by `plainChars` characters that are no line end.
+    void AddSegment(const QString& text, qint64 plainChars = 0)
+    {
+        for (const QChar c : text) {
+            if (lineStartPending && !(afterCR && c == u'\n')) {
+                ++lineStarts;
+                lineStartPending = false;
+            }
+            afterCR = c == u'\r';
+            if (c == u'\r' || c == u'\n')
+                lineStartPending = true;
+        }
+        if (plainChars > 0) {
+            lineStarts += lineStartPending ? 1 : 0;
+            lineStartPending = afterCR = false;
+        }
+        chars += text.size() + plainChars;
+        starts.push_back(chars);
+        linesBefore.push_back(lineStarts);
+    }
+    qint64 Items() const { return qint64(starts.size()) - 2; }
+    qint64 SegmentAtOffset(qint64 offset) const
+    {
+        if (offset >= chars)
+            return Items();
+        return std::upper_bound(starts.begin(), starts.end(), std::max<qint64>(offset, 0)) - starts.begin() - 2;
+    }
+    qint64 SegmentAtLine(qint64 line) const
+    {
+        if (line >= lineStarts)
+            return Items();
+        const auto after = std::upper_bound(linesBefore.begin(), linesBefore.end(), std::max<qint64>(line, 0));
+        return after - linesBefore.begin() - 2;
+    }
+};
+
+// Feeds the same items to an index and to the reference.
+struct IndexAndReference {
+    COutputTextIndex& index;
+    ReferenceIndex reference;
+
+    IndexAndReference(COutputTextIndex& index, uint64_t captureId, const QString& prefix) : index(index)
+    {
+        index.Reset(captureId, prefix);
+        reference.AddSegment(prefix);
+    }
+    void Add(const QByteArray& bytes, int kind)
+    {
+        CDataItem item(reinterpret_cast<const uint8_t*>(bytes.constData()), int(bytes.size()));
+        item.SetKind(kind);
+        index.Append(item);
+        QString entry;
+        AppendItemEntry(entry, item);
+        reference.AddSegment(entry);
+    }
+    // A hexadecimal item too long to render here: its text is three
+    // characters per byte and holds no line end.
+    void AddLongHex(const CDataItem& item)
+    {
+        index.Append(item);
+        reference.AddSegment(kEntryPrefix, 3 * qint64(item.GetLength()));
+    }
+};
+
+// Bytes and line ends at random, in lengths from none to a few KiB.
+QByteArray RandomChunk(QRandomGenerator& random)
+{
+    static const char alphabet[] = {'a', 'b', '\r', '\n', char(0xC3), char(0xA9), char(0xE2), char(0x82), char(0xFF),
+                                    0};
+    static const char* const lineEnds[] = {"\r", "\n", "\r\n", "\n\r", "\r\r", "x\r", "\ny"};
+    switch (random.bounded(6)) {
+    case 0: return QByteArray();
+    case 1: return QByteArray(lineEnds[random.bounded(int(std::size(lineEnds)))]);
+    default: {
+        QByteArray chunk;
+        const int length = random.bounded(8) == 0 ? random.bounded(4096) : random.bounded(40);
+        for (int n = 0; n < length; ++n)
+            chunk += random.bounded(4) ? 'a' : alphabet[random.bounded(int(sizeof(alphabet)))];
+        return chunk;
+    }
+    }
+}
+
+// Every accessor for every segment, and both searches on and next to every
+// segment's start and at the ends of the text, against the reference.
+void ExpectIndexEqualsReference(const COutputTextIndex& index, const ReferenceIndex& reference, const char* name)
+{
+    SCOPED_TRACE(name);
+    const qint64 items = reference.Items();
+    ASSERT_EQ(index.ItemCount(), items);
+    ASSERT_EQ(index.TotalChars(), reference.chars);
+    ASSERT_EQ(index.LineCount(), reference.lineStarts + (reference.lineStartPending ? 1 : 0));
+    for (qint64 s = -1; s <= items; ++s) {
+        ASSERT_EQ(index.SegmentStart(s), reference.starts[size_t(s + 1)]) << "segment " << s;
+        ASSERT_EQ(index.LinesBefore(s), reference.linesBefore[size_t(s + 1)]) << "segment " << s;
+        if (s < items) {
+            const qint64 linesIn = reference.linesBefore[size_t(s + 2)] - reference.linesBefore[size_t(s + 1)];
+            ASSERT_EQ(index.LinesIn(s), linesIn) << "segment " << s;
+        }
+    }
+    std::vector<qint64> offsets{-1, reference.chars + 1}, lines{-1, reference.lineStarts + 1, index.LineCount()};
+    for (qint64 s = -1; s <= items; ++s) {
+        for (qint64 d : {-1, 0, 1}) {
+            offsets.push_back(reference.starts[size_t(s + 1)] + d);
+            lines.push_back(reference.linesBefore[size_t(s + 1)] + d);
+        }
+    }
+    for (qint64 offset : offsets)
+        ASSERT_EQ(index.SegmentAtOffset(offset), reference.SegmentAtOffset(offset)) << "offset " << offset;
+    for (qint64 line : lines)
+        ASSERT_EQ(index.SegmentAtLine(line), reference.SegmentAtLine(line)) << "line " << line;
+}
+
+constexpr qint64 kTwoTo32 = qint64(1) << 32;
+constexpr int kLongHexBytes = 32 << 20;
+
+// Long hexadecimal items until the text is exactly `target` characters long,
+// the last two entries sized to land on it.
+void GrowTextTo(IndexAndReference& capture, const CDataItem& longHex, qint64 target)
+{
+    const qint64 longEntry = kEntryPrefix.size() + 3 * qint64(longHex.GetLength());
+    const qint64 shortEntries = 2 * kEntryPrefix.size();
+    while (capture.reference.chars + longEntry + shortEntries <= target)
+        capture.AddLongHex(longHex);
+    const qint64 left = target - capture.reference.chars - shortEntries;
+    ASSERT_GE(left, 0);
+    const QByteArray bytes(int(left / 3), '\x5a');
+    CDataItem fitted(reinterpret_cast<const uint8_t*>(bytes.constData()), int(bytes.size()));
+    fitted.SetKind(1);
+    capture.AddLongHex(fitted);
+    capture.Add(QByteArray(int(left % 3), 'x'), 0);
+    ASSERT_EQ(capture.reference.chars, target);
+}
+
+TEST(OutputTextIndex, EveryAccessorAndSearchMatchesAPlainIndexOverManyItemsOfEveryLength)
+{
+    const QByteArray longBytes(kLongHexBytes, '\x3c');
+    CDataItem longHex(reinterpret_cast<const uint8_t*>(longBytes.constData()), kLongHexBytes);
+    longHex.SetKind(1);
+
+    struct Case {
+        const char* name;
+        QString prefix;
+        std::function<void(IndexAndReference&)> fill;
+    };
+    const Case cases[] = {
+        {"nothing but the text before the items", QStringLiteral("Welcome\r\n"), [](IndexAndReference&) {}},
+        {"random chunks over several pages", QStringLiteral("x\r"),
+         [](IndexAndReference& c) {
+             QRandomGenerator random(5);
+             for (int i = 0; i < 40000; ++i)
+                 c.Add(RandomChunk(random), random.bounded(5) == 0 ? 1 : 0);
+         }},
+        {"empty items and lone line ends", QString(),
+         [](IndexAndReference& c) {
+             for (int i = 0; i < 3000; ++i)
+                 c.Add(QByteArray(i % 3 == 0 ? "" : i % 3 == 1 ? "\r" : "\n"), i % 7 == 0 ? 1 : 0);
+         }},
+        {"a text exactly 2^32 - 1 characters long, then longer", QString(),
+         [&](IndexAndReference& c) {
+             GrowTextTo(c, longHex, kTwoTo32 - 1);
+             for (int i = 0; i < 100; ++i)
+                 c.Add("a\r", 0);
+         }},
+        {"a text exactly 2^32 characters long, then longer", QString(),
+         [&](IndexAndReference& c) {
+             GrowTextTo(c, longHex, kTwoTo32);
+             c.AddLongHex(longHex);
+             for (int i = 0; i < 100; ++i)
+                 c.Add("\nb", 0);
+         }},
+        {"long items among short ones, far past 2^32", QStringLiteral("\r\n"),
+         [&](IndexAndReference& c) {
+             QRandomGenerator random(9);
+             for (int i = 0; i < 20000; ++i) {
+                 if (i % 100 == 37 || (i > 15000 && i < 15400 && i % 5) || (i >= 17000 && i < 17200))
+                     c.AddLongHex(longHex);
+                 else
+                     c.Add(RandomChunk(random), 0);
+             }
+         }},
+    };
+    COutputTextIndex index;
+    uint64_t captureId = 0;
+    for (const Case& test : cases) {
+        IndexAndReference capture(index, ++captureId, test.prefix);
+        test.fill(capture);
+        EXPECT_EQ(index.CaptureId(), captureId);
+        ExpectIndexEqualsReference(index, capture.reference, test.name);
+    }
+}
+
+TEST(OutputTextIndex, ItTakesAtMostEightAndAHalfBytesPerItem)
+{
+    COutputTextIndex index;
+    index.Reset(1, QString());
+    CDataItem item(reinterpret_cast<const uint8_t*>("ok\r\n"), 4);
+    item.SetKind(0);
+    for (int i = 0; i < (1 << 20); ++i)
+        index.Append(item);
+    EXPECT_LE(double(index.MemoryBytes()) / double(index.ItemCount()), 8.5);
+    EXPECT_EQ(index.SegmentStart(index.ItemCount()), qint64(1 << 20) * (kEntryPrefix.size() + 4));
 }
 
 } // namespace
