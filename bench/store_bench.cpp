@@ -139,6 +139,21 @@ void JournalRestore(const QString& state, qint64 mib)
     std::printf("  restore: %.3f s, %lld items, every record checked; RSS %.0f MiB before, %.0f MiB after\n", restored,
                 static_cast<long long>(read.items), double(rssBefore) / bench::kMiB,
                 double(bench::ProcessRssBytes(self)) / bench::kMiB);
+    // What the window then keeps per item: where each one is on disk, and
+    // the output area's index over the text read back from there.
+    const double indexStart = bench::Now();
+    engine.CatchUpOutputIndex(-1);
+    const double indexed = bench::Now() - indexStart;
+    int64_t listBytes = 0;
+    {
+        std::lock_guard lock(engine.m_csCapture);
+        listBytes = engine.m_items.SpilledIndexBytes();
+    }
+    const double items = double(std::max<int64_t>(1, read.items));
+    std::printf("  the output area indexed in %.3f s (%.0f MB/s of items read back); per item: list %.2f bytes, "
+                "output index %.2f bytes; RSS %.0f MiB\n",
+                indexed, double(read.bytes) / 1e6 / std::max(indexed, 1e-9), double(listBytes) / items,
+                double(engine.OutputIndex().MemoryBytes()) / items, double(bench::ProcessRssBytes(self)) / bench::kMiB);
     engine.EndJournal();
 }
 

@@ -49,6 +49,20 @@ CCaptureEngine::CCaptureEngine(QObject* parent) : QObject(parent)
         QMetaObject::invokeMethod(this, [this, text] { emit problem(text); }, Qt::QueuedConnection);
     });
     m_journal->SetOutOfMemoryHandler([this] { NoteOutOfMemory(); });
+    // Once the journal has items on disk their memory goes back: the list
+    // reads them from the journal when asked.
+    m_journal->SetSpillHandler([this](uint64_t captureId, int64_t first, const std::vector<uint32_t>& offsets,
+                                      const std::shared_ptr<const CJournalSegmentReader>& segment) {
+        std::lock_guard lock(m_csCapture);
+        const int64_t skip = m_items.GetFirst() - first;
+        if (captureId != m_nCaptureId || skip < 0 || skip >= int64_t(offsets.size()))
+            return;
+        try {
+            m_items.Spill(first + int64_t(offsets.size()), segment, offsets.data() + skip);
+        } catch (const std::bad_alloc&) {
+            // The items stay in memory.
+        }
+    });
 }
 
 CCaptureEngine::~CCaptureEngine()
@@ -176,23 +190,26 @@ CCaptureEngine::IndexProgress CCaptureEngine::CatchUpOutputIndex(qint64 maxMs)
     while (!progress.done && (maxMs < 0 || clock.elapsed() < maxMs)) {
         std::lock_guard lock(m_csCapture);
         const int64_t size = m_items.GetSize();
-        const int64_t from = m_indexFollower.CaptureId() == m_nCaptureId ? m_indexFollower.Taken() : 0;
-        int64_t most = 0;
-        for (qint64 bytes = 0; from + most < size && (most == 0 || bytes < kIndexBytesPerLock); ++most)
-            bytes += m_items.GetAt(from + most).GetLength();
-        const CItemFollower::Batch batch = m_indexFollower.Take(m_nCaptureId, size, std::max<int64_t>(most, 1));
-        if (batch.restarted) {
+        if (m_indexFollower.CaptureId() != m_nCaptureId) {
             // Cleared since the last visit: the text starts over.
+            m_indexFollower.Seek(m_nCaptureId, 0);
             m_outputIndex.Reset(m_nCaptureId, m_strOutput);
             m_itemTimes.Reset(m_nCaptureId);
             m_nIndexedBytes = 0;
             progress.restarted = true;
         }
-        for (int64_t i = batch.first; i < batch.end; ++i) {
-            m_outputIndex.Append(m_items.GetAt(i));
-            m_itemTimes.Append(m_items.GetAt(i));
-            m_nIndexedBytes += m_items.GetAt(i).GetLength();
+        // A bounded batch under the lock: each item is read once, from
+        // memory or from the journal.
+        CItemFollower::Batch batch{m_indexFollower.Taken(), m_indexFollower.Taken(), false};
+        CDataItem scratch;
+        for (qint64 bytes = 0; batch.end < size && (batch.end == batch.first || bytes < kIndexBytesPerLock); ++batch.end) {
+            const CDataItem& item = m_items.At(batch.end, scratch);
+            m_outputIndex.Append(item);
+            m_itemTimes.Append(item);
+            m_nIndexedBytes += item.GetLength();
+            bytes += item.GetLength();
         }
+        m_indexFollower.Seek(m_nCaptureId, batch.end);
         progress.grew = progress.grew || batch.end > batch.first;
         progress.items = batch.end;
         progress.done = batch.end >= size;
@@ -226,11 +243,13 @@ CCaptureEngine::WriteResult CCaptureEngine::WriteCapture(CaptureFormat format, Q
             if (m_nCaptureId != captureId || m_items.GetSize() < total)
                 return WriteResult::Failed;  // cleared or restored under the write
             qint64 copied = 0;
+            CDataItem scratch;
             for (int64_t i = written; i < total && batch.size() < kWriteBatchItems && copied < kWriteBatchBytes; ++i) {
+                const CDataItem& item = m_items.At(i, scratch);
                 // A copy takes a time of its own: the item's is carried over.
-                batch.emplace_back(m_items.GetAt(i));
-                batch.back().SetTimeMicros(m_items.GetAt(i).GetTimeMicros());
-                copied += m_items.GetAt(i).GetLength();
+                batch.emplace_back(item);
+                batch.back().SetTimeMicros(item.GetTimeMicros());
+                copied += item.GetLength();
             }
         }
         for (const CDataItem& item : batch) {

@@ -4,6 +4,7 @@
 #include "capture/capture_engine.h"
 
 #include "data/capture_journal.h"
+#include "data/journal_segment_reader.h"
 #include "data/streamed_capture_file.h"
 
 #include <algorithm>
@@ -13,16 +14,13 @@ namespace {
 
 // Reads the journal's items numbered `from` and later into `items`,
 // outside the capture lock; the summary covers every segment.
-// `numbers` gets each item's number in the capture.
 JournalSummary ReadItems(const AbandonedJournal& journal, CDataItemArray& items, int64_t from,
-                         const AbandonedJournal::Progress& progress, std::vector<int64_t>* numbers = nullptr)
+                         const AbandonedJournal::Progress& progress)
 {
     return journal.Read(
         [&](const JournalItem& restored) {
             if (restored.number < from)
                 return;
-            if (numbers)
-                numbers->push_back(restored.number);
             CDataItem item(restored.data, restored.length);
             item.SetKind(restored.kind);
             item.SetName(restored.name);
@@ -35,9 +33,28 @@ JournalSummary ReadItems(const AbandonedJournal& journal, CDataItemArray& items,
 
 JournalSummary CCaptureEngine::RestoreJournal(AbandonedJournal& journal, const AbandonedJournal::Progress& progress)
 {
+    // The items stay in the journal's files: the list keeps where each one
+    // is and reads it back when asked. Only what cannot be found that way
+    // (past 4 GiB in a file of the first version) is read into memory.
+    std::vector<std::shared_ptr<const CJournalSegmentReader>> readers;
+    for (const CJournalFile& file : journal.files)
+        readers.push_back(CJournalSegmentReader::Of(file.Fd()));
     CDataItemArray restored;
     std::vector<int64_t> numbers;
-    const JournalSummary read = ReadItems(journal, restored, 0, progress, &numbers);
+    const JournalSummary read = journal.Read(
+        [&](const JournalItem& found) {
+            numbers.push_back(found.number);
+            const auto& reader = readers[size_t(found.file)];
+            if (reader && found.offset <= int64_t(UINT32_MAX) && restored.GetFirst() == restored.GetSize()) {
+                restored.AddSpilled(reader, uint32_t(found.offset));
+                return;
+            }
+            CDataItem item(found.data, found.length);
+            item.SetKind(found.kind);
+            item.SetName(found.name);
+            restored.ElementAt(restored.Add(std::move(item))).SetTimeMicros(found.timeMicros);
+        },
+        progress);
     // The items restored that a Save wrote: those numbered below its mark.
     const int64_t saved = std::lower_bound(numbers.begin(), numbers.end(), read.saved) - numbers.begin();
     numbers = {};

@@ -39,8 +39,9 @@ bool CCaptureEngine::WriteToStreamedFiles()
             batch = m_fileFollower.Take(m_nCaptureId, upTo, kMostItemsPerCopy);
             try {
                 items.reserve(size_t(batch.end - batch.first));
+                CDataItem scratch;
                 for (int64_t i = batch.first; i < batch.end; ++i) {
-                    const CDataItem& item = m_items.GetAt(i);
+                    const CDataItem& item = m_items.At(i, scratch);
                     items.emplace_back(item);
                     items.back().SetTimeMicros(item.GetTimeMicros());
                 }

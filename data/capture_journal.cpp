@@ -82,6 +82,12 @@ void CCaptureJournal::SetProblemHandler(ProblemHandler handler)
     m_onProblem = std::move(handler);
 }
 
+void CCaptureJournal::SetSpillHandler(SpillHandler handler)
+{
+    std::lock_guard lock(m_mutex);
+    m_onSpill = std::move(handler);
+}
+
 void CCaptureJournal::SetOutOfMemoryHandler(std::function<void()> handler)
 {
     std::lock_guard lock(m_mutex);
@@ -319,21 +325,21 @@ void CCaptureJournal::Turn(bool syncNow)
             end = batch.end;
             if (batch.end > batch.first) {
                 RaiseTo(m_maxItemsBehind, size - batch.first);
+                CDataItem scratch;
                 RaiseTo(m_maxMicrosBehind,
-                        CTime::GetCurrentMicros() - m_source.items.GetAt(batch.first).GetTimeMicros());
+                        CTime::GetCurrentMicros() - m_source.items.At(batch.first, scratch).GetTimeMicros());
                 if (restarted || !m_file.IsOpen())
                     prefix = m_source.prefix;
             }
             // Copy only; the checks and the disk come after the lock.
-            qsizetype room = 0;
-            for (int64_t i = batch.first; i < batch.end; ++i)
-                room += qsizetype(journal::kRecordHeadSize + journal::kItemFixedSize + journal::kRecordCrcSize) + 16 +
-                        m_source.items.GetAt(i).GetLength();
-            records.reserve(room);
+            // Room for the usual record; a longer one grows the block.
+            records.reserve(qsizetype(batch.end - batch.first) *
+                            qsizetype(journal::kRecordHeadSize + journal::kItemFixedSize + journal::kRecordCrcSize + 16 + 1024));
             starts.reserve(size_t(batch.end - batch.first));
             lengths.reserve(size_t(batch.end - batch.first));
+            CDataItem scratch;
             for (int64_t i = batch.first; i < batch.end; ++i) {
-                const CDataItem& item = m_source.items.GetAt(i);
+                const CDataItem& item = m_source.items.At(i, scratch);
                 if (item.GetName() != m_lastName) {
                     m_lastName = item.GetName();
                     m_lastNameUtf8 = Utf8Capped(m_lastName, 0xFFFF);
@@ -377,6 +383,7 @@ void CCaptureJournal::Turn(bool syncNow)
                 caughtUp = false;
             } else {
                 m_stem = m_file.Stem();
+                m_reader = CJournalSegmentReader::Of(m_file.Fd());
             }
             m_savedInJournal = 0;  // the restored file holds its own mark
             PublishShape();
@@ -416,13 +423,28 @@ void CCaptureJournal::Turn(bool syncNow)
             const int64_t limit = SegmentLimit();
             qsizetype from = 0;
             int64_t bytes = m_written.bytes;
+            size_t firstUnwritten = 0;
             const auto writeUpTo = [&](size_t k) {
                 const qsizetype at = k < starts.size() ? starts[k] : records.size();
                 if (at > from) {
+                    const int64_t base = m_file.Offset();
                     if (!Write(records.mid(from, at - from))) {
                         Fail(WriteError());
                         return false;
                     }
+                    // Where each record went, for the list once it is on disk;
+                    // past 4 GiB (a large journal of the first version) the
+                    // items stay in memory.
+                    for (size_t j = firstUnwritten; j < k; ++j) {
+                        const int64_t offset = base + (starts[j] - from);
+                        if (offset > int64_t(UINT32_MAX))
+                            break;
+                        if (m_unsynced.empty())
+                            m_unsyncedFirst = first + int64_t(j);
+                        if (m_unsyncedFirst + int64_t(m_unsynced.size()) == first + int64_t(j))
+                            m_unsynced.push_back(uint32_t(offset));
+                    }
+                    firstUnwritten = k;
                     m_written = Mark{first + int64_t(k), m_file.Offset(), bytes};
                     from = at;
                 }
@@ -548,6 +570,8 @@ void CCaptureJournal::RemoveAll()
     m_stem.clear();
     m_segment = 0;
     m_itemBase = 0;
+    m_reader.reset();
+    m_unsynced.clear();
     PublishShape();
 }
 
@@ -623,6 +647,8 @@ bool CCaptureJournal::Start(const QString& prefix)
     m_stem = m_file.Stem();
     m_segment = segment;
     m_prefix = prefix;
+    m_reader = CJournalSegmentReader::Of(m_file.Fd());
+    m_unsynced.clear();
     m_dirty = false;
     m_lastSyncMs = NowMs();
     m_written.offset = m_file.Offset();
@@ -677,11 +703,26 @@ void CCaptureJournal::Sync()
         return;
     }
     m_synced = m_written;
+    HandOverSynced();
     std::lock_guard own(m_mutex);
     if (m_reported && m_onProblem) {
         m_reported = false;
         m_onProblem(QString());
     }
+}
+
+void CCaptureJournal::HandOverSynced()
+{
+    if (m_unsynced.empty())
+        return;
+    SpillHandler handler;
+    {
+        std::lock_guard own(m_mutex);
+        handler = m_onSpill;
+    }
+    if (handler && m_reader)
+        handler(m_follower.CaptureId(), m_unsyncedFirst, m_unsynced, m_reader);
+    m_unsynced.clear();
 }
 
 void CCaptureJournal::Fail(const QString& reason)
@@ -691,6 +732,7 @@ void CCaptureJournal::Fail(const QString& reason)
     // Without a segment being written they follow the last whole one.
     if (!m_file.IsOpen())
         m_written = m_synced = m_closed.empty() ? Mark{} : m_closed.back().end;
+    m_unsynced.clear();  // written again at the retry
     m_follower.Seek(m_follower.CaptureId(), m_written.items);
     m_takenItems = m_written.items;
     m_failing = true;

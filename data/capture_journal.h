@@ -21,6 +21,7 @@
 #include "data/data_item_array.h"
 #include "data/item_follower.h"
 #include "data/journal_file.h"
+#include "data/journal_segment_reader.h"
 #include "settings/port_settings.h"
 
 #include <QByteArray>
@@ -29,6 +30,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -54,6 +56,13 @@ public:
     CCaptureJournal& operator=(const CCaptureJournal&) = delete;
 
     void SetProblemHandler(ProblemHandler handler);
+    // Called on the writer's thread, without a lock, once items are on disk
+    // (written and flushed): the items of capture `captureId` from `first`
+    // on have their records at `offsets` in `segment`, so the list can give
+    // their memory back.
+    using SpillHandler = std::function<void(uint64_t captureId, int64_t first, const std::vector<uint32_t>& offsets,
+                                            const std::shared_ptr<const CJournalSegmentReader>& segment)>;
+    void SetSpillHandler(SpillHandler handler);
     // Called on the writer's thread when copying the new items found no
     // memory; the items are taken again at the next visit.
     void SetOutOfMemoryHandler(std::function<void()> handler);
@@ -127,6 +136,7 @@ private:
     void RemoveAll();
     int64_t SegmentLimit() const;
     void PublishShape();
+    void HandOverSynced();
 
     Source m_source;
     const QString m_folder;
@@ -155,6 +165,7 @@ private:
     int m_segmentCount = 0;
     int64_t m_sizeOnDisk = 0;
     ProblemHandler m_onProblem;
+    SpillHandler m_onSpill;
     std::function<void()> m_onOutOfMemory;
     QString m_path;
 
@@ -180,6 +191,11 @@ private:
     uint32_t m_segment = 0;        // the number of the newest segment
     int64_t m_itemBase = 0;        // the journal's number of the list's first item
     QString m_prefix;              // for the header of every segment
+    // The segment being written, for the list to read items back from, and
+    // the records written to it since the last flush (from which item).
+    std::shared_ptr<const CJournalSegmentReader> m_reader;
+    std::vector<uint32_t> m_unsynced;
+    int64_t m_unsyncedFirst = 0;
     bool m_failing = false;    // the disk refused; waiting for the retry
     int64_t m_retryAtMs = 0;   // when, on the steady clock
     Mark m_written;            // the end of the last whole record written

@@ -1,11 +1,14 @@
 #include "data/data_item_array.h"
 
+#include "data/journal_segment_reader.h"
+
 #include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <stdexcept>
 #include <sys/mman.h>
 #include <unistd.h>
 #if defined(__GLIBC__)
@@ -122,11 +125,8 @@ void CDataItemArray::RemoveAll()
 #endif
 }
 
-void CDataItemArray::DropBefore(int64_t index)
+void CDataItemArray::DestroyFront(int64_t count)
 {
-    const int64_t count = std::clamp<int64_t>(index - m_nFirst, 0, m_nSize);
-    if (count == 0)
-        return;
     for (int64_t i = 0; i < count; ++i)
         m_pItems[i].~CDataItem();
     // The few items still held move to the front bitwise, as when the block
@@ -135,6 +135,88 @@ void CDataItemArray::DropBefore(int64_t index)
                  sizeof(CDataItem) * size_t(m_nSize - count));
     m_nSize -= count;
     m_nFirst += count;
+}
+
+void CDataItemArray::DropBefore(int64_t index)
+{
+    index = std::min(index, GetSize());
+    if (index <= m_nKept)
+        return;
+    m_nKept = index;
+    // Offsets of dropped items are forgotten a whole page at a time.
+    while (!m_spilled.pages.empty() && m_spilled.start + (int64_t(1) << kPageBits) <= std::min(index, m_nFirst)) {
+        m_spilled.pages.erase(m_spilled.pages.begin());
+        m_spilled.start += int64_t(1) << kPageBits;
+    }
+    while (m_segments.size() > 1 && m_segments[1].first <= index)
+        m_segments.erase(m_segments.begin());
+    const int64_t count = std::clamp<int64_t>(index - m_nFirst, 0, m_nSize);
+    if (count > 0)
+        DestroyFront(count);
+}
+
+void CDataItemArray::PushSpilled(const std::shared_ptr<const CJournalSegmentReader>& segment, uint32_t offset)
+{
+    if (m_spilled.pages.empty())
+        m_spilled.start = m_nFirst;
+    const int64_t at = m_nFirst - m_spilled.start;
+    const size_t page = size_t(at >> kPageBits);
+    if (page == m_spilled.pages.size())
+        m_spilled.pages.push_back(std::make_unique_for_overwrite<uint32_t[]>(size_t(1) << kPageBits));
+    if (m_segments.empty() || m_segments.back().reader != segment)
+        m_segments.push_back({segment, m_nFirst});
+    m_spilled.pages[page][size_t(at & ((int64_t(1) << kPageBits) - 1))] = offset;
+}
+
+void CDataItemArray::Spill(int64_t end, const std::shared_ptr<const CJournalSegmentReader>& segment,
+                           const uint32_t* offsets)
+{
+    const int64_t count = std::clamp<int64_t>(end - m_nFirst, 0, m_nSize);
+    if (count == 0 || !segment)
+        return;
+    if (m_spilled.pages.empty())
+        m_spilled.start = m_nFirst;
+    // Room for the offsets first: a failed allocation changes nothing.
+    const int64_t last = m_nFirst + count - 1 - m_spilled.start;
+    m_spilled.pages.reserve(size_t(last >> kPageBits) + 1);
+    m_segments.reserve(m_segments.size() + 1);
+    while (int64_t(m_spilled.pages.size()) <= (last >> kPageBits))
+        m_spilled.pages.push_back(std::make_unique_for_overwrite<uint32_t[]>(size_t(1) << kPageBits));
+    if (m_segments.empty() || m_segments.back().reader != segment)
+        m_segments.push_back({segment, m_nFirst});
+    for (int64_t i = 0; i < count; ++i) {
+        const int64_t at = m_nFirst + i - m_spilled.start;
+        m_spilled.pages[size_t(at >> kPageBits)][size_t(at & ((int64_t(1) << kPageBits) - 1))] = offsets[i];
+    }
+    DestroyFront(count);
+}
+
+void CDataItemArray::AddSpilled(const std::shared_ptr<const CJournalSegmentReader>& segment, uint32_t offset)
+{
+    if (m_nSize != 0 || !segment)
+        throw std::logic_error("only an item list without items in memory takes items that are on disk only");
+    PushSpilled(segment, offset);
+    ++m_nFirst;
+}
+
+const CDataItem& CDataItemArray::ReadBack(int64_t index, CDataItem& scratch) const
+{
+    const int64_t at = index - m_spilled.start;
+    auto segment = std::upper_bound(m_segments.begin(), m_segments.end(), index,
+                                    [](int64_t i, const Segment& s) { return i < s.first; });
+    if (index < m_nKept || at < 0 || segment == m_segments.begin()) {
+        scratch.SetData(nullptr, 0);
+        return scratch;
+    }
+    const uint32_t offset = m_spilled.pages[size_t(at >> kPageBits)][size_t(at & ((int64_t(1) << kPageBits) - 1))];
+    (segment - 1)->reader->ReadItem(offset, scratch);
+    return scratch;
+}
+
+int64_t CDataItemArray::SpilledIndexBytes() const
+{
+    return int64_t(m_spilled.pages.size()) * int64_t(sizeof(uint32_t) << kPageBits) +
+           int64_t(m_spilled.pages.capacity() * sizeof(void*)) + int64_t(m_segments.capacity() * sizeof(Segment));
 }
 
 void CDataItemArray::DestroyAll()
@@ -147,6 +229,9 @@ void CDataItemArray::DestroyAll()
     m_nSize = 0;
     m_nCapacity = 0;
     m_nFirst = 0;
+    m_nKept = 0;
+    m_spilled = {};
+    m_segments.clear();
 }
 
 void CDataItemArray::GrowForOneMore()

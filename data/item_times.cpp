@@ -30,8 +30,9 @@ bool CItemTimes::Read(const std::vector<int64_t>& indexes, std::vector<int64_t>&
     if (!Current())
         return false;
     times.reserve(indexes.size());
+    CDataItem scratch;
     for (const int64_t i : indexes)
-        times.push_back(i >= 0 && i < m_runs.Count() ? m_items.GetAt(i).GetTimeMicros() : 0);
+        times.push_back(i >= 0 && i < m_runs.Count() ? m_items.At(i, scratch).GetTimeMicros() : 0);
     return true;
 }
 
@@ -40,5 +41,6 @@ int64_t CItemTimes::FindFirstAtOrAfter(int64_t micros) const
     std::lock_guard lock(m_lock);
     if (!Current())
         return -1;
-    return m_runs.FindFirstAtOrAfter(micros, [this](int64_t i) { return m_items.GetAt(i).GetTimeMicros(); });
+    CDataItem scratch;
+    return m_runs.FindFirstAtOrAfter(micros, [&](int64_t i) { return m_items.At(i, scratch).GetTimeMicros(); });
 }

@@ -285,7 +285,10 @@ JournalSummary AbandonedJournal::Read(const std::function<void(const JournalItem
     constexpr int64_t kProgressStep = 4 << 20;
     int64_t inFile = 0;
     int64_t told = 0;
-    const auto item = [&](const JournalItem& read) {
+    int fileIndex = 0;
+    const auto item = [&](const JournalItem& found) {
+        JournalItem read = found;
+        read.file = fileIndex;
         inFile += int64_t(journal::kRecordHeadSize + journal::kItemFixedSize + journal::kRecordCrcSize) + read.length +
                   read.name.size();
         if (progress && inFile - told >= kProgressStep) {
@@ -311,6 +314,7 @@ JournalSummary AbandonedJournal::Read(const std::function<void(const JournalItem
         // Items that the files had on disk before this journal took them
         // leave a gap in the numbers between two segments.
         const int64_t gap = i > 0 ? files[i].Read({}, JournalScope::Head).firstItem - whole.EndItem() : 0;
+        fileIndex = int(i);
         const JournalSummary part = files[i].Read(item);
         done += files[i].Size();
         if (progress)

@@ -116,6 +116,7 @@ JournalSummary ReadJournal(const uint8_t* data, size_t size, const std::function
             JournalItem item;
             good = ParseItem(payload, payloadSize, item) && summary.items < kMaxJournalItems;
             item.number = summary.EndItem();
+            item.offset = int64_t(at);
             if (good) {
                 ++summary.items;
                 summary.bytes += item.length;

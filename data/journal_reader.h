@@ -17,6 +17,8 @@ struct JournalHeader {
 
 struct JournalItem {
     int64_t number = 0;  // the capture's number of the item, counted from 0
+    int64_t offset = 0;  // where its record begins in its file
+    int file = 0;        // which file of a series holds it
     int64_t timeMicros = 0;
     int32_t kind = 0;
     QString name;

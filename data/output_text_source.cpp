@@ -41,11 +41,12 @@ bool COutputTextSource::ReadPiece(uint64_t captureId, qint64 itemIndex, qint64 c
     const qint64 first = Bound64(-1, itemIndex, m_index.ItemCount());
     const qint64 end = Bound64(first, itemIndex + qMax(count, 0), m_index.ItemCount());
     piece.start = m_index.SegmentStart(first);
+    CDataItem scratch;
     for (qint64 i = first; i < end; ++i) {
         if (i < 0)
             piece.text += m_prefixText;
         else
-            AppendItemEntry(piece.text, m_items.GetAt(i));
+            AppendItemEntry(piece.text, m_items.At(i, scratch));
     }
     return true;
 }

@@ -199,14 +199,15 @@ TEST(ItemStorage, AddCopiesOrTakesOverAnItem)
     EXPECT_EQ(list.Add(kept), 0);
     EXPECT_EQ(list.Add(std::move(given)), 1);
     // A copy is stamped with the time of the copy and has its own bytes.
-    EXPECT_EQ(list.GetAt(0).GetTimeStamp().GetTime(), 200);
-    EXPECT_NE(list.GetAt(0).GetData(), kept.GetData());
+    CDataItem scratch;
+    EXPECT_EQ(list.At(0, scratch).GetTimeStamp().GetTime(), 200);
+    EXPECT_NE(list.At(0, scratch).GetData(), kept.GetData());
     EXPECT_EQ(bytesOf(kept), bytes);
     // A handed-over item keeps its block and its time stamp.
-    EXPECT_EQ(list.GetAt(1).GetData(), block);
-    EXPECT_EQ(list.GetAt(1).GetTimeStamp().GetTime(), 100);
+    EXPECT_EQ(list.At(1, scratch).GetData(), block);
+    EXPECT_EQ(list.At(1, scratch).GetTimeStamp().GetTime(), 100);
     EXPECT_EQ(given.GetLength(), 0);
-    EXPECT_EQ(bytesOf(list.GetAt(1)), bytes);
+    EXPECT_EQ(bytesOf(list.At(1, scratch)), bytes);
 }
 
 TEST(ItemStorage, ALongListKeepsEveryItemThroughGrowthAndClearing)
@@ -224,9 +225,9 @@ TEST(ItemStorage, ALongListKeepsEveryItemThroughGrowthAndClearing)
             item.SetKind(i % 3);
             ASSERT_EQ(list.Add(item), i);
             if (i == kLimit + 1)
-                firstLong = list.GetAt(i).GetData();
+                firstLong = list.ElementAt(i).GetData();
         }
-        EXPECT_EQ(list.GetAt(kLimit + 1).GetData(), firstLong);  // moved, not copied
+        EXPECT_EQ(list.ElementAt(kLimit + 1).GetData(), firstLong);  // moved, not copied
         for (int i = 0; i < kItems; ++i) {
             ASSERT_EQ(bytesOf(list.GetAt(i)), patternOf(i % 24, i)) << "item " << i;
             ASSERT_EQ(list.GetAt(i).GetKind(), i % 3);

@@ -84,6 +84,11 @@ TEST(JournalSegments, ACaptureComesBackByteExactAcrossEverySegmentAndGoesOnInThe
         engine.ClosePort();
         engine.Journal().Flush();
         EXPECT_GE(engine.Journal().SegmentCount(), 6);
+        {
+            // Once on disk, no item's bytes are kept in memory.
+            std::lock_guard lock(engine.m_csCapture);
+            EXPECT_EQ(engine.m_items.GetFirst(), engine.m_items.GetSize());
+        }
         recorded = ItemsOf(engine);
     }  // the program ends without a Save: the journal stays
     ASSERT_EQ(BytesOf(recorded), first);
@@ -106,7 +111,19 @@ TEST(JournalSegments, ACaptureComesBackByteExactAcrossEverySegmentAndGoesOnInThe
     });
     EXPECT_EQ(read.state, JournalState::Whole);
     EXPECT_EQ(lastDone, lastTotal);
-    EXPECT_EQ(ItemsOf(*engine), recorded);  // bytes, names, kinds and times
+    {
+        // Restored without reading the bytes into memory.
+        std::lock_guard lock(engine->m_csCapture);
+        EXPECT_EQ(engine->m_items.GetFirst(), engine->m_items.GetSize());
+    }
+    const std::vector<Item> back = ItemsOf(*engine);
+    ASSERT_EQ(back.size(), recorded.size());
+    for (size_t i = 0; i < back.size(); ++i) {
+        ASSERT_EQ(back[i].data, recorded[i].data) << i;
+        ASSERT_EQ(back[i].name, recorded[i].name) << i;
+        ASSERT_EQ(back[i].kind, recorded[i].kind) << i;
+        ASSERT_EQ(back[i].micros, recorded[i].micros) << i;
+    }
 
     // The restored capture goes on: new items follow in new segments, and
     // the next start gives back both parts as one capture.
