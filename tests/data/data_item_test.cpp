@@ -168,10 +168,10 @@ TEST(DataItemArray, GrowingMovesItemsWithoutCopyingTheirBytes)
     std::vector<uint8_t> bytes(CDataItem::kInlineBytes + 1, 0x5A);
     CDataItemArray list;
     list.Add(itemOf(bytes));
-    const uint8_t* buffer = list.GetAt(0).GetData();
+    const uint8_t* buffer = list.ElementAt(0).GetData();
     for (int i = 0; i < 100; ++i)
         list.Add(CDataItem());
-    EXPECT_EQ(list.GetAt(0).GetData(), buffer);
+    EXPECT_EQ(list.ElementAt(0).GetData(), buffer);
     EXPECT_EQ(list.GetAt(0).GetLength(), CDataItem::kInlineBytes + 1);
     EXPECT_EQ(list.GetAt(0).GetData()[CDataItem::kInlineBytes], 0x5A);
 }
@@ -181,7 +181,7 @@ TEST(DataItemArray, AddingAnItemOfTheListItselfCopiesItBeforeGrowing)
     CDataItemArray list;
     list.Add(itemOf({7, 8}));
     for (int i = 0; i < 20; ++i)
-        list.Add(list.GetAt(0));  // the list is full at sizes 1, 5, 9, ...
+        list.Add(list.ElementAt(0));  // the list is full at sizes 1, 5, 9, ...
     ASSERT_EQ(list.GetSize(), 21);
     for (int i = 0; i < 21; ++i)
         EXPECT_EQ(list.GetAt(i).GetHexString(), QStringLiteral("07 08 ")) << i;

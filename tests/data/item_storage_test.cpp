@@ -74,7 +74,7 @@ TEST(ItemStorage, EveryLengthSurvivesCopiesAssignmentsAndTheList)
         list.Add(copy);
     }
     for (int i = 0; i < 50; ++i)
-        list.Add(list.GetAt(i % int(kLengths.size())));
+        list.Add(list.ElementAt(i % int(kLengths.size())));
     for (int i = 0; i < list.GetSize(); ++i) {
         const int length = kLengths[size_t(i) % kLengths.size()];
         EXPECT_EQ(bytesOf(list.GetAt(i)), patternOf(length, length)) << "item " << i;
