@@ -12,6 +12,15 @@
 
 namespace {
 
+// Appends a journal's item to `items` in memory, with its own time.
+void AppendRestored(CDataItemArray& items, const JournalItem& restored)
+{
+    CDataItem item(restored.data, restored.length);
+    item.SetKind(restored.kind);
+    item.SetName(restored.name);
+    items.ElementAt(items.Add(std::move(item))).SetTimeMicros(restored.timeMicros);
+}
+
 // Reads the journal's items numbered `from` and later into `items`,
 // outside the capture lock; the summary covers every segment.
 JournalSummary ReadItems(const AbandonedJournal& journal, CDataItemArray& items, int64_t from,
@@ -19,12 +28,8 @@ JournalSummary ReadItems(const AbandonedJournal& journal, CDataItemArray& items,
 {
     return journal.Read(
         [&](const JournalItem& restored) {
-            if (restored.number < from)
-                return;
-            CDataItem item(restored.data, restored.length);
-            item.SetKind(restored.kind);
-            item.SetName(restored.name);
-            items.ElementAt(items.Add(std::move(item))).SetTimeMicros(restored.timeMicros);
+            if (restored.number >= from)
+                AppendRestored(items, restored);
         },
         progress);
 }
@@ -49,10 +54,7 @@ JournalSummary CCaptureEngine::RestoreJournal(AbandonedJournal& journal, const A
                 restored.AddSpilled(reader, uint32_t(found.offset));
                 return;
             }
-            CDataItem item(found.data, found.length);
-            item.SetKind(found.kind);
-            item.SetName(found.name);
-            restored.ElementAt(restored.Add(std::move(item))).SetTimeMicros(found.timeMicros);
+            AppendRestored(restored, found);
         },
         progress);
     // The items restored that a Save wrote: those numbered below its mark.

@@ -129,12 +129,23 @@ CJournalFile CJournalFile::CreateAt(const QString& part, QString* error)
     return file;
 }
 
+namespace {
+
+// A journal file's path without its ".vjournal" or ".part".
+QString WithoutSuffix(const QString& path)
+{
+    QString name = path;
+    for (const QString& suffix : {kSuffix, kPartSuffix})
+        if (name.endsWith(suffix))
+            name.chop(suffix.size());
+    return name;
+}
+
+} // namespace
+
 QString CJournalFile::StemOf(const QString& path)
 {
-    QString stem = path;
-    for (const QString& suffix : {kSuffix, kPartSuffix})
-        if (stem.endsWith(suffix))
-            stem.chop(suffix.size());
+    QString stem = WithoutSuffix(path);
     if (SegmentOf(path) > 0)
         stem.chop(7);
     return stem;
@@ -142,10 +153,7 @@ QString CJournalFile::StemOf(const QString& path)
 
 uint32_t CJournalFile::SegmentOf(const QString& path)
 {
-    QString name = path;
-    for (const QString& suffix : {kSuffix, kPartSuffix})
-        if (name.endsWith(suffix))
-            name.chop(suffix.size());
+    const QString name = WithoutSuffix(path);
     if (name.size() < 7 || name.at(name.size() - 7) != QLatin1Char('.'))
         return 0;
     bool ok = false;
