@@ -48,6 +48,7 @@ void CaptureOptions::ApplyTo(CCaptureEngine& engine) const
         engine.m_recordSettings = *record;
     if (bRecordAll)
         engine.m_recordSettings.bRecordAll = 1;
+    engine.SetMemoryBudget(memoryMaxBytes);
 }
 
 bool ParseLineSettings(const QString& text, LineSettings& line)

@@ -38,6 +38,10 @@ struct CaptureOptions {
     // The journal that protects what the files do not have on disk yet
     // stays under this size, its oldest segments going first.
     int64_t journalMaxBytes = int64_t(1) << 30;
+    // The most memory the items not on disk yet may take (while the journal
+    // cannot write them) before the capture stops; 0 for a quarter of the
+    // memory available at the start.
+    int64_t memoryMaxBytes = 0;
 
     // Ends: 0 for never.
     int64_t durationMs = 0;

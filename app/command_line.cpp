@@ -19,7 +19,8 @@ struct Parser {
     {
         parser.setApplicationDescription(QStringLiteral("Vantrel records what arrives on a serial port."));
         parser.addOptions({help, version, demo, capture, list, port, device, baud, line, hex, text, every, length, all,
-                           log, sendData, timedLog, jsonl, split, keep, journalMax, duration, bytes, exitOnLoss, quiet});
+                           log, sendData, timedLog, jsonl, split, keep, journalMax, memoryMax, duration, bytes, exitOnLoss,
+                           quiet});
     }
     QCommandLineParser parser;
     QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help and exit.")};
@@ -65,6 +66,10 @@ struct Parser {
     QCommandLineOption journalMax = valueOption("journal-max", "size",
                                                 "Capture: the most disk the journal that protects what the files "
                                                 "do not have on disk yet may take (default 1G).");
+    QCommandLineOption memoryMax = valueOption("memory-max", "size",
+                                               "Capture: the most memory the items not on disk yet may take before "
+                                               "the capture stops (default: a quarter of the memory available at "
+                                               "the start).");
     QCommandLineOption duration = valueOption("duration", "time", "Capture: end after this long (30s, 15m, 2h, 1d).");
     QCommandLineOption bytes = valueOption("bytes", "count", "Capture: end once this many bytes are recorded.");
     QCommandLineOption exitOnLoss{QStringLiteral("exit-on-loss"),
@@ -76,7 +81,7 @@ struct Parser {
     QList<const QCommandLineOption*> CaptureOnly() const
     {
         return {&port, &device, &baud, &line, &hex, &text, &every, &length, &all, &log, &sendData, &timedLog, &jsonl, &split,
-                &keep, &journalMax, &duration, &bytes, &exitOnLoss, &quiet};
+                &keep, &journalMax, &memoryMax, &duration, &bytes, &exitOnLoss, &quiet};
     }
 };
 
@@ -175,6 +180,9 @@ QString ReadCaptureOptions(const Parser& p, CaptureOptions& options)
     }
     if (parser.isSet(p.journalMax) && !ParseByteSize(parser.value(p.journalMax), options.journalMaxBytes))
         return bad("journal-max", parser.value(p.journalMax), "a size such as 256M or 1G");
+    if (parser.isSet(p.memoryMax) &&
+        (!ParseByteSize(parser.value(p.memoryMax), options.memoryMaxBytes) || options.memoryMaxBytes < (1 << 20)))
+        return bad("memory-max", parser.value(p.memoryMax), "a size of at least 1M, such as 256M or 1G");
     if (parser.isSet(p.duration) && !ParseDuration(parser.value(p.duration), options.durationMs))
         return bad("duration", parser.value(p.duration), "a time such as 30s, 15m, 2h or 1d");
     if (parser.isSet(p.bytes) && !ParseByteSize(parser.value(p.bytes), options.maxBytes))

@@ -7,6 +7,7 @@
 #include "data/capture_formats.h"
 #include "data/capture_journal.h"
 #include "data/streamed_capture_file.h"
+#include "platform/available_memory.h"
 #include "settings/settings_persistence.h"
 
 #include <QElapsedTimer>
@@ -81,7 +82,27 @@ void CCaptureEngine::RenewMemoryReserve()
     if (!m_bOutOfMemory)
         return;
     m_pMemoryReserve.reset(new (std::nothrow) char[kMemoryReserveBytes]);
+    m_bBudgetFull = false;
     m_bOutOfMemory = false;
+}
+
+void CCaptureEngine::SetBudgetForBegin()
+{
+    // While the journal keeps up, items leave memory within a second; the
+    // budget matters only while it cannot write them.
+    int64_t budget = m_nMemoryBudget;
+    uint64_t available = 0;
+    if (budget <= 0 && platform::availableMemory(available) == 0)
+        budget = int64_t(available / 4);
+    std::lock_guard lock(m_csCapture);
+    m_items.SetMemoryBudget(std::max<int64_t>(budget, 0));
+}
+
+void CCaptureEngine::NoteMemoryBudgetFull()
+{
+    if (!m_bOutOfMemory)
+        m_bBudgetFull = true;
+    NoteOutOfMemory();
 }
 
 void CCaptureEngine::NoteOutOfMemory()
@@ -104,13 +125,21 @@ void CCaptureEngine::StopForMemory()
     // Joins the receive thread, which has ended or ends now.
     ClosePort();
     qint64 items = 0;
+    int64_t budget = 0;
     {
         std::lock_guard lock(m_csCapture);
         items = m_items.GetSize();
+        budget = m_items.MemoryBudget();
     }
-    emit outOfMemory(QStringLiteral("Out of memory: the capture stopped after %1 items. "
-                                    "Every item recorded until then is kept.")
-                         .arg(items));
+    if (m_bBudgetFull)
+        emit outOfMemory(QStringLiteral("Memory budget full: %1 MiB of items are not on disk yet, and the capture "
+                                        "stopped after %2 items. Every item recorded until then is kept.")
+                             .arg(budget >> 20)
+                             .arg(items));
+    else
+        emit outOfMemory(QStringLiteral("Out of memory: the capture stopped after %1 items. "
+                                        "Every item recorded until then is kept.")
+                             .arg(items));
 }
 
 void CCaptureEngine::LoadSettings()

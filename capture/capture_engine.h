@@ -112,7 +112,13 @@ public:
     // engine, queued) and outOfMemory says so once, with every item
     // recorded before kept. Safe on any thread; never waits.
     void NoteOutOfMemory();
+    // The same stop, for a chunk that would take the items in memory past
+    // their budget: the journal cannot take them fast enough, or at all.
+    void NoteMemoryBudgetFull();
     bool RanOutOfMemory() const { return m_bOutOfMemory; }
+    // The most memory the items not yet on disk may take, from the next
+    // Begin on; 0 (the default) for a quarter of the memory available then.
+    void SetMemoryBudget(int64_t bytes) { m_nMemoryBudget = bytes; }
 
     // The longest the receive thread waited for the capture lock since the
     // last reset, in microseconds: what every other holder of the lock
@@ -261,6 +267,7 @@ private:
     void NoteLockWait(std::chrono::steady_clock::duration waited);
     void StopForMemory();
     void RenewMemoryReserve();
+    void SetBudgetForBegin();
     static uint32_t ReceiveLoop(CCaptureEngine* pEngine);
 
     SerialPort* m_hPort = nullptr;
@@ -271,6 +278,8 @@ private:
     std::atomic<bool> m_bListening{false};
     std::atomic<int64_t> m_nMaxLockWaitMicros{0};  // written by the receive thread only
     std::atomic<bool> m_bOutOfMemory{false};
+    std::atomic<bool> m_bBudgetFull{false};  // the stop is for the budget, not a failed allocation
+    int64_t m_nMemoryBudget = 0;
     // Address space given back when memory runs out, so that the stop, its
     // message and the followers' last batches can still be allocated.
     std::unique_ptr<char[]> m_pMemoryReserve;

@@ -123,6 +123,7 @@ bool CCaptureEngine::OpenPort()
     m_strOpenError.clear();
     // A Begin after memory ran out tries again, with a new reserve.
     RenewMemoryReserve();
+    SetBudgetForBegin();
 
     const QString devicePath = platform::devicePathForPort(deviceName);
     // A new capture: earlier losses are forgotten, and the device's stable

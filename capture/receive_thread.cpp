@@ -147,20 +147,18 @@ int CCaptureEngine::OnReceive(uint32_t* pRead)
         lock.lock();
         NoteLockWait(std::chrono::steady_clock::now() - asked);
     }
-    bool recorded = false;
+    int64_t recorded = -1;
     bool outOfMemory = false;
+    bool overBudget = false;
     if (IsRecordTime()) {
         // No exception may leave this thread: a chunk that finds no memory
-        // (its bytes, its name, or the list's growth, which leaves the list
-        // as it was) is not recorded, and the capture stops with everything
-        // recorded before it.
+        // (its name, the ring's next block, or the list's growth, each of
+        // which leaves the list as it was) is not recorded, and the capture
+        // stops with everything recorded before it. So does a chunk past
+        // the memory budget.
         try {
-            CDataItem item(buffer, int(read));
-            item.SetKind(m_nShowFormat);
-            item.SetName(currentTimeOfDayName());
-            // Handed over, not copied a second time.
-            m_items.Add(std::move(item));
-            recorded = true;
+            recorded = m_items.Record(buffer, int(read), m_nShowFormat, currentTimeOfDayName());
+            overBudget = recorded == CDataItemArray::kOverBudget;
         } catch (const std::bad_alloc&) {
             outOfMemory = true;
         }
@@ -168,7 +166,9 @@ int CCaptureEngine::OnReceive(uint32_t* pRead)
     lock.unlock();
     if (outOfMemory)
         NoteOutOfMemory();
-    if (recorded)
+    else if (overBudget)
+        NoteMemoryBudgetFull();
+    if (recorded >= 0)
         emit itemsRecorded();
     return result;
 }

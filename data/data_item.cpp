@@ -86,6 +86,15 @@ void CDataItem::SetData(const uint8_t* data, int length)
     m_nTimeMicros = CTime::GetCurrentMicros();
 }
 
+void CDataItem::SetBytesOwnedByList(const uint8_t* bytes, int length)
+{
+    const int32_t heapLength = length;
+    std::memcpy(m_bytes, &bytes, sizeof bytes);
+    std::memcpy(m_bytes + kHeapLengthAt, &heapLength, sizeof heapLength);
+    m_nInline = kInList;
+    m_nTimeMicros = CTime::GetCurrentMicros();
+}
+
 QString CDataItem::GetName() const
 {
     return m_name ? m_name->text : kNoName;

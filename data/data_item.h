@@ -4,7 +4,8 @@
 //
 // A long capture holds millions of items, most of them a few bytes long, so
 // an item takes 40 bytes: a chunk of up to kInlineBytes bytes lives inside
-// the item, a longer one in a heap block that the item owns alone, and the
+// the item, a longer one in a heap block that the item owns alone (or, for a
+// chunk just recorded, in the item list's chunk ring), and the
 // name is one pointer to a string that the items of the same second share.
 // Items can be moved bitwise (the item list does so when it grows).
 #include "platform/ctime.h"
@@ -31,6 +32,12 @@ public:
 
     // Replaces the bytes with a copy of `data` and stamps the time.
     void SetData(const uint8_t* data, int length);
+    // Takes `bytes`, which the item list owns and frees itself (its chunk
+    // ring), as the item's bytes without a copy, and stamps the time. Only
+    // for an item that has no bytes yet and stays in that list; a copy of
+    // the item has bytes of its own.
+    void SetBytesOwnedByList(const uint8_t* bytes, int length);
+    bool BytesOwnedByList() const { return m_nInline == kInList; }
 
     QString GetName() const;
     // Consecutive items given equal names share one string.
@@ -43,11 +50,11 @@ public:
     // until the list next grows, that is while the capture lock is held.
     const uint8_t* GetData() const
     {
-        if (m_nInline == kOnHeap)
+        if (m_nInline >= kInList)
             return HeapData();
         return m_nInline ? m_bytes : nullptr;
     }
-    int GetLength() const { return m_nInline == kOnHeap ? HeapLength() : m_nInline; }
+    int GetLength() const { return m_nInline >= kInList ? HeapLength() : m_nInline; }
     CTime GetTimeStamp() const;
     // The same moment in microseconds since the epoch. A restored item gets
     // the time stamp it was recorded with.
@@ -58,9 +65,11 @@ public:
     QString GetHexString() const;
 
 private:
-    // m_nInline when the bytes are in a heap block; m_bytes then holds the
-    // block's address followed by its length.
+    // m_nInline when the bytes are in a heap block of the item's own, or in
+    // the list's memory; m_bytes then holds their address followed by their
+    // length.
     static constexpr uint8_t kOnHeap = 0xFF;
+    static constexpr uint8_t kInList = 0xFE;
     static constexpr size_t kHeapLengthAt = sizeof(uint8_t*);
 
     uint8_t* HeapData() const
@@ -79,7 +88,7 @@ private:
     int64_t m_nTimeMicros = 0;
     QExplicitlySharedDataPointer<CDataItemName> m_name;  // none: "NoName"
     alignas(8) uint8_t m_bytes[kInlineBytes];
-    uint8_t m_nInline = 0;  // the number of bytes in m_bytes, or kOnHeap
+    uint8_t m_nInline = 0;  // the number of bytes in m_bytes, kOnHeap or kInList
     int32_t m_nKind = 0;
 };
 

@@ -112,6 +112,37 @@ int64_t CDataItemArray::Add(CDataItem&& item)
     return m_nFirst + m_nSize++;
 }
 
+int64_t CDataItemArray::Record(const uint8_t* data, int length, int kind, const QString& name)
+{
+    if (length < 0 || !data)
+        length = 0;
+    const bool inRing = length > CDataItem::kInlineBytes;
+    if (m_nMemoryBudget > 0) {
+        int64_t needed = ResidentBytes();
+        if (m_nSize == m_nCapacity)
+            needed += GrowthFor(m_nSize) * int64_t(sizeof(CDataItem));
+        if (inRing && m_ring.NeedsNewBlockFor(size_t(length)))
+            needed += int64_t(CChunkRing::kBlockBytes);
+        if (needed > m_nMemoryBudget)
+            return kOverBudget;
+    }
+    // Everything that may throw comes before the ring gives out room.
+    CDataItem item;
+    item.SetKind(kind);
+    item.SetName(name);
+    if (m_nSize == m_nCapacity)
+        GrowForOneMore();
+    if (inRing) {
+        uint8_t* bytes = m_ring.Allocate(size_t(length));
+        std::memcpy(bytes, data, size_t(length));
+        item.SetBytesOwnedByList(bytes, length);
+    } else {
+        item.SetData(data, length);
+    }
+    new (&m_pItems[m_nSize]) CDataItem(std::move(item));
+    return m_nFirst + m_nSize++;
+}
+
 void CDataItemArray::RemoveAll()
 {
     const bool held = m_pItems != nullptr;
@@ -127,8 +158,11 @@ void CDataItemArray::RemoveAll()
 
 void CDataItemArray::DestroyFront(int64_t count)
 {
-    for (int64_t i = 0; i < count; ++i)
+    for (int64_t i = 0; i < count; ++i) {
+        if (m_pItems[i].BytesOwnedByList())
+            m_ring.Release(m_pItems[i].GetData());
         m_pItems[i].~CDataItem();
+    }
     // The few items still held move to the front bitwise, as when the block
     // grows, so the slots are reused instead of the block growing on.
     std::memmove(static_cast<void*>(m_pItems), static_cast<const void*>(m_pItems + count),
@@ -232,6 +266,7 @@ void CDataItemArray::DestroyAll()
     m_nKept = 0;
     m_spilled = {};
     m_segments.clear();
+    m_ring.Clear();
 }
 
 void CDataItemArray::GrowForOneMore()

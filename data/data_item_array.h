@@ -8,6 +8,7 @@
 // back from the journal's segment when asked (At). A capture that runs
 // without a window gives back the items every file has on disk
 // (DropBefore): indexes before GetKept() are gone.
+#include "data/chunk_ring.h"
 #include "data/data_item.h"
 
 #include <cstdint>
@@ -29,6 +30,19 @@ public:
     // Appends `item` itself, its bytes and time stamp taken over rather than
     // copied; `item` is left empty. Returns its index.
     int64_t Add(CDataItem&& item);
+    // Records a chunk just read: an item stamped now with a copy of the
+    // bytes, kept in the list's chunk ring until the journal has them.
+    // Returns its index, or kOverBudget, with nothing changed, when the
+    // items in memory would take more than the memory budget. Throws
+    // std::bad_alloc, with nothing changed, when there is no memory.
+    static constexpr int64_t kOverBudget = -1;
+    int64_t Record(const uint8_t* data, int length, int kind, const QString& name);
+    // The most bytes the items in memory may take (0: no limit). Items on
+    // disk cost only their index.
+    void SetMemoryBudget(int64_t bytes) { m_nMemoryBudget = bytes; }
+    int64_t MemoryBudget() const { return m_nMemoryBudget; }
+    // Bytes the items in memory take now: their slots and the chunk ring.
+    int64_t ResidentBytes() const { return m_nCapacity * int64_t(sizeof(CDataItem)) + m_ring.HeldBytes(); }
     // Destroys every item and gives the memory back to the system.
     void RemoveAll();
     // Exchanges the contents with `other` without copying or freeing an
@@ -42,6 +56,7 @@ public:
         std::swap(m_nKept, other.m_nKept);
         std::swap(m_spilled, other.m_spilled);
         std::swap(m_segments, other.m_segments);
+        m_ring.Swap(other.m_ring);
     }
     // One past the newest item's index: the items recorded in this capture.
     int64_t GetSize() const { return m_nFirst + m_nSize; }
@@ -73,7 +88,8 @@ public:
         return copy;
     }
     // An item in memory itself (index >= GetFirst()), to set what a copy
-    // does not carry over (a restored item's time stamp).
+    // does not carry over (a restored item's time stamp). Not for new bytes:
+    // those of a recorded chunk belong to the list.
     CDataItem& ElementAt(int64_t index) { return m_pItems[index - m_nFirst]; }
 
     // The items in memory from GetFirst() up to `end` are on disk in
@@ -109,6 +125,8 @@ private:
     int64_t m_nCapacity = 0;
     int64_t m_nFirst = 0;     // the index of the item in slot 0
     int64_t m_nKept = 0;      // the oldest index not dropped
+    int64_t m_nMemoryBudget = 0;
+    CChunkRing m_ring;        // the bytes of recorded chunks not yet on disk
 
     // Items [m_nKept, m_nFirst) on disk: their records' offsets, in pages
     // that are never moved, and the segments, each with its first index.

@@ -460,7 +460,7 @@ TEST(HeadlessCapture, RefusedOptionsAreOneLineAndStatus2AndTouchNothing)
         {"--capture", "--bytes", "0"},         {"--capture", "--log", "-", "--send-data", "-"},
         {"--capture", "--keep", "2"},          {"--capture", "--split", "1M", "--keep", "0"},
         {"--capture", "--split", "1M", "--keep", "x"}, {"--capture", "--journal-max", "lots"},
-        {"--capture", "--journal-max", "0"},
+        {"--capture", "--journal-max", "0"}, {"--capture", "--memory-max", "512K"}, {"--capture", "--memory-max", "x"},
         {"--capture", "--jsonl", "-", "--timed-log", "-"}, {"--capture", "--jsonl", "-", "--log", "-"},
         {"--capture", "--jsonl", ""},          {"--timed-log", "x.log"},
         {"--capture", "--list"},               {"--capture", "--demo"},
@@ -745,32 +745,22 @@ rlim_t AddressSpaceOf(qint64 pid)
 
 } // namespace
 
-TEST(HeadlessCapture, RunningOutOfMemoryStopsWithStatus8AndEveryItemRecordedBeforeIsInTheFile)
+// Memory that runs out and a memory budget that fills stop a capture the
+// same way: status 8, one message, and every item recorded before the stop
+// in the file, the stream's beginning byte for byte.
+TEST(HeadlessCapture, RunningOutOfMemoryOrPastTheBudgetStopsWithStatus8AndEveryItemRecordedBeforeIsInTheFile)
 {
-    if (kSanitized)
-        GTEST_SKIP() << "a sanitized build reserves more address space than a cap allows; run it without sanitizers";
-    PseudoTerminal far;
-    ASSERT_TRUE(far.Open());
-    // Nothing lets the items leave memory: the journal cannot be written
-    // (its folder would be inside a plain file), and the file they go to is
-    // standard output, which this test does not read while it floods.
-    const QString notAFolder = InTest(QStringLiteral("state-is-a-file"));
-    QFile(notAFolder).open(QIODevice::WriteOnly);
-    // One allocator arena for every thread, so the cap below is not spent
-    // at once on another thread's reserved heap.
-    Program program({"--capture", "--device", far.SlavePath(), "--send-data", "-"}, {},
-                    {{QStringLiteral("MALLOC_ARENA_MAX"), QStringLiteral("1")},
-                     {QStringLiteral("XDG_STATE_HOME"), notAFolder}});
-    ASSERT_TRUE(WaitUntilOpened(program.Pid(), far.SlavePath()));
-    QThread::msleep(300);  // past the settle time, so the stream's first bytes count
-
-    // From now on the program may take only a little more address space
-    // than it holds, which the recorded chunks soon need.
-    const rlim_t holds = AddressSpaceOf(program.Pid());
-    ASSERT_GT(holds, rlim_t(0));
-    const rlimit cap{holds + (24 << 20), holds + (24 << 20)};
-    ASSERT_EQ(prlimit(pid_t(program.Pid()), RLIMIT_AS, &cap, nullptr), 0) << std::strerror(errno);
-
+    struct Case {
+        const char* what;
+        QStringList options;
+        bool capAddressSpace;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"an allocation fails", {}, true, "Out of memory: the capture stopped after (\\d+) items"},
+        {"the budget is full", {QStringLiteral("--memory-max"), QStringLiteral("4M")}, false,
+         "Memory budget full: 4 MiB of items are not on disk yet, and the capture stopped after (\\d+) items"},
+    };
     // Every 4 bytes their own index, so any byte lost, doubled or moved
     // shows in the comparison below.
     std::vector<uint32_t> words(16 << 20);
@@ -778,43 +768,75 @@ TEST(HeadlessCapture, RunningOutOfMemoryStopsWithStatus8AndEveryItemRecordedBefo
         words[i] = uint32_t(i);
     const QByteArray stream = QByteArray::fromRawData(reinterpret_cast<const char*>(words.data()),
                                                       qsizetype(words.size() * sizeof(uint32_t)));
-    // The flood goes on, at whatever pace the program reads, until the
-    // stream ends or the program reads no more (its receive thread ends
-    // once memory has run out, and the stop waits for standard output).
-    qsizetype sent = 0;
-    constexpr qsizetype kPiece = 64 << 10;
-    for (int idle = 0; sent < stream.size() && idle < 30;) {
-        const ssize_t n = ::write(far.MasterFd(), stream.constData() + sent, size_t(std::min(kPiece, stream.size() - sent)));
-        if (n > 0) {
-            sent += n;
-            idle = 0;
-        } else {
-            pollfd out{far.MasterFd(), POLLOUT, 0};
-            idle += ::poll(&out, 1, 100) > 0 ? 0 : 1;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.capAddressSpace && kSanitized) {
+            std::printf("skipped (%s): a sanitized build reserves more address space than a cap allows\n", c.what);
+            continue;
         }
+        PseudoTerminal far;
+        ASSERT_TRUE(far.Open());
+        // Nothing lets the items leave memory: the journal cannot be written
+        // (its folder would be inside a plain file), and the file they go to
+        // is standard output, which this test does not read while it floods.
+        const QString notAFolder = InTest(QStringLiteral("state-is-a-file"));
+        QFile(notAFolder).open(QIODevice::WriteOnly);
+        // One allocator arena for every thread, so the cap below is not spent
+        // at once on another thread's reserved heap.
+        Program program(QStringList{"--capture", "--device", far.SlavePath(), "--send-data", "-"} + c.options, {},
+                        {{QStringLiteral("MALLOC_ARENA_MAX"), QStringLiteral("1")},
+                         {QStringLiteral("XDG_STATE_HOME"), notAFolder}});
+        ASSERT_TRUE(WaitUntilOpened(program.Pid(), far.SlavePath()));
+        QThread::msleep(300);  // past the settle time, so the stream's first bytes count
+
+        if (c.capAddressSpace) {
+            // From now on the program may take only a little more address
+            // space than it holds, which the recorded chunks soon need.
+            const rlim_t holds = AddressSpaceOf(program.Pid());
+            ASSERT_GT(holds, rlim_t(0));
+            const rlimit cap{holds + (24 << 20), holds + (24 << 20)};
+            ASSERT_EQ(prlimit(pid_t(program.Pid()), RLIMIT_AS, &cap, nullptr), 0) << std::strerror(errno);
+        }
+
+        // The flood goes on, at whatever pace the program reads, until the
+        // stream ends or the program reads no more (its receive thread ends
+        // at the stop, and the stop waits for standard output).
+        qsizetype sent = 0;
+        constexpr qsizetype kPiece = 64 << 10;
+        for (int idle = 0; sent < stream.size() && idle < 30;) {
+            const ssize_t n =
+                ::write(far.MasterFd(), stream.constData() + sent, size_t(std::min(kPiece, stream.size() - sent)));
+            if (n > 0) {
+                sent += n;
+                idle = 0;
+            } else {
+                pollfd out{far.MasterFd(), POLLOUT, 0};
+                idle += ::poll(&out, 1, 100) > 0 ? 0 : 1;
+                if (out.revents & POLLHUP)
+                    break;  // the program has closed the port: it stopped
+            }
+        }
+
+        // Reading standard output at last lets the program go on to its stop.
+        ASSERT_EQ(program.Wait(120000), kExitOutOfMemory) << program.ErrorLines().join('\n').toStdString();
+        const QStringList errors = program.ErrorLines();
+        const QRegularExpression message(QLatin1String(c.message));
+        const QStringList stop = errors.filter(message);
+        ASSERT_EQ(stop.size(), 1) << errors.join('\n').toStdString();
+        // Beside it only the notes on what the journal and standard output cannot protect.
+        EXPECT_EQ(errors.size() - errors.filter(QStringLiteral("no longer protected")).size() -
+                      errors.filter(QStringLiteral("cannot be synced")).size(),
+                  1)
+            << errors.join('\n').toStdString();
+
+        // The output holds every item the capture had when it stopped, and
+        // they are the stream's beginning, byte for byte.
+        const QVector<CDataItem> items = ParseSendData(program.Out());
+        EXPECT_EQ(items.size(), message.match(stop[0]).captured(1).toLongLong());
+        const QByteArray flooded = Bytes(items);
+        EXPECT_GT(flooded.size(), 1 << 20);
+        EXPECT_TRUE(stream.startsWith(flooded)) << "the recorded bytes are not the stream's beginning";
     }
-
-    // Reading standard output at last lets the program go on to its stop.
-    ASSERT_EQ(program.Wait(120000), kExitOutOfMemory) << program.ErrorLines().join('\n').toStdString();
-    const QStringList errors = program.ErrorLines();
-    const QStringList memory = errors.filter(QStringLiteral("Out of memory"));
-    ASSERT_EQ(memory.size(), 1) << errors.join('\n').toStdString();
-    // Beside it only the notes on what the journal and standard output cannot protect.
-    EXPECT_EQ(errors.size() - errors.filter(QStringLiteral("no longer protected")).size() -
-                  errors.filter(QStringLiteral("cannot be synced")).size(),
-              1)
-        << errors.join('\n').toStdString();
-    const QRegularExpressionMatch said =
-        QRegularExpression(QStringLiteral("Out of memory: the capture stopped after (\\d+) items")).match(memory[0]);
-    ASSERT_TRUE(said.hasMatch()) << memory[0].toStdString();
-
-    // The output holds every item the capture had when it stopped, and they
-    // are the stream's beginning, byte for byte.
-    const QVector<CDataItem> items = ParseSendData(program.Out());
-    EXPECT_EQ(items.size(), said.captured(1).toLongLong());
-    const QByteArray flooded = Bytes(items);
-    EXPECT_GT(flooded.size(), 1 << 20);
-    EXPECT_TRUE(stream.startsWith(flooded)) << "the recorded bytes are not the stream's beginning";
 }
 
 TEST(HeadlessCapture, KeepHoldsOnlyTheNewestPartsOfARing)

@@ -240,6 +240,83 @@ TEST(ItemStorage, ALongListKeepsEveryItemThroughGrowthAndClearing)
     EXPECT_EQ(list.GetCapacity(), 1);
 }
 
+// Recorded chunks live in the list's ring only until they leave memory:
+// a capture that goes on and on, its oldest items dropped as a journal would
+// take them, reuses the same blocks, and every item reads back whole.
+TEST(ItemStorage, RecordedChunksReuseTheRingAndStayWholeUntilTheyLeave)
+{
+    struct Case {
+        const char* what;
+        int (*length)(int i);
+        int longest;
+        int64_t held;  // items kept in memory at most
+    };
+    const Case cases[] = {
+        {"full reads", [](int) { return 1024; }, 1024, 300},
+        {"one past the inline size", [](int) { return kLimit + 1; }, kLimit + 1, 2000},
+        {"every length up to a full read", [](int i) { return (i * 37) % 1025; }, 1024, 1000},
+        {"short and long mixed", [](int i) { return i % 2 ? 3 : 700; }, 700, 2000},
+    };
+    constexpr int kRecorded = 200'000;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        CDataItemArray list;
+        int64_t mostHeld = 0;
+        int64_t recordedBytes = 0;
+        CDataItem copy;
+        for (int i = 0; i < kRecorded; ++i) {
+            const std::vector<uint8_t> bytes = patternOf(c.length(i), i);
+            ASSERT_EQ(list.Record(bytes.data(), int(bytes.size()), i % 3, QStringLiteral("12:00:%1").arg(i % 60)), i);
+            recordedBytes += int64_t(bytes.size());
+            if (i == 10)
+                copy = list.GetAt(i);
+            if (list.GetSize() - list.GetFirst() >= c.held) {
+                // The oldest half leaves; what stays is checked byte for byte.
+                for (int64_t k = list.GetFirst(); k < list.GetSize(); k += 7) {
+                    const CDataItem& held = list.ElementAt(k);
+                    ASSERT_EQ(bytesOf(held), patternOf(c.length(int(k)), int(k))) << "item " << k;
+                    ASSERT_EQ(held.GetKind(), int(k % 3));
+                    ASSERT_EQ(held.GetName(), QStringLiteral("12:00:%1").arg(k % 60));
+                }
+                list.DropBefore(list.GetSize() - c.held / 2);
+            }
+            mostHeld = std::max(mostHeld, list.ResidentBytes());
+        }
+        // The memory held follows what is in memory, not what was recorded.
+        const int64_t bound = 2 * c.held * (c.longest + int64_t(sizeof(CDataItem))) + 2 * int64_t(CChunkRing::kBlockBytes);
+        ASSERT_GT(recordedBytes, 4 * bound);
+        EXPECT_LE(mostHeld, bound);
+        // A copy has bytes of its own, whatever became of the list's.
+        EXPECT_EQ(bytesOf(copy), patternOf(c.length(10), 10));
+        list.RemoveAll();
+        EXPECT_EQ(list.ResidentBytes(), 0);
+    }
+}
+
+// Past its memory budget the list records nothing more and changes nothing;
+// once items leave memory it records again.
+TEST(ItemStorage, TheMemoryBudgetRefusesAChunkWithoutChangingTheList)
+{
+    for (const int length : {5, kLimit + 1, 1024}) {
+        SCOPED_TRACE(length);
+        constexpr int64_t kBudget = 2 << 20;
+        CDataItemArray list;
+        list.SetMemoryBudget(kBudget);
+        const std::vector<uint8_t> bytes = patternOf(length, 1);
+        int64_t recorded = 0;
+        while (list.Record(bytes.data(), length, 1, QStringLiteral("x")) != CDataItemArray::kOverBudget)
+            ++recorded;
+        EXPECT_GT(recorded, 0);
+        EXPECT_EQ(list.GetSize(), recorded);
+        EXPECT_LE(list.ResidentBytes(), kBudget);
+        EXPECT_EQ(list.Record(bytes.data(), length, 1, QStringLiteral("x")), CDataItemArray::kOverBudget);
+        EXPECT_EQ(list.GetSize(), recorded);
+        EXPECT_EQ(bytesOf(list.ElementAt(recorded - 1)), bytes);
+        list.DropBefore(recorded);
+        EXPECT_EQ(list.Record(bytes.data(), length, 1, QStringLiteral("x")), recorded);
+    }
+}
+
 long VmSizeBytes()
 {
     FILE* f = std::fopen("/proc/self/status", "r");
