@@ -169,7 +169,7 @@ void COutputView::TextGrew()
     if (m_following)
         MoveTop(EndTop());
     RepaintFrom(lastLineGrew ? noted : m_layout.Advance(noted, 1));
-    SyncScrollBar();
+    m_scrollBarThrottle.Request();
 }
 
 void COutputView::SyncScrollBar()

@@ -11,6 +11,7 @@
 // pixels already on screen and paints the rows that came in; new text below
 // a view scrolled up from the end paints nothing.
 #include "app/output_line_layout.h"
+#include "app/repaint_throttle.h"
 
 #include <QAbstractScrollArea>
 
@@ -73,6 +74,13 @@ public:
     // Room on the left for a strip beside the text (the time column).
     void SetLeftMargin(int width) { setViewportMargins(width, 0, 0, 0); }
 
+    // While text comes in, the scroll bar follows its length at most once
+    // in this interval: its handle moves by less than a pixel per catch-up
+    // of a long capture. A scroll by the user sets it at once.
+    static constexpr int kScrollBarIntervalMs = 250;
+    // The clock the interval is measured on (tests give their own).
+    void SetClock(CRepaintThrottle::Clock clock) { m_scrollBarThrottle.SetClock(std::move(clock)); }
+
 signals:
     // For a strip beside the text, in viewport coordinates: the rows on
     // screen moved by `dy` pixels, their pixels with them ...
@@ -118,6 +126,7 @@ private:
     COutputLineLayout::Pos m_top;  // the first row on screen
     bool m_following = true;
     bool m_settingScrollBar = false;
+    CRepaintThrottle m_scrollBarThrottle{kScrollBarIntervalMs, [this] { SyncScrollBar(); }};
     qint64 m_scrollScale = 1;      // lines per scroll bar step, for captures of more than 2^30 lines
     qint64 m_anchor = 0;
     qint64 m_cursor = 0;

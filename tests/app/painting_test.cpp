@@ -1,6 +1,6 @@
 // What the window paints while a capture grows: only the rows that came in,
 // nothing when nothing on screen changed, and the totals on the status line
-// a few times a second. A real window under the offscreen platform; an event
+// and the scroll bar a few times a second. A real window under the offscreen platform; an event
 // filter records what Qt asks each part to paint, and what the window shows
 // is read back from its backing store.
 #include "app/monitor_dlg.h"
@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QPaintEvent>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -129,43 +130,64 @@ TEST(Painting, ACatchUpPaintsOnlyTheRowsThatCameInAndNothingOffScreen)
     }
 }
 
-TEST(Painting, TheTotalsShowAFewTimesASecondAndTheLastOnesOnceTheDataStops)
+// What changes at every catch-up of a steady line, the totals on the status
+// line and the scroll bar's length, shows at most once in its interval and
+// settles on the last state once the data stops.
+TEST(Painting, TheTotalsAndTheScrollBarShowAFewTimesASecondAndTheLastStateOnceTheDataStops)
 {
-    qint64 now = 1'000'000;  // outlives the window that reads it
-    Window w;
-    auto* status = w.dlg.findChild<CStatusLine*>(QStringLiteral("statusLine"));
-    status->SetClock([&now] { return now; });
-    PaintLog totals(status);
-    // Three seconds of a steady line, caught up every 50 ms.
-    constexpr int kCatchUps = 60;
-    constexpr qint64 kStepMs = 50;
-    QStringList shown;
-    for (int i = 0; i < kCatchUps; ++i) {
-        w.Add(1);
-        now += kStepMs;
-        w.dlg.NotifyOutputChanged();
-        ASSERT_TRUE(testing_support::WaitUntil([&] { return w.dlg.Engine().OutputIndex().ItemCount() == w.added; }));
+    enum class Part { Totals, ScrollBar };
+    for (const Part part : {Part::Totals, Part::ScrollBar}) {
+        SCOPED_TRACE(part == Part::Totals ? "totals" : "scroll bar");
+        qint64 now = 1'000'000;  // outlives the window that reads it
+        Window w;
+        auto* status = w.dlg.findChild<CStatusLine*>(QStringLiteral("statusLine"));
+        QScrollBar* bar = w.view->verticalScrollBar();
+        status->SetClock([&now] { return now; });
+        w.view->SetClock([&now] { return now; });
+        // A screenful first, so that every new line lengthens the scroll bar.
+        w.Add(120);
+        w.dlg.RefreshOutput();
         Window::Settle();
-        shown.append(status->text());
+        const int firstLength = bar->maximum();
+        QWidget* widget = part == Part::Totals ? static_cast<QWidget*>(status) : bar;
+        const int interval = part == Part::Totals ? CStatusLine::kTotalsIntervalMs : COutputView::kScrollBarIntervalMs;
+        auto shown = [&] { return part == Part::Totals ? status->text() : QString::number(bar->maximum()); };
+        now += interval;
+        PaintLog paints(widget);
+        // Three seconds of a steady line, caught up every 50 ms.
+        constexpr int kCatchUps = 60;
+        constexpr qint64 kStepMs = 50;
+        QStringList states;
+        for (int i = 0; i < kCatchUps; ++i) {
+            w.Add(1);
+            now += kStepMs;
+            w.dlg.NotifyOutputChanged();
+            ASSERT_TRUE(testing_support::WaitUntil([&] { return w.dlg.Engine().OutputIndex().ItemCount() == w.added; }));
+            Window::Settle();
+            states.append(shown());
+        }
+        // Between two shows the interval passes, and at most one catch-up more.
+        const qint64 span = kCatchUps * kStepMs;
+        EXPECT_LE(paints.events, span / interval + 1);
+        EXPECT_GE(paints.events, span / (interval + kStepMs));
+        states.removeDuplicates();
+        EXPECT_EQ(states.size(), paints.events);  // each paint showed a new state
+        // The last state waits for its turn, and shows once it comes.
+        auto showsLast = [&] {
+            return part == Part::Totals ? status->text().contains(QStringLiteral("%1 items").arg(w.added))
+                                        : bar->maximum() == firstLength + kCatchUps && bar->value() == bar->maximum();
+        };
+        EXPECT_FALSE(showsLast());
+        now += interval;
+        EXPECT_TRUE(testing_support::WaitUntil(showsLast));
+        // A catch-up that finds nothing new paints nothing.
+        Window::Settle();
+        PaintLog after(widget);
+        now += 10 * interval;
+        w.dlg.RefreshOutput();
+        Window::Settle();
+        EXPECT_EQ(after.events, 0);
     }
-    // Between two shows the interval passes, and at most one catch-up more.
-    const qint64 span = kCatchUps * kStepMs;
-    EXPECT_LE(totals.events, span / CStatusLine::kTotalsIntervalMs + 1);
-    EXPECT_GE(totals.events, span / (CStatusLine::kTotalsIntervalMs + kStepMs));
-    shown.removeDuplicates();
-    EXPECT_EQ(shown.size(), totals.events);  // each paint showed new totals
-    // The last totals wait for their turn, and show once it comes.
-    const QString last = QStringLiteral("%1 items").arg(kCatchUps);
-    EXPECT_FALSE(status->text().contains(last));
-    now += CStatusLine::kTotalsIntervalMs;
-    EXPECT_TRUE(testing_support::WaitUntil([&] { return status->text().contains(last); }));
-    // A catch-up that finds nothing new paints nothing.
-    Window::Settle();
-    PaintLog after(status);
-    now += 10 * CStatusLine::kTotalsIntervalMs;
-    w.dlg.RefreshOutput();
-    Window::Settle();
-    EXPECT_EQ(after.events, 0);
 }
 
 } // namespace
