@@ -169,6 +169,9 @@ private:
 struct FeedPace {
     qint64 bytesPerSecond = 0;
     int writeSize = kFeedBlock;
+    // When set, the writes go round the sizes from this one up to
+    // writeSize, as a slow line hands a reader a few bytes at a time.
+    int smallestWrite = 0;
 };
 
 // The far end: a child process that writes `total` bytes of `block` to the
@@ -206,6 +209,20 @@ public:
             ::kill(m_pid, SIGKILL);
         Wait();
     }
+    // Every byte is written (the feeder has ended); never waits.
+    bool Finished()
+    {
+        if (m_pid > 0 && m_go < 0 && ::waitpid(m_pid, nullptr, WNOHANG) == m_pid)
+            m_pid = -1;
+        return m_pid <= 0;
+    }
+    // Lets the feeder go and no longer holds it (for Finished).
+    void Release()
+    {
+        if (m_go >= 0)
+            ::close(m_go);
+        m_go = -1;
+    }
     // Waits until every byte is written.
     void Wait()
     {
@@ -223,10 +240,12 @@ private:
     {
         timespec next{};
         clock_gettime(CLOCK_MONOTONIC, &next);
-        const qint64 pause = pace.bytesPerSecond > 0 ? 1'000'000'000LL * pace.writeSize / pace.bytesPerSecond : 0;
-        for (qint64 done = 0; done < total;) {
+        const int sizes = pace.smallestWrite > 0 ? pace.writeSize - pace.smallestWrite + 1 : 1;
+        for (qint64 done = 0, writes = 0; done < total; ++writes) {
             const qint64 offset = done % block.size();
-            const size_t n = size_t(std::min<qint64>({pace.writeSize, block.size() - offset, total - done}));
+            const int size = pace.smallestWrite > 0 ? pace.smallestWrite + int(writes % sizes) : pace.writeSize;
+            const size_t n = size_t(std::min<qint64>({size, block.size() - offset, total - done}));
+            const qint64 pause = pace.bytesPerSecond > 0 ? 1'000'000'000LL * qint64(n) / pace.bytesPerSecond : 0;
             const ssize_t written = ::write(master, block.constData() + offset, n);
             if (written < 0 && errno != EINTR)
                 return false;

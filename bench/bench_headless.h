@@ -32,6 +32,19 @@ inline double ProcessCpuSeconds(qint64 pid)
     return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
 }
 
+// Minor page faults process `pid` has taken (pages it touched for the first
+// time, or again after giving them back).
+inline qint64 ProcessMinorFaults(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray text = stat.readAll();
+    // Field 10 (minflt) is the 8th after the command name in parentheses.
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    return fields.value(7).toLongLong();
+}
+
 // Resident memory of process `pid` in bytes (VmRSS).
 inline qint64 ProcessRssBytes(qint64 pid)
 {
@@ -44,21 +57,30 @@ inline qint64 ProcessRssBytes(qint64 pid)
     return 0;
 }
 
-// The capture writing the Serial Log and Send Data into `folder`; recording
-// once a probe byte has reached the Send Data file.
+// The capture writing the Serial Log and Send Data (or the log alone) into
+// `folder`; recording once a probe byte has reached the last file.
 struct HeadlessCapture {
+    enum class Files { LogAndSendData, LogOnly };
     HeadlessCapture(const QString& binary, const QString& folder, const BenchTerminal& pty,
-                    const QStringList& extra = {})
+                    const QStringList& extra = {}, Files files = Files::LogAndSendData)
         : m_log(folder + QStringLiteral("/bench.log")), m_sendData(folder + QStringLiteral("/bench.sds"))
     {
+        QFile::remove(m_log);
+        QFile::remove(m_sendData);
+        QStringList arguments{QStringLiteral("--capture"), QStringLiteral("--quiet"), QStringLiteral("--device"),
+                              pty.Slave(), QStringLiteral("--log"), m_log};
+        if (files == Files::LogAndSendData)
+            arguments << QStringLiteral("--send-data") << m_sendData;
+        const QString probed = files == Files::LogAndSendData ? m_sendData : m_log;
         process.setStandardOutputFile(QProcess::nullDevice());
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process.start(binary, QStringList{QStringLiteral("--capture"), QStringLiteral("--quiet"), QStringLiteral("--device"),
-                                          pty.Slave(), QStringLiteral("--log"), m_log, QStringLiteral("--send-data"),
-                                          m_sendData} +
-                                  extra);
+        process.start(binary, arguments + extra);
         process.waitForStarted();
-        for (int i = 0; i < 200 && QFileInfo(m_sendData).size() == 0; ++i) {
+        auto probeSeen = [&probed] {
+            QFile file(probed);
+            return file.open(QIODevice::ReadOnly) && file.readAll().contains('~');
+        };
+        for (int i = 0; i < 200 && !probeSeen(); ++i) {
             [[maybe_unused]] const ssize_t w = ::write(pty.Master(), "~", 1);
             QThread::msleep(50);
         }
@@ -71,6 +93,12 @@ struct HeadlessCapture {
     }
     qint64 FileBytes() const { return QFileInfo(m_log).size() + QFileInfo(m_sendData).size(); }
     qint64 LogBytes() const { return QFileInfo(m_log).size(); }
+    // Items in the log so far: each entry begins "\r\nRec :".
+    qint64 LoggedItems() const
+    {
+        QFile file(m_log);
+        return file.open(QIODevice::ReadOnly) ? qint64(file.readAll().count("\r\nRec :")) : 0;
+    }
 
     QProcess process;
     QString m_log, m_sendData;

@@ -51,21 +51,37 @@ double ProgramFlood(const QString& binary, const QString& folder, BenchTerminal&
     return rate;
 }
 
-// The program's processor seconds over `seconds` at a steady 1 MB/s.
-double ProgramSteady(const QString& binary, const QString& folder, BenchTerminal& pty, const QByteArray& block,
-                     int seconds)
+// The program's processor seconds over `seconds` at a steady pace, and
+// the minor page faults it took per recorded chunk meanwhile.
+struct SteadyRun {
+    double cpuSeconds = 0;
+    double faultsPerChunk = 0;
+};
+SteadyRun ProgramSteady(const QString& binary, const QString& folder, BenchTerminal& pty, const QByteArray& block,
+                        int seconds, FeedPace pace, bench::HeadlessCapture::Files files)
 {
-    bench::HeadlessCapture capture(binary, folder, pty);
+    bench::HeadlessCapture capture(binary, folder, pty, {}, files);
     const qint64 pid = capture.process.processId();
-    Feeder feeder(pty.Master(), block, kSteadyRate * seconds, FeedPace{kSteadyRate, kSteadyWrite});
+    Feeder feeder(pty.Master(), block, pace.bytesPerSecond * seconds, pace);
+    // The first second settles the program's memory; the faults are
+    // counted over the rest.
     const double cpuStart = bench::ProcessCpuSeconds(pid);
     feeder.Go();
+    QThread::sleep(1);
+    const qint64 faultsStart = bench::ProcessMinorFaults(pid);
+    const qint64 itemsStart = capture.LoggedItems();
     feeder.Wait();
     while (pty.Waiting() > 0)
         QThread::usleep(1000);
-    const double cpu = bench::ProcessCpuSeconds(pid) - cpuStart;
+    SteadyRun run;
+    run.cpuSeconds = bench::ProcessCpuSeconds(pid) - cpuStart;
+    const qint64 faults = bench::ProcessMinorFaults(pid) - faultsStart;
     capture.Stop();
-    return cpu;
+    const qint64 chunks = capture.LoggedItems() - itemsStart;
+    run.faultsPerChunk = chunks > 0 ? double(faults) / double(chunks) : 0;
+    std::printf("    (program: %lld minor faults over %lld chunks after the first second: %.4f a chunk)\n",
+                static_cast<long long>(faults), static_cast<long long>(chunks), run.faultsPerChunk);
+    return run;
 }
 
 } // namespace
@@ -99,16 +115,28 @@ int main(int argc, char** argv)
         [&] { return bench::RunCat(pty, block, floodBytes, FeedPace{}, folder.path()).mibPerSecond; },
         [&] { return ProgramFlood(binary, folder.path(), pty, block, floodBytes); }, pairs);
 
-    // 2. A steady 1 MB/s in 1 KiB writes: processor seconds, as a multiple
-    // of cat's (target <= 1.2).
-    std::printf("steady 1 MB/s for %d s in %d-byte writes, cpu seconds:\n", steadySeconds, kSteadyWrite);
-    bench::AlternatePairs(
-        "steady", "s",
-        [&] {
-            return bench::RunCat(pty, block, kSteadyRate * steadySeconds, FeedPace{kSteadyRate, kSteadyWrite},
-                                 folder.path())
-                .cpuSeconds;
-        },
-        [&] { return ProgramSteady(binary, folder.path(), pty, block, steadySeconds); }, pairs);
+    // 2. A steady 1 MB/s in 1 KiB writes, both files, and 3. 115200 baud
+    // in writes of 1 to 16 bytes, the log alone: processor seconds, as a
+    // multiple of cat's (target <= 1.2 for both), and the page faults per
+    // chunk in the steady state (target < 0.05).
+    using Files = bench::HeadlessCapture::Files;
+    const struct {
+        const char* label;
+        FeedPace pace;
+        int seconds;
+        Files files;
+    } steady[] = {
+        {"steady 1 MB/s in 1 KiB writes, --log and --send-data", FeedPace{kSteadyRate, kSteadyWrite}, steadySeconds,
+         Files::LogAndSendData},
+        {"115200 baud in 1-16 byte writes, --log", FeedPace{11520, 16, 1}, 2 * steadySeconds, Files::LogOnly},
+    };
+    for (const auto& s : steady) {
+        std::printf("%s, %d s, cpu seconds:\n", s.label, s.seconds);
+        bench::AlternatePairs(
+            s.label, "s",
+            [&] { return bench::RunCat(pty, block, s.pace.bytesPerSecond * s.seconds, s.pace, folder.path()).cpuSeconds; },
+            [&] { return ProgramSteady(binary, folder.path(), pty, block, s.seconds, s.pace, s.files).cpuSeconds; },
+            pairs);
+    }
     return 0;
 }
