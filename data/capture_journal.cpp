@@ -270,9 +270,12 @@ void CCaptureJournal::Run()
 void CCaptureJournal::Turn(bool syncNow)
 {
     for (;;) {
-        QByteArray records;
-        std::vector<qsizetype> starts;
-        std::vector<int> lengths;  // each record's recorded bytes
+        QByteArray& records = m_records;
+        std::vector<qsizetype>& starts = m_starts;
+        std::vector<int>& lengths = m_lengths;  // each record's recorded bytes
+        records.resize(0);
+        starts.clear();
+        lengths.clear();
         std::optional<Adoption> adoption;
         QString prefix;
         bool restarted = false;
@@ -428,7 +431,7 @@ void CCaptureJournal::Turn(bool syncNow)
                 const qsizetype at = k < starts.size() ? starts[k] : records.size();
                 if (at > from) {
                     const int64_t base = m_file.Offset();
-                    if (!Write(records.mid(from, at - from))) {
+                    if (!Write(records.constData() + from, size_t(at - from))) {
                         Fail(WriteError());
                         return false;
                     }
@@ -657,10 +660,9 @@ bool CCaptureJournal::Start(const QString& prefix)
     return true;
 }
 
-bool CCaptureJournal::Write(const QByteArray& bytes)
+bool CCaptureJournal::Write(const char* data, size_t length)
 {
-    const char* data = bytes.constData();
-    size_t left = size_t(bytes.size());
+    size_t left = length;
     while (left > 0) {
         const ssize_t written = platform::file_io::Write(m_file.Fd(), data, left);
         if (written < 0 && errno == EINTR)

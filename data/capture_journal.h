@@ -129,7 +129,8 @@ private:
     bool Start(const QString& prefix);
     // Closes the segment being written and starts the next one at `nextItem`.
     bool Roll(int64_t nextItem);
-    bool Write(const QByteArray& bytes);
+    bool Write(const QByteArray& bytes) { return Write(bytes.constData(), size_t(bytes.size())); }
+    bool Write(const char* data, size_t length);
     void Sync();
     void Fail(const QString& reason);
     void RetireSegments();
@@ -206,6 +207,11 @@ private:
     int64_t m_lastSyncMs = 0;
     QString m_lastName;
     QByteArray m_lastNameUtf8;
+    // A turn's records, their starts and their chunks' lengths: kept from
+    // turn to turn, so that a steady capture reuses the same memory.
+    QByteArray m_records;
+    std::vector<qsizetype> m_starts;
+    std::vector<int> m_lengths;
 
     std::atomic<int64_t> m_takenItems{0};
     std::atomic<int64_t> m_maxItemsBehind{0};
