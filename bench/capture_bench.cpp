@@ -18,6 +18,7 @@
 #include "app/output_context_menu.h"
 #include "bench/bench_environment.h"
 #include "bench/bench_feeder.h"
+#include "bench/ui_lateness.h"
 #include "platform/device_map.h"
 #include "platform/message_box.h"
 #include "platform/pseudo_terminal.h"
@@ -258,18 +259,7 @@ Run RunProgram(CMonitorDlg& dlg, BenchTerminal& terminal, const QByteArray& bloc
     // Counting starts once the receive thread exists, so it is counted too.
     std::unique_ptr<SyscallCount> counter(count ? new SyscallCount(::getpid()) : nullptr);
 
-    // The user-interface thread's lateness, seen by a 10 ms timer; done is
-    // checked from a timer too, so this thread mostly sleeps in the event
-    // loop as a user-interface thread does.
-    double lastTick = Now();
-    double worstLate = 0;
-    QTimer tick;
-    tick.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&tick, &QTimer::timeout, [&] {
-        const double t = Now();
-        worstLate = std::max(worstLate, t - lastTick - 0.010);
-        lastTick = t;
-    });
+    bench::UiLateness lateness;
     int64_t counted = 0;
     qint64 recorded = 0;
     QEventLoop loop;
@@ -285,13 +275,13 @@ Run RunProgram(CMonitorDlg& dlg, BenchTerminal& terminal, const QByteArray& bloc
     const double cpuBefore = OwnCpuSeconds();
     feeder.Go();
     feeder.Release();
-    tick.start(10);
+    lateness.Start();
     check.start(5);
     loop.exec();
     run.wallSeconds = Now() - start;
     run.cpuSeconds = OwnCpuSeconds() - cpuBefore;
     check.stop();
-    tick.stop();
+    lateness.Stop();
     if (counter)
         run.calls = counter->Stop();
     // The last chunk read may still be on its way into the list.
@@ -311,7 +301,7 @@ Run RunProgram(CMonitorDlg& dlg, BenchTerminal& terminal, const QByteArray& bloc
     dlg.OnStop();
     run.chunks = counted;
     run.mibPerSecond = double(recorded) / kMiB / run.wallSeconds;
-    run.worstLateMs = worstLate * 1000;
+    run.worstLateMs = lateness.WorstMs();
     return run;
 }
 
@@ -559,17 +549,8 @@ CaptureFigures Capture(CMonitorDlg& dlg, platform::PseudoTerminal& pty, const QB
         }
     });
 
-    // The user-interface thread's lateness, seen by a 10 ms timer.
-    double lastTick = Now();
-    double worstLate = 0;
-    QTimer tick;
-    tick.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&tick, &QTimer::timeout, [&] {
-        const double t = Now();
-        worstLate = std::max(worstLate, t - lastTick - 0.010);
-        lastTick = t;
-    });
-    tick.start(10);
+    bench::UiLateness lateness;
+    lateness.Start();
     // Done is checked from a timer too, so this thread mostly sleeps in the
     // event loop as a user-interface thread does.
     int counted = 0;
@@ -594,13 +575,13 @@ CaptureFigures Capture(CMonitorDlg& dlg, platform::PseudoTerminal& pty, const QB
     const double settle = Now();
     while (Now() - settle < 0.3)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    tick.stop();
+    lateness.Stop();
     dlg.OnStop();
 
     figures.rate = double(sum) / kMiB / (end - start);
     figures.cpu = CpuSeconds(RUSAGE_SELF) - cpuBefore - feederCpu.load();
     figures.peakPerMiB = double(StatusKiB("VmHWM") - rssBefore) * 1024.0 / (double(sum) / kMiB);
-    figures.worstLateMs = worstLate * 1000;
+    figures.worstLateMs = lateness.WorstMs();
     figures.meanChunk = counted ? double(sum) / counted : 0;
     figures.worstLockWaitMs = worstLockWait.load() * 1000;
     return figures;

@@ -12,6 +12,7 @@
 #include "app/monitor_dlg.h"
 #include "bench/bench_environment.h"
 #include "bench/bench_feeder.h"
+#include "bench/ui_lateness.h"
 #include "data/capture_journal.h"
 #include "platform/device_map.h"
 #include "platform/pseudo_terminal.h"
@@ -77,16 +78,8 @@ double Capture(const char* name, BenchTerminal& pty, const QByteArray& pattern, 
     const double start = Now();
     feeder.Go();
 
-    double lastTick = Now();
-    double worstLate = 0;
-    QTimer tick;
-    tick.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&tick, &QTimer::timeout, [&] {
-        const double t = Now();
-        worstLate = std::max(worstLate, t - lastTick - 0.010);
-        lastTick = t;
-    });
-    tick.start(10);
+    bench::UiLateness lateness;
+    lateness.Start();
     int counted = 0;
     qint64 sum = 0;
     QEventLoop loop;
@@ -100,7 +93,7 @@ double Capture(const char* name, BenchTerminal& pty, const QByteArray& pattern, 
     check.stop();
     const double end = Now();
     feeder.Wait();
-    tick.stop();
+    lateness.Stop();
     dlg.OnStop();
     // After Stop the journal takes what it has not taken yet at once.
     const double flushStart = Now();
@@ -113,7 +106,7 @@ double Capture(const char* name, BenchTerminal& pty, const QByteArray& pattern, 
     std::printf("    %-20s drain %7.1f MB/s  ui late %5.1f ms  journal behind at most %lld items / "
                 "%.1f ms  writer cpu %.2f s (%.1f%% of the capture)  lock held at most %.2f ms  catch-up after Stop %.1f ms  "
                 "journal %.1f MB\n",
-                name, rate, worstLate * 1000, qlonglong(stats.maxItemsBehind),
+                name, rate, lateness.WorstMs(), qlonglong(stats.maxItemsBehind),
                 double(stats.maxMicrosBehind) / 1000, double(stats.cpuNanos) / 1e9,
                 100.0 * double(stats.cpuNanos) / 1e9 / (end - start), double(stats.maxLockMicros) / 1000, catchUp * 1000,
                 double(journalBytes) / kMiB);

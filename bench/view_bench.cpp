@@ -22,6 +22,7 @@
 #include "app/monitor_dlg.h"
 #include "bench/bench_environment.h"
 #include "bench/bench_feeder.h"
+#include "bench/ui_lateness.h"
 #include "app/output_context_menu.h"
 #include "app/output_view.h"
 #include "app/time_column.h"
@@ -227,16 +228,8 @@ void ScrollLargeCapture(const char* name, const QByteArray& pattern, qint64 byte
             std::this_thread::sleep_for(std::chrono::milliseconds(15));
         }
     });
-    double lastTick = Now();
-    double worstLate = 0;
-    QTimer tick;
-    tick.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&tick, &QTimer::timeout, [&] {
-        const double t = Now();
-        worstLate = std::max(worstLate, t - lastTick - 0.010);
-        lastTick = t;
-    });
-    tick.start(10);
+    bench::UiLateness lateness;
+    lateness.Start();
 
     // Each step is one event, handled and painted as a person's key press is.
     double worstStep = 0;
@@ -264,7 +257,7 @@ void ScrollLargeCapture(const char* name, const QByteArray& pattern, qint64 byte
     stop = true;
     flood.join();
     dlg.RefreshOutput();
-    tick.stop();
+    lateness.Stop();
 
     qint64 captured = 0;
     {
@@ -275,7 +268,7 @@ void ScrollLargeCapture(const char* name, const QByteArray& pattern, qint64 byte
     const qint64 indexBytes = dlg.OutputText().IndexMemoryBytes();
     std::printf("%-5s %6lld MiB, %9lld lines: indexed in %.2f s; %d page steps in %.2f s, 500 jumps;"
                 " first step %.1f ms, worst step after it %.1f ms, ui late %.1f ms; index %.4f B per captured byte\n",
-                name, captured / kMiB, lines, indexed, pageSteps, pageSeconds, firstStep * 1000, worstStep * 1000, worstLate * 1000,
+                name, captured / kMiB, lines, indexed, pageSteps, pageSeconds, firstStep * 1000, worstStep * 1000, lateness.WorstMs(),
                 double(indexBytes) / double(qMax<qint64>(1, captured)));
     dlg.DestroyWindow();
 }
