@@ -6,6 +6,7 @@
 #include "app/single_instance.h"
 #include "platform/message_box.h"
 #include "platform/open_files.h"
+#include "platform/process_memory.h"
 
 #include <QApplication>
 #include <cstdio>
@@ -29,6 +30,8 @@ int main(int argc, char* argv[])
     // A journal's segments stay open while it runs; a failure leaves the
     // usual limit, which a capture of a few dozen gigabytes stays within.
     platform::raiseOpenFileLimit();
+    // The batches a capture formats and frees are allocated again at once.
+    platform::keepFreedMemoryForReuse();
 
     // --list needs no application object at all.
     if (commandLine.action == CommandLine::ListPorts) {

@@ -7,7 +7,7 @@
 #include "data/capture_formats.h"
 #include "data/capture_journal.h"
 #include "data/streamed_capture_file.h"
-#include "platform/available_memory.h"
+#include "platform/process_memory.h"
 #include "settings/settings_persistence.h"
 
 #include <QElapsedTimer>

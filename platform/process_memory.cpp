@@ -1,8 +1,11 @@
-#include "platform/available_memory.h"
+#include "platform/process_memory.h"
 
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 namespace platform {
 
@@ -23,6 +26,19 @@ int availableMemory(uint64_t& bytes)
     }
     std::fclose(info);
     return result;
+}
+
+bool keepFreedMemoryForReuse()
+{
+#if defined(__GLIBC__)
+    // Fixed thresholds instead of the adaptive ones, which give the top of
+    // the heap back whenever 128 KiB or more of it is free.
+    constexpr int kKeptBytes = 16 << 20;
+    constexpr int kMappedFromBytes = 4 << 20;
+    return mallopt(M_TRIM_THRESHOLD, kKeptBytes) == 1 && mallopt(M_MMAP_THRESHOLD, kMappedFromBytes) == 1;
+#else
+    return true;
+#endif
 }
 
 } // namespace platform
