@@ -26,7 +26,10 @@ public:
             std::fprintf(stderr, "message: %s\n", qPrintable(message.text));
             return IDOK;
         });
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+        // Offscreen unless a run asks for a real display (with the
+        // accessibility bus: bench/with_accessibility_bus.sh).
+        const QByteArray platform = qgetenv("VANTREL_BENCH_PLATFORM");
+        qputenv("QT_QPA_PLATFORM", platform.isEmpty() ? QByteArray("offscreen") : platform);
         QDir(m_dir.path()).mkpath(QStringLiteral("devroot/dev"));
         qputenv("VANTREL_REGISTRY", (m_dir.path() + QStringLiteral("/registry.reg")).toLocal8Bit());
         qputenv("VANTREL_DEVICE_ROOT", (m_dir.path() + QStringLiteral("/devroot")).toLocal8Bit());

@@ -11,7 +11,7 @@ Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp -noreset 2>/dev/null &
 xvfb=$!
 trap 'kill $xvfb 2>/dev/null || true' EXIT
 for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.05; done
-export DISPLAY=$display QT_QPA_PLATFORM=xcb QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 QT_ACCESSIBILITY=1
+export DISPLAY=$display QT_QPA_PLATFORM=xcb VANTREL_BENCH_PLATFORM=xcb QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 QT_ACCESSIBILITY=1
 dbus-run-session -- bash -c '
     /usr/bin/python3 "$0/accessibility_listener.py" &
     listener=$!
