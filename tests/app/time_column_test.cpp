@@ -10,8 +10,8 @@
 #include "data/item_time_format.h"
 #include "platform/registry.h"
 #include "platform/save_file_dialog.h"
-#include "scoped_time_zone.h"
 #include "main_window.h"
+#include "scoped_time_zone.h"
 #include "test_support.h"
 
 #include <QAccessible>
