@@ -1,5 +1,6 @@
 // The command line, parsed and as the built program answers it.
 #include "app/command_line.h"
+#include "program.h"
 
 #include <QProcess>
 #include <gtest/gtest.h>
@@ -14,13 +15,8 @@ struct ProgramRun {
 ProgramRun RunProgram(const QStringList& arguments, bool withDisplay = true)
 {
     QProcess process;
-    if (!withDisplay) {
-        // As from a terminal with no window system at all.
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
-            environment.remove(QString::fromLatin1(name));
-        process.setProcessEnvironment(environment);
-    }
+    if (!withDisplay)
+        process.setProcessEnvironment(testing_support::EnvironmentWithoutDisplay());
     process.start(QStringLiteral(VANTREL_BINARY), arguments);
     EXPECT_TRUE(process.waitForFinished(30000));
     ProgramRun run;

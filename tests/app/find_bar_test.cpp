@@ -1,6 +1,7 @@
 #include "app/find_bar.h"
 #include "app/monitor_dlg.h"
 #include "app/output_view.h"
+#include "main_window.h"
 #include "test_support.h"
 
 #include <QApplication>
@@ -17,15 +18,8 @@ namespace {
 using testing_support::WaitUntil;
 
 // The main window, shown and active, so that its keyboard shortcuts work.
-struct Window {
-    CMonitorDlg dlg;
-    Window()
-    {
-        dlg.OnInitDialog();
-        dlg.show();
-        QApplication::setActiveWindow(&dlg);
-        EXPECT_TRUE(QTest::qWaitForWindowActive(&dlg));
-    }
+struct Window : testing_support::ShownWindow {
+    Window() : ShownWindow(Until::Active) {}
     CFindBar* bar() const { return dlg.findChild<CFindBar*>(QStringLiteral("findBar")); }
     QLineEdit* field() const { return dlg.findChild<QLineEdit*>(QStringLiteral("findText")); }
     QString count() const { return dlg.findChild<QLabel*>(QStringLiteral("findCount"))->text(); }
@@ -33,12 +27,7 @@ struct Window {
 
     void Add(const QByteArray& bytes)
     {
-        CDataItem item(reinterpret_cast<const uint8_t*>(bytes.constData()), int(bytes.size()));
-        item.SetKind(0);
-        {
-            std::lock_guard lock(dlg.Engine().m_csCapture);
-            dlg.Engine().m_items.Add(item);
-        }
+        testing_support::AddItem(dlg, bytes);
         dlg.RefreshOutput();
     }
     QString Text() const { return dlg.m_editOutput->TextRange(0, dlg.m_editOutput->TextLength()); }

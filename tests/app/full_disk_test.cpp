@@ -15,11 +15,7 @@
 
 namespace {
 
-QByteArray FileBytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+using testing_support::FileBytes;
 
 TEST(FullDisk, ASaveThatDoesNotFitLeavesTheOldFileAndTheCaptureUnsaved)
 {
@@ -119,14 +115,7 @@ TEST(FullDisk, TheStatusLineWarnsWhileTheJournalsDiskIsLowOnSpace)
     }
     // A folder not made yet, on a file system of 64 KiB.
     const QString folder = disk.Path() + QStringLiteral("/journals");
-    platform::HKEY key = nullptr;
-    ASSERT_EQ(platform::RegCreateKey(QStringLiteral("Software\\Kerbix\\Vantrel"), &key), platform::kRegSuccess);
-    QByteArray bytes(reinterpret_cast<const char*>(folder.utf16()), folder.size() * 2);
-    bytes.append(2, '\0');
-    ASSERT_EQ(platform::RegSetValue(key, QStringLiteral("StoreFolder"), platform::REG_SZ, bytes.constData(),
-                                    uint32_t(bytes.size())),
-              platform::kRegSuccess);
-    platform::RegCloseKey(key);
+    testing_support::SetStoreFolder(folder);
     CMonitorDlg dlg;
     dlg.OnInitDialog();
     EXPECT_TRUE(status(dlg).contains(QStringLiteral("Low disk space"))) << status(dlg).toStdString();

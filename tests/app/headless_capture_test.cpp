@@ -9,6 +9,9 @@
 #include "platform/device_map.h"
 #include "platform/pseudo_terminal.h"
 #include "platform/registry.h"
+#include "capture_probe.h"
+#include "program.h"
+#include "small_disk.h"
 #include "test_support.h"
 
 #include <QBuffer>
@@ -31,90 +34,28 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <sys/mount.h>
 #include <sys/resource.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
 
 using platform::PseudoTerminal;
+using testing_support::FileBytes;
+using testing_support::InTest;
+using testing_support::kProbe;
+using testing_support::ProbeUntil;
+using testing_support::Program;
 using testing_support::TestDir;
-
 using testing_support::WaitUntilOpened;
 
 namespace {
 
-// The program with none of DISPLAY, WAYLAND_DISPLAY and QT_QPA_PLATFORM set,
-// unless `platform` names a platform to ask for.
-class Program {
-public:
-    explicit Program(const QStringList& arguments, const QString& platform = {},
-                     const QList<std::pair<QString, QString>>& variables = {})
-    {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
-            environment.remove(QString::fromLatin1(name));
-        if (!platform.isEmpty())
-            environment.insert(QStringLiteral("QT_QPA_PLATFORM"), platform);
-        for (const auto& [name, value] : variables)
-            environment.insert(name, value);
-        m_process.setProcessEnvironment(environment);
-        m_process.start(QStringLiteral(VANTREL_BINARY), arguments);
-        EXPECT_TRUE(m_process.waitForStarted(10000));
-    }
-    ~Program()
-    {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.kill();
-            m_process.waitForFinished(5000);
-        }
-    }
-    void Signal(int number) { ::kill(pid_t(m_process.processId()), number); }
-    // The exit status, or -1 when it did not end normally in time.
-    int Wait(int timeoutMs = 20000)
-    {
-        if (!m_process.waitForFinished(timeoutMs))
-            return -1;
-        m_err = QString::fromLocal8Bit(m_process.readAllStandardError());
-        m_out = m_process.readAllStandardOutput();
-        return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
-    }
-    int Stop() { Signal(SIGTERM); return Wait(); }
-    bool Running() { return m_process.state() == QProcess::Running; }
-    qint64 Pid() const { return m_process.processId(); }
-    // The lines of standard error, once it ended.
-    QStringList ErrorLines() const { return m_err.split(QLatin1Char('\n'), Qt::SkipEmptyParts); }
-    QByteArray Out() const { return m_out; }
-
-private:
-    QProcess m_process;
-    QString m_err;
-    QByteArray m_out;
-};
-
-QByteArray ReadAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-QString InTest(const QString& name)
-{
-    return TestDir() + QLatin1Char('/') + name;
-}
-
-// Writes a probe byte now and then until the capture has recorded one into
-// the Send Data file, so that what follows is certain to be recorded. The
-// probes sent before the capture listened are purged, as at every Begin.
-constexpr char kProbe = '~';
+// Probes until the capture has recorded one into the Send Data file, so
+// that what follows is certain to be recorded. The probes sent before the
+// capture listened are purged, as at every Begin.
 void WaitUntilRecording(PseudoTerminal& far, const QString& sendDataPath)
 {
-    QDeadlineTimer deadline(15000);
-    while (QFileInfo(sendDataPath).size() == 0 && !deadline.hasExpired()) {
-        EXPECT_TRUE(far.WriteAll(QByteArray(1, kProbe)));
-        QThread::msleep(100);
-    }
-    EXPECT_GT(QFileInfo(sendDataPath).size(), 0) << "nothing was recorded";
+    EXPECT_TRUE(ProbeUntil(far, [&] { return QFileInfo(sendDataPath).size() > 0; })) << "nothing was recorded";
 }
 
 // The recorded bytes after the probes.
@@ -127,7 +68,6 @@ QByteArray AfterProbes(const QByteArray& recorded)
     return recorded.mid(at);
 }
 
-// Waits until process `pid` holds `device` open.
 // The items of a Send Data file, as Save would have them in its list.
 QVector<CDataItem> ParseSendData(const QByteArray& bytes)
 {
@@ -184,6 +124,13 @@ QStringList Parts(const QString& pattern)
     return names;
 }
 
+// Whether the first of the parts matching `pattern` holds anything yet.
+bool FirstPartRecorded(const QString& pattern)
+{
+    const QStringList parts = Parts(pattern);
+    return !parts.isEmpty() && QFileInfo(parts.first()).size() > 0;
+}
+
 } // namespace
 
 TEST(HeadlessCapture, BothFilesHoldExactlyWhatSaveWritesForTheSameCapture)
@@ -215,14 +162,14 @@ TEST(HeadlessCapture, BothFilesHoldExactlyWhatSaveWritesForTheSameCapture)
         ASSERT_EQ(program.Stop(), 0) << program.ErrorLines().join('\n').toStdString();
         EXPECT_TRUE(program.ErrorLines().isEmpty()) << program.ErrorLines().join('\n').toStdString();
 
-        const QVector<CDataItem> items = ParseSendData(ReadAll(sendData));
+        const QVector<CDataItem> items = ParseSendData(FileBytes(sendData));
         EXPECT_EQ(AfterProbes(Bytes(items)), sent);  // every byte, in order
         for (const CDataItem& item : items)
             EXPECT_EQ(item.GetKind(), hex ? 1 : 0);
         const Saved saved = SaveOf(items);
-        EXPECT_EQ(ReadAll(sendData), saved.sendData);
-        EXPECT_EQ(ReadAll(log), saved.log);
-        EXPECT_TRUE(ReadAll(log).startsWith("Welcome to Vantrel \r\n Ver 0.4\r\nRec :"));
+        EXPECT_EQ(FileBytes(sendData), saved.sendData);
+        EXPECT_EQ(FileBytes(log), saved.log);
+        EXPECT_TRUE(FileBytes(log).startsWith("Welcome to Vantrel \r\n Ver 0.4\r\nRec :"));
     }
 }
 
@@ -245,7 +192,7 @@ TEST(HeadlessCapture, RunsWithoutAnyWindowSystemEvenWhenOneIsAskedFor)
     for (const char* plugin : {"libqxcb", "libqoffscreen", "libqwayland", "/platforms/"})
         EXPECT_FALSE(mapped.contains(plugin)) << plugin;
     ASSERT_TRUE(far.WriteAll("no display\r\n"));
-    ASSERT_TRUE(testing_support::WaitUntil([&] { return ReadAll(log).endsWith("no display\r\n"); }));
+    ASSERT_TRUE(testing_support::WaitUntil([&] { return FileBytes(log).endsWith("no display\r\n"); }));
     EXPECT_EQ(program.Stop(), 0);
     EXPECT_TRUE(program.ErrorLines().isEmpty()) << program.ErrorLines().join(QLatin1Char('\n')).toStdString();
 }
@@ -261,7 +208,7 @@ TEST(HeadlessCapture, TheSerialLogGoesToStandardOutputWhenAskedOrWhenNoFileIsNam
         ASSERT_TRUE(far.WriteAll("line one\r\nline two\r\n"));
         QThread::msleep(100);
         ASSERT_EQ(program.Stop(), 0);
-        EXPECT_EQ(program.Out(), SaveOf(ParseSendData(ReadAll(sendData))).log);
+        EXPECT_EQ(program.Out(), SaveOf(ParseSendData(FileBytes(sendData))).log);
         EXPECT_TRUE(program.Out().endsWith("line two\r\n")) << program.Out().toStdString();
     }
     {
@@ -310,7 +257,7 @@ TEST(HeadlessCapture, SigtermInTheMiddleOfAFloodLosesNothingThatWasSent)
     flood.join();
     ASSERT_EQ(program.Wait(), 0);
 
-    const QByteArray recorded = Bytes(ParseSendData(ReadAll(sendData)));
+    const QByteArray recorded = Bytes(ParseSendData(FileBytes(sendData)));
     const QByteArray flooded = AfterProbes(recorded);
     EXPECT_GE(flooded.size(), sentBeforeStop);
     EXPECT_TRUE(stream.startsWith(flooded)) << "the recorded bytes are not the stream's beginning";
@@ -324,13 +271,7 @@ TEST(HeadlessCapture, SplitBySizeGivesSortedPartsThatTogetherAreOneFile)
                      InTest(QStringLiteral("parts.log")), "--send-data", InTest(QStringLiteral("parts.sds"))});
     // The parts' names are not known in advance: wait for the first item.
     QByteArray sent;
-    QDeadlineTimer deadline(15000);
-    while (Parts(InTest(QStringLiteral("parts-*.sds"))).isEmpty() ||
-           QFileInfo(Parts(InTest(QStringLiteral("parts-*.sds"))).first()).size() == 0) {
-        ASSERT_FALSE(deadline.hasExpired());
-        ASSERT_TRUE(far.WriteAll(QByteArray(1, kProbe)));
-        QThread::msleep(100);
-    }
+    ASSERT_TRUE(ProbeUntil(far, [] { return FirstPartRecorded(InTest(QStringLiteral("parts-*.sds"))); }));
     sent.clear();
     for (int i = 0; i < 60; ++i) {
         const QByteArray line = QByteArray("reading ") + QByteArray::number(i) + QByteArray(300, '=') + "\r\n";
@@ -350,14 +291,14 @@ TEST(HeadlessCapture, SplitBySizeGivesSortedPartsThatTogetherAreOneFile)
                 QStringLiteral("^parts-[0-9]{8}-[0-9]{6}(_[0-9]{3})?\\.%1$").arg(QLatin1String(kind)))))
                 << part.toStdString();
             EXPECT_LE(QFileInfo(part).size(), 8192) << part.toStdString();
-            joined += ReadAll(part);
+            joined += FileBytes(part);
         }
         static QVector<CDataItem> items;
         if (QLatin1String(kind) == QLatin1String("log")) {
             items = ParseSendData([] {
                 QByteArray all;
                 for (const QString& part : Parts(InTest(QStringLiteral("parts-*.sds"))))
-                    all += ReadAll(part);
+                    all += FileBytes(part);
                 return all;
             }());
             EXPECT_EQ(AfterProbes(Bytes(items)), sent);
@@ -380,7 +321,7 @@ TEST(HeadlessCapture, OverridesApplyForThisRunOnlyAndTheSettingsFileIsUntouched)
     PseudoTerminal far;
     ASSERT_TRUE(far.Open());
     testing_support::SetPortOverride(5, far.SlavePath());
-    const QByteArray settingsBefore = ReadAll(platform::registryFilePath());
+    const QByteArray settingsBefore = FileBytes(platform::registryFilePath());
     ASSERT_FALSE(settingsBefore.isEmpty());
 
     const QString sendData = InTest(QStringLiteral("over.sds"));
@@ -401,10 +342,10 @@ TEST(HeadlessCapture, OverridesApplyForThisRunOnlyAndTheSettingsFileIsUntouched)
 
     // Recorded from COM5 as Hex, though the stored settings say COM7 and
     // String; and the settings file is exactly as it was.
-    const QByteArray lines = ReadAll(sendData);
+    const QByteArray lines = FileBytes(sendData);
     EXPECT_TRUE(lines.contains(",Hex,\"7e ")) << lines.toStdString();
     EXPECT_FALSE(lines.contains(",String,"));
-    EXPECT_EQ(ReadAll(platform::registryFilePath()), settingsBefore);
+    EXPECT_EQ(FileBytes(platform::registryFilePath()), settingsBefore);
 }
 
 TEST(HeadlessCapture, TheRecordingWindowDropsWhatComesAfterIt)
@@ -436,7 +377,7 @@ TEST(HeadlessCapture, TheRecordingWindowDropsWhatComesAfterIt)
         ASSERT_TRUE(far.WriteAll("late\n"));
         QThread::msleep(500);
         ASSERT_EQ(program.Stop(), 0);
-        EXPECT_EQ(ReadAll(sendData).contains("6c 61 74 65 0a"), c.recorded) << ReadAll(sendData).toStdString();
+        EXPECT_EQ(FileBytes(sendData).contains("6c 61 74 65 0a"), c.recorded) << FileBytes(sendData).toStdString();
     }
 }
 
@@ -543,12 +484,9 @@ TEST(HeadlessCapture, AFileThatFailsMidRunCatchesUpWhenTheDiskHasRoomAgain)
 {
     const QString small = InTest(QStringLiteral("small"));
     ASSERT_TRUE(QDir().mkpath(small));
-    if (::mount("tmpfs", QFile::encodeName(small).constData(), "tmpfs", 0, "size=64k") != 0)
+    const SmallDisk disk(small);
+    if (!disk.Mounted())
         GTEST_SKIP() << "a small file system cannot be mounted here (needs root)";
-    struct Unmount {
-        QByteArray path;
-        ~Unmount() { ::umount2(path.constData(), MNT_DETACH); }
-    } unmount{QFile::encodeName(small)};
 
     PseudoTerminal far;
     ASSERT_TRUE(far.Open());
@@ -585,7 +523,7 @@ TEST(HeadlessCapture, AFileThatFailsMidRunCatchesUpWhenTheDiskHasRoomAgain)
     // Caught up by itself, before the run ends.
     auto whole = [&] {  // the bytes of the whole lines written so far
         QByteArray bytes;
-        for (const QByteArray& line : ReadAll(target).split('\n'))
+        for (const QByteArray& line : FileBytes(target).split('\n'))
             if (const QList<QByteArray> fields = line.split(','); fields.size() == 3 && fields[2].endsWith('"'))
                 bytes += QByteArray::fromHex(fields[2].mid(1, fields[2].size() - 2).replace(' ', ""));
         return bytes;
@@ -594,7 +532,7 @@ TEST(HeadlessCapture, AFileThatFailsMidRunCatchesUpWhenTheDiskHasRoomAgain)
     auto journal = [&] {  // the items' bytes in the journal
         QByteArray bytes;
         for (const QString& name : QDir(small + QStringLiteral("/vantrel")).entryList({"*.vjournal"})) {
-            const QByteArray file = ReadAll(small + QStringLiteral("/vantrel/") + name);
+            const QByteArray file = FileBytes(small + QStringLiteral("/vantrel/") + name);
             ReadJournal(reinterpret_cast<const uint8_t*>(file.constData()), size_t(file.size()),
                         [&](const JournalItem& item) { bytes.append(reinterpret_cast<const char*>(item.data), item.length); });
         }
@@ -602,7 +540,7 @@ TEST(HeadlessCapture, AFileThatFailsMidRunCatchesUpWhenTheDiskHasRoomAgain)
     };
     EXPECT_TRUE(testing_support::WaitUntil([&] { return journal().endsWith(sent); }, 20000));
     EXPECT_EQ(program.Stop(), kExitStopped);
-    EXPECT_EQ(AfterProbes(Bytes(ParseSendData(ReadAll(target)))), sent);
+    EXPECT_EQ(AfterProbes(Bytes(ParseSendData(FileBytes(target)))), sent);
     // Each told once that it failed, once that it writes again.
     const QStringList lines = program.ErrorLines();
     ASSERT_EQ(lines.size(), 4) << lines.join('\n').toStdString();
@@ -629,7 +567,7 @@ TEST(HeadlessCapture, EndsByItselfAfterADurationAByteCountOrALostDevice)
             QThread::msleep(20);
         }
         EXPECT_EQ(program.Wait(), 0);
-        EXPECT_GE(Bytes(ParseSendData(ReadAll(sendData))).size(), 1024);
+        EXPECT_GE(Bytes(ParseSendData(FileBytes(sendData))).size(), 1024);
     }
     {
         const QString sendData = InTest(QStringLiteral("lost.sds"));
@@ -677,10 +615,7 @@ TEST(HeadlessCapture, OnATerminalOneStatusLineIsRedrawnAndQuietDrawsNone)
         ASSERT_TRUE(console.Open());  // standard error is this terminal
         const QByteArray consolePath = QFile::encodeName(console.SlavePath());
         QProcess process;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
-            environment.remove(QString::fromLatin1(name));
-        process.setProcessEnvironment(environment);
+        process.setProcessEnvironment(testing_support::EnvironmentWithoutDisplay());
         process.setChildProcessModifier([consolePath] {
             const int fd = ::open(consolePath.constData(), O_RDWR | O_NOCTTY);
             if (fd >= 0)
@@ -845,13 +780,7 @@ TEST(HeadlessCapture, KeepHoldsOnlyTheNewestPartsOfARing)
     ASSERT_TRUE(far.Open());
     const QString sendData = InTest(QStringLiteral("ring.sds"));
     Program program({"--capture", "--device", far.SlavePath(), "--split", "8k", "--keep", "2", "--send-data", sendData});
-    QDeadlineTimer deadline(15000);
-    while (Parts(InTest(QStringLiteral("ring-*.sds"))).isEmpty() ||
-           QFileInfo(Parts(InTest(QStringLiteral("ring-*.sds"))).first()).size() == 0) {
-        ASSERT_FALSE(deadline.hasExpired());
-        ASSERT_TRUE(far.WriteAll(QByteArray(1, kProbe)));
-        QThread::msleep(100);
-    }
+    ASSERT_TRUE(ProbeUntil(far, [] { return FirstPartRecorded(InTest(QStringLiteral("ring-*.sds"))); }));
     QByteArray sent;
     for (int i = 0; i < 80; ++i) {
         const QByteArray line = QByteArray("reading ") + QByteArray::number(i) + QByteArray(300, '=') + "\r\n";
@@ -864,7 +793,7 @@ TEST(HeadlessCapture, KeepHoldsOnlyTheNewestPartsOfARing)
     ASSERT_EQ(parts.size(), 2);
     QByteArray kept;
     for (const QString& part : parts)
-        kept += ReadAll(part);
+        kept += FileBytes(part);
     // The newest parts, whole: the end of what was sent, from an item's start.
     const QByteArray tail = Bytes(ParseSendData(kept));
     EXPECT_GT(tail.size(), 8 * 1024 / 3);
@@ -921,17 +850,12 @@ TEST(HeadlessCapture, WhatAnEarlierRunOfThePortLeftUnwrittenGoesToTheFilesFirst)
     Program program({"--capture", "--port", "COM5", "--device", far.SlavePath(), "--send-data", sendData});
     // The items taken over are in the file before the port is listened to:
     // probes until one of them is recorded after them.
-    QDeadlineTimer deadline(15000);
-    while (ParseSendData(ReadAll(sendData)).size() < 4) {
-        ASSERT_FALSE(deadline.hasExpired());
-        ASSERT_TRUE(far.WriteAll(QByteArray(1, kProbe)));
-        QThread::msleep(100);
-    }
+    ASSERT_TRUE(ProbeUntil(far, [&] { return ParseSendData(FileBytes(sendData)).size() >= 4; }));
     ASSERT_TRUE(far.WriteAll("after\r\n"));
-    ASSERT_TRUE(testing_support::WaitUntil([&] { return ReadAll(sendData).contains(QByteArray("after\r\n").toHex(' ')); }));
+    ASSERT_TRUE(testing_support::WaitUntil([&] { return FileBytes(sendData).contains(QByteArray("after\r\n").toHex(' ')); }));
     ASSERT_EQ(program.Stop(), 0);
 
-    const QVector<CDataItem> items = ParseSendData(ReadAll(sendData));
+    const QVector<CDataItem> items = ParseSendData(FileBytes(sendData));
     ASSERT_GE(items.size(), 4);
     QByteArray taken;
     for (int i = 0; i < 3; ++i)
@@ -964,12 +888,12 @@ TEST(HeadlessCapture, TheJournalGivesBackWhatTheFilesHoldAndStaysUnderItsLimit)
         sent += QByteArray("sample ") + QByteArray::number(i) + QByteArray(1000, char('a' + i % 26)) + "\r\n";
     for (qsizetype at = 0; at < sent.size(); at += 4096)
         ASSERT_TRUE(far.WriteAll(sent.mid(at, 4096)));
-    ASSERT_TRUE(testing_support::WaitUntil([&] { return ReadAll(log).endsWith(sent.right(100)); }, 30000));
+    ASSERT_TRUE(testing_support::WaitUntil([&] { return FileBytes(log).endsWith(sent.right(100)); }, 30000));
     // Once the files have it all on disk, the journal holds little or
     // nothing of it, and never more than its limit.
     ASSERT_TRUE(testing_support::WaitUntil([&] { return LookAtStateFolder().bytes <= kLimit; }, 15000))
         << LookAtStateFolder().bytes;
     ASSERT_EQ(program.Stop(), 0) << program.ErrorLines().join('\n').toStdString();
-    EXPECT_EQ(AfterProbes(Bytes(ParseSendData(ReadAll(sendData)))), sent);
+    EXPECT_EQ(AfterProbes(Bytes(ParseSendData(FileBytes(sendData)))), sent);
     EXPECT_TRUE(LookAtStateFolder().files.isEmpty()) << LookAtStateFolder().files.join(' ').toStdString();
 }

@@ -2,69 +2,26 @@
 // with no display, against a pseudo-terminal as the far end.
 #include "capture/capture_engine.h"
 #include "platform/pseudo_terminal.h"
+#include "capture_probe.h"
+#include "program.h"
 #include "test_support.h"
 
 #include <QBuffer>
-#include <QDeadlineTimer>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QThread>
 #include <gtest/gtest.h>
 
-#include <csignal>
-
 using platform::PseudoTerminal;
+using testing_support::FileBytes;
+using testing_support::ProbeUntil;
+using testing_support::Program;
 using testing_support::TestDir;
 
 namespace {
-
-class Program {
-public:
-    explicit Program(const QStringList& arguments)
-    {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
-            environment.remove(QString::fromLatin1(name));
-        m_process.setProcessEnvironment(environment);
-        m_process.start(QStringLiteral(VANTREL_BINARY), arguments);
-        EXPECT_TRUE(m_process.waitForStarted(10000));
-    }
-    ~Program()
-    {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.kill();
-            m_process.waitForFinished(5000);
-        }
-    }
-    // SIGTERM, then the exit status (-1 when it did not end normally in time).
-    int Stop()
-    {
-        ::kill(pid_t(m_process.processId()), SIGTERM);
-        if (!m_process.waitForFinished(20000))
-            return -1;
-        m_err = QString::fromLocal8Bit(m_process.readAllStandardError());
-        m_out = m_process.readAllStandardOutput();
-        return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
-    }
-    QString Err() const { return m_err; }
-    QByteArray Out() const { return m_out; }
-
-private:
-    QProcess m_process;
-    QString m_err;
-    QByteArray m_out;
-};
-
-QByteArray ReadAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // The bytes in the files of the test's folder whose names match `pattern`.
 qint64 SizeOf(const QString& pattern)
@@ -79,12 +36,7 @@ qint64 SizeOf(const QString& pattern)
 // `pattern`: from then on every byte sent is recorded.
 void WaitUntilRecording(PseudoTerminal& far, const QString& pattern)
 {
-    QDeadlineTimer deadline(15000);
-    while (SizeOf(pattern) == 0 && !deadline.hasExpired()) {
-        EXPECT_TRUE(far.WriteAll("~"));
-        QThread::msleep(100);
-    }
-    ASSERT_GT(SizeOf(pattern), 0) << "nothing was recorded";
+    ASSERT_TRUE(ProbeUntil(far, [&] { return SizeOf(pattern) > 0; })) << "nothing was recorded";
 }
 
 // Every byte value, four times over, in chunks the far end writes apart.
@@ -134,14 +86,14 @@ TEST(HeadlessTimedFiles, SplitJsonLinesAndTheTimedLogHoldEveryItemWithItsTime)
                      "--jsonl", TestDir() + QStringLiteral("/c.jsonl"), "--split", "1K", "--timed-log", "-"});
     WaitUntilRecording(far, QStringLiteral("c-*.sds"));
     const QByteArray sent = SendEveryByte(far);
-    ASSERT_EQ(program.Stop(), 0) << program.Err().toStdString();
+    ASSERT_EQ(program.Stop(), 0) << program.ErrorLines().join('\n').toStdString();
 
     // The parts, one after the other, are one file of whole lines.
     const QStringList parts = QDir(TestDir()).entryList({"c-*.jsonl"}, QDir::Files, QDir::Name);
     ASSERT_GT(parts.size(), 1);
     QByteArray whole;
     for (const QString& part : parts)
-        whole += ReadAll(TestDir() + QLatin1Char('/') + part);
+        whole += FileBytes(testing_support::InTest(part));
     const QVector<JsonLine> lines = ParseJsonLines(whole);
     ASSERT_FALSE(lines.isEmpty());
     const QString run = lines.first().object["run"].toString();

@@ -4,6 +4,7 @@
 #include "app/monitor_dlg.h"
 #include "app/output_view.h"
 #include "platform/registry.h"
+#include "main_window.h"
 #include "test_support.h"
 
 #include <QAction>
@@ -19,28 +20,15 @@
 
 namespace {
 
+using testing_support::AddItem;
 using testing_support::WaitUntil;
 
-struct Window {
-    CMonitorDlg dlg;
-    Window()
-    {
-        dlg.OnInitDialog();
-        dlg.show();
-    }
+struct Window : testing_support::ShownWindow {
     QAction* tool(int id) const { return dlg.m_wndCommandBar->ToolAction(id); }
     QAction* menu(int id) const { return dlg.m_wndCommandBar->MenuAction(id); }
     QString shown() const { return dlg.m_editOutput->ShownText(); }
     QString status() const { return dlg.findChild<QLabel*>(QStringLiteral("statusLine"))->text(); }
 };
-
-void addItem(CMonitorDlg& dlg, const QByteArray& bytes, int kind)
-{
-    CDataItem item(reinterpret_cast<const uint8_t*>(bytes.constData()), int(bytes.size()));
-    item.SetKind(kind);
-    std::lock_guard lock(dlg.Engine().m_csCapture);
-    dlg.Engine().m_items.Add(item);
-}
 
 TEST(MainWindow, StartsWithTheWelcomeTextAndTheClosedPortCommandState)
 {
@@ -116,7 +104,7 @@ TEST(MainWindow, ClearOutputEmptiesTheAreaAndTheItemsFromEitherPlace)
 {
     for (int id : {ID_TOOL_CLEAR, ID_MENU_CLEAR_OUTPUT}) {
         Window w;
-        addItem(w.dlg, "abc", 0);
+        AddItem(w.dlg, "abc", 0);
         w.dlg.RefreshOutput();
         EXPECT_EQ(w.shown(), QStringLiteral("Welcome to Vantrel \n Ver 0.4\nRec :abc"));
         EXPECT_TRUE(w.status().contains(QStringLiteral("1 items, 3 bytes"))) << w.status().toStdString();
@@ -125,7 +113,7 @@ TEST(MainWindow, ClearOutputEmptiesTheAreaAndTheItemsFromEitherPlace)
         EXPECT_EQ(w.dlg.Engine().m_items.GetSize(), 0);
         EXPECT_EQ(w.dlg.Engine().m_strOutput, QString());
         // The next item goes into the empty area.
-        addItem(w.dlg, "\x01\xff", 1);
+        AddItem(w.dlg, "\x01\xff", 1);
         w.dlg.RefreshOutput();
         EXPECT_EQ(w.shown(), QStringLiteral("\nRec :01 ff "));
         EXPECT_TRUE(w.status().contains(QStringLiteral("1 items, 2 bytes"))) << w.status().toStdString();
@@ -136,8 +124,8 @@ TEST(MainWindow, NewTextGoesAtTheEndWhereverTheCaretIs)
 {
     Window w;
     w.dlg.m_editOutput->SetSelection(3, 3);
-    addItem(w.dlg, "first", 0);
-    addItem(w.dlg, "second\r\nthird\rfourth\n", 0);
+    AddItem(w.dlg, "first", 0);
+    AddItem(w.dlg, "second\r\nthird\rfourth\n", 0);
     w.dlg.RefreshOutput();
     EXPECT_EQ(w.shown(), QStringLiteral("Welcome to Vantrel \n Ver 0.4\nRec :first\nRec :second\nthird\nfourth\n"));
     EXPECT_EQ(w.dlg.m_editOutput->CursorPosition(), 3);
@@ -148,7 +136,7 @@ TEST(MainWindow, ItemsRecordedOnAnotherThreadReachTheViewWithoutWaiting)
     Window w;
     std::thread producer([&] {
         for (int i = 0; i < 500; ++i) {
-            addItem(w.dlg, QByteArray::number(i) + ",", 0);
+            AddItem(w.dlg, QByteArray::number(i) + ",", 0);
             w.dlg.NotifyOutputChanged();
         }
     });
@@ -164,7 +152,7 @@ TEST(MainWindow, TheViewShowsTheWholeCaptureHoweverFastItArrives)
     // gets a turn: every entry is shown, from the welcome text on.
     const int count = 12 * 1024;
     for (int i = 0; i < count; ++i)
-        addItem(w.dlg, QByteArray::number(i).rightJustified(1024, '.'), 0);
+        AddItem(w.dlg, QByteArray::number(i).rightJustified(1024, '.'), 0);
     w.dlg.NotifyOutputChanged();
     ASSERT_TRUE(WaitUntil([&] { return w.dlg.m_editOutput->TextLength() == 29 + qint64(count) * (7 + 1024); }));
     const QString shown = w.shown();

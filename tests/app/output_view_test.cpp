@@ -1,6 +1,7 @@
 #include "app/monitor_dlg.h"
 #include "app/output_view.h"
 #include "platform/message_box.h"
+#include "main_window.h"
 #include "test_support.h"
 
 #include <QAccessible>
@@ -15,25 +16,10 @@ namespace {
 
 // The main window, shown, at a size that gives the output area a known
 // number of columns.
-struct Shown {
-    CMonitorDlg dlg;
-    COutputView* view = nullptr;
-    Shown()
-    {
-        dlg.OnInitDialog();
-        dlg.show();
-        view = dlg.m_editOutput;
-        EXPECT_TRUE(QTest::qWaitForWindowExposed(&dlg));
-    }
-    void Add(const QByteArray& bytes, int kind = 0)
-    {
-        CDataItem item(reinterpret_cast<const uint8_t*>(bytes.constData()), int(bytes.size()));
-        item.SetKind(kind);
-        {
-            std::lock_guard lock(dlg.Engine().m_csCapture);
-            dlg.Engine().m_items.Add(item);
-        }
-    }
+struct Shown : testing_support::ShownWindow {
+    COutputView* view = dlg.m_editOutput;
+    Shown() : ShownWindow(Until::Exposed) {}
+    void Add(const QByteArray& bytes, int kind = 0) { testing_support::AddItem(dlg, bytes, kind); }
     QString Saved()
     {
         QBuffer saved;

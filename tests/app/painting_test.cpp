@@ -8,6 +8,7 @@
 #include "app/output_view.h"
 #include "app/status_line.h"
 #include "app/time_column.h"
+#include "main_window.h"
 #include "test_support.h"
 
 #include <QAction>
@@ -35,17 +36,10 @@ struct PaintLog : QObject {
     int events = 0;
 };
 
-struct Window {
-    CMonitorDlg dlg;
-    COutputView* view = nullptr;
+struct Window : testing_support::ShownWindow {
+    COutputView* view = dlg.m_editOutput;
     int added = 0;
-    Window()
-    {
-        dlg.OnInitDialog();
-        dlg.show();
-        EXPECT_TRUE(QTest::qWaitForWindowExposed(&dlg));
-        view = dlg.m_editOutput;
-    }
+    Window() : ShownWindow(Until::Exposed) {}
     // `count` items of one short line of text each: one new row each.
     void Add(int count)
     {

@@ -12,6 +12,7 @@
 #include "platform/file_io.h"
 #include "platform/pseudo_terminal.h"
 #include "platform/save_file_dialog.h"
+#include "main_window.h"
 #include "test_support.h"
 
 #include <QAction>
@@ -99,14 +100,7 @@ int ItemCount(CMonitorDlg& dlg)
     return dlg.Engine().m_items.GetSize();
 }
 
-struct Window {
-    CMonitorDlg dlg;
-    Window()
-    {
-        dlg.OnInitDialog();
-        dlg.show();
-    }
-};
+using Window = testing_support::ShownWindow;
 
 TEST(Restore, GivesBackTheCaptureWithTheSameFilesAsASaveBeforeTheCrash)
 {

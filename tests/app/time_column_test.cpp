@@ -10,6 +10,7 @@
 #include "data/item_time_format.h"
 #include "platform/registry.h"
 #include "platform/save_file_dialog.h"
+#include "main_window.h"
 #include "scoped_time_zone.h"
 #include "test_support.h"
 
@@ -27,23 +28,14 @@ constexpr int64_t kSecond = 1'000'000;
 // 2026-12-08 10:00:00 UTC.
 constexpr int64_t kBase = int64_t(1'796'724'000) * kSecond;
 
-struct Window {
+// Times shown in UTC; the zone is set before the window is made.
+struct InUtc {
     const testing_support::ScopedTimeZone utc{"UTC0"};
-    CMonitorDlg dlg;
-    Window()
-    {
-        dlg.OnInitDialog();
-        dlg.show();
-        QApplication::setActiveWindow(&dlg);
-        EXPECT_TRUE(QTest::qWaitForWindowActive(&dlg));
-    }
-    void Add(const QByteArray& bytes, int kind, int64_t micros)
-    {
-        CDataItem item(reinterpret_cast<const uint8_t*>(bytes.constData()), int(bytes.size()));
-        item.SetKind(kind);
-        std::lock_guard lock(dlg.Engine().m_csCapture);
-        dlg.Engine().m_items.ElementAt(dlg.Engine().m_items.Add(item)).SetTimeMicros(micros);
-    }
+};
+
+struct Window : InUtc, testing_support::ShownWindow {
+    Window() : ShownWindow(Until::Active) {}
+    void Add(const QByteArray& bytes, int kind, int64_t micros) { testing_support::AddItem(dlg, bytes, kind, micros); }
     CTimeColumn* column() const { return dlg.TimeColumn(); }
     void Choose(TimeColumnMode mode) const { dlg.OutputMenu()->ModeAction(mode)->trigger(); }
     // The column's texts on screen, without the rows that show nothing.

@@ -2,6 +2,7 @@
 // A main window (initialised and shown, offscreen) over its capture engine,
 // whose port COM5 is the slave side of a pseudo-terminal; the test is the far
 // end.
+#include "app/command_bar.h"
 #include "app/monitor_dlg.h"
 #include "platform/pseudo_terminal.h"
 #include "platform/serial_port.h"
@@ -14,6 +15,12 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <thread>
+
+// Whether the toolbar's command `id` is enabled.
+inline bool Enabled(CMonitorDlg& dlg, int id)
+{
+    return dlg.m_wndCommandBar->ToolAction(id)->isEnabled();
+}
 
 class CaptureOnPty : public ::testing::Test {
 protected:

@@ -27,12 +27,8 @@
 namespace {
 
 using testing_support::CapturedMessages;
+using testing_support::OpenDescriptors;
 using testing_support::WaitUntil;
-
-bool Enabled(CMonitorDlg& dlg, int id)
-{
-    return dlg.m_wndCommandBar->ToolAction(id)->isEnabled();
-}
 
 QString Normalized(QString text)
 {
@@ -322,19 +318,6 @@ TEST_F(CaptureOnPty, BeginWhileOpenStartsAFreshCapture)
     SendAsOneChunk("second");
     dlg->OnStop();
     EXPECT_EQ(Recorded(), QByteArray("firstsecond"));  // Begin keeps what was recorded
-}
-
-// How many descriptors point at something whose link contains `kind`.
-int OpenDescriptors(const char* kind)
-{
-    int count = 0;
-    for (const QString& fd : QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::System)) {
-        char target[256] = {};
-        const QByteArray path = "/proc/self/fd/" + fd.toLatin1();
-        if (::readlink(path.constData(), target, sizeof target - 1) > 0 && std::strstr(target, kind))
-            ++count;
-    }
-    return count;
 }
 
 // Floods the master side until told to stop, whether or not anyone listens.

@@ -26,13 +26,10 @@
 namespace {
 
 using platform::PseudoTerminal;
+using testing_support::HoldsOpen;
+using testing_support::OpenDescriptors;
 using testing_support::TestDir;
 using testing_support::WaitUntil;
-
-bool Enabled(CMonitorDlg& dlg, int id)
-{
-    return dlg.m_wndCommandBar->ToolAction(id)->isEnabled();
-}
 
 QByteArray RandomBytes(int size)
 {
@@ -56,19 +53,6 @@ void PointLinkAt(const QString& link, const QString& target)
     QFile::remove(fresh);
     ASSERT_TRUE(QFile::link(target, fresh));
     ASSERT_EQ(::rename(QFile::encodeName(fresh).constData(), QFile::encodeName(link).constData()), 0);
-}
-
-// Every descriptor whose link contains `kind`.
-int OpenDescriptors(const char* kind)
-{
-    int count = 0;
-    for (const QString& fd : QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::System)) {
-        char target[256] = {};
-        const QByteArray path = "/proc/self/fd/" + fd.toLatin1();
-        if (::readlink(path.constData(), target, sizeof target - 1) > 0 && std::strstr(target, kind))
-            ++count;
-    }
-    return count;
 }
 
 // COM5 is a link in the test's folder that leads to the far end's terminal;
@@ -168,19 +152,6 @@ TEST_F(ReconnectOnPty, ALostDeviceIsWaitedForAndRecordingGoesOnInTheSameList)
     EXPECT_EQ(dlg->Engine().Port(), nullptr);
     EXPECT_TRUE(Enabled(*dlg, ID_TOOL_BEGIN));
     EXPECT_EQ(Recorded(), sent);
-}
-
-// Whether this process holds `device` open.
-bool HoldsOpen(const QString& device)
-{
-    const QByteArray wanted = device.toLocal8Bit();
-    for (const QString& fd : QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::System)) {
-        char target[256] = {};
-        const QByteArray path = "/proc/self/fd/" + fd.toLatin1();
-        if (::readlink(path.constData(), target, sizeof target - 1) > 0 && wanted == target)
-            return true;
-    }
-    return false;
 }
 
 // A board that restarts prints its banner at once: the capture keeps it,

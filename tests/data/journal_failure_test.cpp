@@ -2,32 +2,13 @@
 // problem is reported once with its reason, and what reached the disk before
 // it stays readable.
 #include "journal_support.h"
+#include "small_disk.h"
 
-#include <QMutex>
 #include <QStringList>
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 #include <unistd.h>
 
 namespace {
-
-// Collects the writer's reports (they come on its thread).
-struct Reports {
-    QMutex mutex;
-    QStringList texts;
-    CCaptureJournal::ProblemHandler Handler()
-    {
-        return [this](const QString& text) {
-            QMutexLocker lock(&mutex);
-            texts.append(text);
-        };
-    }
-    QStringList All()
-    {
-        QMutexLocker lock(&mutex);
-        return texts;
-    }
-};
 
 TEST(JournalFailure, AFolderThatCannotBeCreatedIsReportedOnceAndTheCaptureGoesOn)
 {
@@ -66,12 +47,9 @@ TEST(JournalFailure, AFullDiskIsReportedOnceAndWhatWasWrittenStaysReadable)
 {
     const QString mountPoint = testing_support::TestDir() + QStringLiteral("/small");
     ASSERT_TRUE(QDir().mkpath(mountPoint));
-    if (::mount("tmpfs", QFile::encodeName(mountPoint).constData(), "tmpfs", 0, "size=64k") != 0)
+    const SmallDisk disk(mountPoint);
+    if (!disk.Mounted())
         GTEST_SKIP() << "a small file system cannot be mounted here (needs root)";
-    struct Unmount {
-        QByteArray path;
-        ~Unmount() { ::umount2(path.constData(), MNT_DETACH); }
-    } unmount{QFile::encodeName(mountPoint)};
 
     JournalModel model;
     Reports reports;

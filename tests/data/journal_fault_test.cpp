@@ -5,7 +5,6 @@
 #include "journal_support.h"
 
 #include <QFileInfo>
-#include <QMutex>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <utime.h>
@@ -13,23 +12,6 @@
 namespace {
 
 using Call = platform::file_io::Call;
-
-struct Reports {
-    QMutex mutex;
-    QStringList texts;
-    CCaptureJournal::ProblemHandler Handler()
-    {
-        return [this](const QString& text) {
-            QMutexLocker lock(&mutex);
-            texts.append(text);
-        };
-    }
-    QStringList All()
-    {
-        QMutexLocker lock(&mutex);
-        return texts;
-    }
-};
 
 // Every item of the one journal in the state folder, in order.
 std::vector<QByteArray> JournalData(JournalSummary* summary = nullptr)

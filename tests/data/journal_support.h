@@ -1,13 +1,15 @@
 #pragma once
 // A capture model (the capture lock, an item list, a capture id and the text
-// before the first entry) for the journal's writer to follow, and ways to
-// look at the journals it writes.
+// before the first entry) for the journal's writer to follow, a collector of
+// its problem reports, and ways to look at the journals it writes.
 #include "data/capture_journal.h"
 #include "data/journal_reader.h"
 #include "test_support.h"
 
 #include <QDir>
 #include <QFile>
+#include <QMutex>
+#include <QStringList>
 #include <memory>
 
 struct JournalModel {
@@ -48,11 +50,25 @@ inline QStringList JournalNames(const QString& folder = StateFolder())
     return QDir(folder).entryList({QStringLiteral("*.vjournal")}, QDir::Files);
 }
 
-inline QByteArray FileBytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+using testing_support::FileBytes;
+
+// Collects the writer's problem reports (they come on its thread).
+struct Reports {
+    QMutex mutex;
+    QStringList texts;
+    CCaptureJournal::ProblemHandler Handler()
+    {
+        return [this](const QString& text) {
+            QMutexLocker lock(&mutex);
+            texts.append(text);
+        };
+    }
+    QStringList All()
+    {
+        QMutexLocker lock(&mutex);
+        return texts;
+    }
+};
 
 inline JournalSummary ReadBytes(const QByteArray& bytes, std::vector<JournalItem>* items = nullptr,
                                 std::vector<QByteArray>* data = nullptr)

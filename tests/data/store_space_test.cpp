@@ -2,7 +2,6 @@
 // when its file system counts as running out of room.
 #include "data/store_space.h"
 #include "journal_support.h"
-#include "platform/registry.h"
 
 #include <QDir>
 #include <gtest/gtest.h>
@@ -11,17 +10,7 @@ namespace {
 
 constexpr uint64_t kGiB = uint64_t(1) << 30;
 
-void SetStoreFolder(const QString& folder)
-{
-    platform::HKEY key = nullptr;
-    ASSERT_EQ(platform::RegCreateKey(QStringLiteral("Software\\Kerbix\\Vantrel"), &key), platform::kRegSuccess);
-    QByteArray bytes(reinterpret_cast<const char*>(folder.utf16()), folder.size() * 2);
-    bytes.append(2, '\0');
-    ASSERT_EQ(platform::RegSetValue(key, QStringLiteral("StoreFolder"), platform::REG_SZ, bytes.constData(),
-                                    uint32_t(bytes.size())),
-              platform::kRegSuccess);
-    platform::RegCloseKey(key);
-}
+using testing_support::SetStoreFolder;
 
 } // namespace
 

@@ -10,6 +10,7 @@
 #include <QFile>
 #include <gtest/gtest.h>
 
+using testing_support::FileBytes;
 using testing_support::TestDir;
 
 namespace {
@@ -21,12 +22,6 @@ CDataItem ItemAt(const QDateTime& when, const QByteArray& bytes)
     item.SetName(when.toString(QStringLiteral("HH:mm:ss")));
     item.SetTimeMicros(when.toSecsSinceEpoch() * 1000000);
     return item;
-}
-
-QByteArray ReadAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace
@@ -50,9 +45,9 @@ TEST(StreamedCaptureFile, SplitByHourStartsAPartAtEveryLocalHourNamedByIt)
     }
     const QStringList parts = QDir(TestDir()).entryList({QStringLiteral("rig-*.log")}, QDir::Files, QDir::Name);
     EXPECT_EQ(parts, QStringList({"rig-20261208-135830.log", "rig-20261208-140000.log", "rig-20261208-160000.log"}));
-    EXPECT_EQ(ReadAll(TestDir() + "/rig-20261208-135830.log"), QByteArray("Welcome\r\nRec :a"));
-    EXPECT_EQ(ReadAll(TestDir() + "/rig-20261208-140000.log"), QByteArray("\r\nRec :b\r\nRec :c"));
-    EXPECT_EQ(ReadAll(TestDir() + "/rig-20261208-160000.log"), QByteArray("\r\nRec :d"));
+    EXPECT_EQ(FileBytes(TestDir() + "/rig-20261208-135830.log"), QByteArray("Welcome\r\nRec :a"));
+    EXPECT_EQ(FileBytes(TestDir() + "/rig-20261208-140000.log"), QByteArray("\r\nRec :b\r\nRec :c"));
+    EXPECT_EQ(FileBytes(TestDir() + "/rig-20261208-160000.log"), QByteArray("\r\nRec :d"));
     EXPECT_FALSE(QFile::exists(path));
 }
 
@@ -74,9 +69,9 @@ TEST(StreamedCaptureFile, SplitByDayAndPartsThatStartInTheSameSecondNeverReplace
         ASSERT_TRUE(file.Append(ItemAt(start, "\x01")));
         ASSERT_TRUE(file.Append(ItemAt(start.addSecs(1), "\x02")));
     }
-    EXPECT_EQ(ReadAll(earlier.fileName()), QByteArray("earlier run\n"));
-    EXPECT_EQ(ReadAll(TestDir() + "/night-20261208-235959_002.sds"), QByteArray("\"23:59:59\",String,\"01 \"\n"));
-    EXPECT_EQ(ReadAll(TestDir() + "/night-20261209-000000.sds"), QByteArray("\"00:00:00\",String,\"02 \"\n"));
+    EXPECT_EQ(FileBytes(earlier.fileName()), QByteArray("earlier run\n"));
+    EXPECT_EQ(FileBytes(TestDir() + "/night-20261208-235959_002.sds"), QByteArray("\"23:59:59\",String,\"01 \"\n"));
+    EXPECT_EQ(FileBytes(TestDir() + "/night-20261209-000000.sds"), QByteArray("\"00:00:00\",String,\"02 \"\n"));
     // Byte order sorts the parts as they were written.
     QStringList names{RotatedFileName("x.log", start.toSecsSinceEpoch(), 10), RotatedFileName("x.log", start.toSecsSinceEpoch()),
                       RotatedFileName("x.log", start.toSecsSinceEpoch() + 1), RotatedFileName("x.log", start.toSecsSinceEpoch(), 2)};

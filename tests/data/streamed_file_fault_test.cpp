@@ -15,6 +15,7 @@
 namespace {
 
 using Call = platform::file_io::Call;
+using testing_support::FileBytes;
 
 CDataItem Item(int i)
 {
@@ -23,12 +24,6 @@ CDataItem Item(int i)
     item.SetKind(1);
     item.SetName(QStringLiteral("10:00:00"));
     return item;
-}
-
-QByteArray ReadAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 struct DiskFault {
@@ -75,7 +70,7 @@ TEST(StreamedFileFaults, AFileThatCannotBeWrittenWritesEverythingOnceWhenTheDisk
                 add(10);
                 EXPECT_TRUE(file.Flush(true)) << file.ErrorText().toStdString();
             }
-            const QByteArray written = ReadAll(path);
+            const QByteArray written = FileBytes(path);
             EXPECT_TRUE(written == expected) << written.size() << " bytes written, " << expected.size() << " expected";
         }
     }

@@ -5,7 +5,6 @@
 
 #include "platform/ctime.h"
 #include "platform/device_map.h"
-#include "platform/registry.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -87,19 +86,6 @@ void OnceModal(std::function<void(QDialog*)> script)
         if (dlg->isVisible())
             dlg->reject();
     });
-}
-
-void SetPortOverride(int number, const QString& path)
-{
-    platform::HKEY key = nullptr;
-    ASSERT_EQ(platform::RegCreateKey(platform::kPortsKey, &key), platform::kRegSuccess);
-    QString value = path;
-    QByteArray bytes(reinterpret_cast<const char*>(value.utf16()), value.size() * 2);
-    bytes.append(2, '\0');
-    ASSERT_EQ(platform::RegSetValue(key, QStringLiteral("COM%1").arg(number), platform::REG_SZ, bytes.constData(),
-                                    uint32_t(bytes.size())),
-              platform::kRegSuccess);
-    platform::RegCloseKey(key);
 }
 
 namespace {

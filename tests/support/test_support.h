@@ -5,10 +5,11 @@
 #include "platform/ctime.h"
 #include "platform/message_box.h"
 
+#include <QByteArray>
 #include <QString>
+#include <QVector>
 
 class QDialog;
-#include <QVector>
 #include <functional>
 
 namespace testing_support {
@@ -26,6 +27,18 @@ public:
 
 // The folder this test may write in; removed after the test.
 QString TestDir();
+
+// The path of `name` in the test's folder.
+QString InTest(const QString& name);
+
+// The whole of a file; empty when it cannot be read.
+QByteArray FileBytes(const QString& path);
+
+// How many of this process's descriptors lead to a path containing `kind`.
+int OpenDescriptors(const char* kind);
+
+// Whether this process holds `device` open.
+bool HoldsOpen(const QString& device);
 
 // While alive, message boxes are recorded instead of shown.
 class CapturedMessages {
@@ -56,5 +69,8 @@ void OnceModal(std::function<void(QDialog*)> script);
 
 // Writes a registry value "COMn" under the Ports key pointing at `path`.
 void SetPortOverride(int number, const QString& path);
+
+// Sets the folder the settings choose for the capture's journal.
+void SetStoreFolder(const QString& folder);
 
 } // namespace testing_support
