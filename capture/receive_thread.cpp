@@ -39,6 +39,29 @@ QString currentTimeOfDayName()
     return s_name;
 }
 
+// Whether a read that filled the whole chunk is worth following with
+// another read before the wait. Under a flood the next read finds more, and
+// the wait would be a call wasted on every chunk; a writer whose writes are
+// exactly a chunk long leaves nothing, and then the extra read is the wasted
+// call. Guessed from how the last extra reads went, with one in eight still
+// tried so that a flood that begins is noticed at once.
+class FullReadGuess {
+public:
+    bool ReadAgain()
+    {
+        if (m_emptyInARow < kEmptyBeforeWaiting)
+            return true;
+        return ++m_skipped % kProbeEvery == 0;
+    }
+    void ExtraReadFound(bool something) { m_emptyInARow = something ? 0 : m_emptyInARow + 1; }
+
+private:
+    static constexpr int kEmptyBeforeWaiting = 2;
+    static constexpr unsigned kProbeEvery = 8;
+    int m_emptyInARow = 0;
+    unsigned m_skipped = 0;
+};
+
 } // namespace
 
 uint32_t CCaptureEngine::ReceiveThreadProc(CCaptureEngine* pEngine)
@@ -78,6 +101,7 @@ uint32_t CCaptureEngine::ReceiveLoop(CCaptureEngine* pEngine)
     pEngine->SignalListening();
 
     uint32_t eventMask = 0;
+    FullReadGuess guess;
     for (;;) {
         // The wait polls the port only once the reads below have drained
         // it; a hang-up with nothing left to read is noticed here.
@@ -86,11 +110,21 @@ uint32_t CCaptureEngine::ReceiveLoop(CCaptureEngine* pEngine)
         if (eventMask != EV_RXCHAR)
             break;
         // Chunk after chunk until a read comes back short or empty: the
-        // port is drained, and no count of waiting bytes is needed.
+        // port is drained, and no count of waiting bytes is needed. After a
+        // full read the wait may come first (see FullReadGuess); it returns
+        // at once if more is waiting.
         uint32_t read = 0;
-        do
+        bool extra = false;
+        for (;;) {
             pEngine->OnReceive(&read);
-        while (read == kChunkSize && !port->LostError() && !pEngine->RanOutOfMemory());
+            if (extra)
+                guess.ExtraReadFound(read > 0);
+            if (read != kChunkSize || port->LostError() || pEngine->RanOutOfMemory())
+                break;
+            extra = guess.ReadAgain();
+            if (!extra)
+                break;
+        }
         // A read that found the device failing ends the capture rather
         // than recording an empty chunk on every turn of the loop; a chunk
         // that found no memory ends it too (OnReceive asked for the stop).
