@@ -1,6 +1,7 @@
 #include "data/text_matcher.h"
 
 #include <QChar>
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -26,12 +27,43 @@ void FoldOne(char16_t* p, qsizetype i, qsizetype n)
     }
 }
 
+// The first match of `pattern` (m >= 2 units) in `text` at or after `from`:
+// its first and its last unit are compared at eight places at once, and
+// only where both agree is the rest compared. Text of a serial line seldom
+// has both at the right distance, so this runs near the speed of memory,
+// where a skip table goes a unit or two at a time through text full of the
+// pattern's letters.
+qsizetype FindByEnds(const char16_t* text, qsizetype n, const char16_t* pattern, qsizetype m, qsizetype from)
+{
+    const qsizetype lastStart = n - m;
+    const size_t middleBytes = size_t(m - 2) * sizeof(char16_t);
+    const Units first = Units{} + pattern[0];
+    const Units last = Units{} + pattern[m - 1];
+    qsizetype i = from;
+    for (; i + kUnitsPerVector - 1 <= lastStart; i += kUnitsPerVector) {
+        Units a, b;
+        std::memcpy(&a, text + i, sizeof a);
+        std::memcpy(&b, text + i + m - 1, sizeof b);
+        const auto both = (a == first) & (b == last);
+        quint64 lanes[2];
+        std::memcpy(lanes, &both, sizeof lanes);
+        if (!(lanes[0] | lanes[1]))
+            continue;
+        for (qsizetype k = 0; k < kUnitsPerVector; ++k)
+            if (both[k] && std::memcmp(text + i + k + 1, pattern + 1, middleBytes) == 0)
+                return i + k;
+    }
+    for (; i <= lastStart; ++i)
+        if (text[i] == pattern[0] && std::memcmp(text + i + 1, pattern + 1, size_t(m - 1) * sizeof(char16_t)) == 0)
+            return i;
+    return -1;
+}
+
 } // namespace
 
 CTextMatcher::CTextMatcher(const QString& pattern, Qt::CaseSensitivity cs) : m_pattern(pattern), m_cs(cs)
 {
     Prepare(m_pattern);
-    m_matcher.setPattern(m_pattern);
 }
 
 void CTextMatcher::Prepare(QString& text) const
@@ -47,7 +79,8 @@ qsizetype CTextMatcher::IndexIn(QStringView prepared, qsizetype from) const
     // One character: a vectorised scan beats any skip table.
     if (m_pattern.size() == 1)
         return prepared.indexOf(m_pattern.front(), from);
-    return m_matcher.indexIn(prepared, from);
+    const QStringView pattern(m_pattern);
+    return FindByEnds(prepared.utf16(), prepared.size(), pattern.utf16(), pattern.size(), std::max<qsizetype>(from, 0));
 }
 
 void CTextMatcher::FoldCase(QString& text)
