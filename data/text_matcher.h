@@ -1,9 +1,9 @@
 #pragma once
 // Finds a literal pattern in text, with or without regard to case. Text is
 // prepared once (case folded in place when case does not matter) and then
-// scanned by comparing the pattern's first and last units at eight places
-// at once; folding keeps every character's length, so a
-// position in the prepared text is a position in the original.
+// scanned by comparing the pattern's first, middle and last units at eight
+// places at once; folding keeps every character's length, so a position in
+// the prepared text is a position in the original.
 #include <QString>
 #include <QStringView>
 

@@ -54,14 +54,15 @@ std::vector<qsizetype> AllMatchesByQt(const QString& text, const QString& patter
 TEST(TextMatcher, FindsEveryMatchQtFindsAtEveryPlaceInTheText)
 {
     // Text lengths around the eight units compared at once, matches at the
-    // very start and end, overlapping ones, and first and last units that
-    // often agree without a match.
+    // very start and end, overlapping ones, and first, middle and last units
+    // that often agree without a match.
     const struct {
         QString pattern;
         Qt::CaseSensitivity cs;
         QString unit;  // repeated to make the text
     } cases[] = {
         {QStringLiteral("ab"), Qt::CaseSensitive, QStringLiteral("xab")},
+        {QStringLiteral("abcde"), Qt::CaseSensitive, QStringLiteral("aXcde abcde abcdX ")},
         {QStringLiteral("aa"), Qt::CaseSensitive, QStringLiteral("a")},
         {QStringLiteral("checksum"), Qt::CaseSensitive, QStringLiteral("cm checksum checksun ")},
         {QStringLiteral("CHECKSUM"), Qt::CaseInsensitive, QStringLiteral("ChEcKsUm c...m ")},
