@@ -74,15 +74,14 @@ bool CJournalReadBack::Read(const std::shared_ptr<const CJournalSegmentReader>& 
         Refill(segment, offset, lastSpilled);
         record = FromBlock(segment.get(), offset, bad);
     }
+    std::unique_ptr<uint8_t[]> large;
     if (!record && !bad && offset + int64_t(kHead) <= m_start + int64_t(m_length)) {
-        // Longer than what the block holds of it: read on its own.
+        // Longer than what the block holds of it: read on its own, into
+        // memory given back at once (such records are rare).
         const size_t whole = ItemRecordLength(m_block.get() + (offset - m_start));
-        if (whole > m_largeSize) {
-            m_large = std::make_unique_for_overwrite<uint8_t[]>(whole);
-            m_largeSize = whole;
-        }
-        if (segment->Read(offset, m_large.get(), whole) == whole)
-            record = m_large.get();
+        large = std::make_unique_for_overwrite<uint8_t[]>(whole);
+        if (segment->Read(offset, large.get(), whole) == whole)
+            record = large.get();
     }
     if (!record || !Decode(record, item)) {
         item.SetData(nullptr, 0);

@@ -51,8 +51,6 @@ private:
     int64_t m_start = 0;       // the block's offset in the segment
     size_t m_length = 0;       // bytes read into the block
     int64_t m_lastSpilled = -1;
-    std::unique_ptr<uint8_t[]> m_large;  // a record larger than the block
-    size_t m_largeSize = 0;
     // Items of the same second share a name: it is made once, not per item.
     QByteArray m_nameUtf8;
     QString m_name;
