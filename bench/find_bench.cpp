@@ -5,15 +5,25 @@
 // the MB of captured text scanned per second until the count was complete,
 // and how long the last match took to be found from the start.
 //
+// With `disk`, the text capture is written through the real journal into
+// segment files beside the build (not /tmp, which may be a tmpfs) and its
+// items are given back to the journal as the engine does once they are on
+// disk, so Find reads every item back from the segments (from the page
+// cache: the journal has just written them).
+//
 //   find_bench [MiB of text, default 256] [MiB of hex, default 64]
+//   find_bench disk [MiB of text, default 1024]
+#include "data/capture_journal.h"
 #include "data/capture_search.h"
 #include "data/data_item_array.h"
 #include "data/output_text_index.h"
 #include "data/output_text_source.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
 #include <limits>
@@ -34,15 +44,56 @@ struct Capture {
     COutputTextIndex index;
     COutputTextSource source{lock, prefix, items, captureId, index};
     qint64 bytes = 0;
+    qint64 added = 0;
+
+    std::unique_ptr<CCaptureJournal> journal;
 
     Capture() { index.Reset(captureId, prefix); }
+    // Every item also goes to a journal in `folder`, which takes the items'
+    // memory once they are on disk, as the engine's does.
+    explicit Capture(const QString& folder) : Capture()
+    {
+        journal = std::make_unique<CCaptureJournal>(CCaptureJournal::Source{lock, items, captureId, prefix}, folder);
+        journal->SetLine(QStringLiteral("COM5"), PortSettings{}, 0);
+        journal->SetSpillHandler([this](uint64_t id, int64_t first, const std::vector<uint32_t>& offsets,
+                                        const std::shared_ptr<const CJournalSegmentReader>& segment) {
+            std::lock_guard guard(lock);
+            const int64_t skip = items.GetFirst() - first;
+            if (id == captureId && skip >= 0 && skip < int64_t(offsets.size()))
+                items.Spill(first + int64_t(offsets.size()), segment, offsets.data() + skip);
+        });
+    }
     void Add(const QByteArray& chunk, int kind)
     {
         CDataItem item(reinterpret_cast<const uint8_t*>(chunk.constData()), int(chunk.size()));
         item.SetKind(kind);
+        if (journal) {
+            // A new name every 1024 items, as a second of a fast line has.
+            const qint64 second = added / 1024;
+            item.SetName(QStringLiteral("%1:%2:%3")
+                             .arg(second / 3600 % 24, 2, 10, QLatin1Char('0'))
+                             .arg(second / 60 % 60, 2, 10, QLatin1Char('0'))
+                             .arg(second % 60, 2, 10, QLatin1Char('0')));
+        }
         std::lock_guard guard(lock);
         index.Append(items.GetAt(items.Add(item)));
         bytes += chunk.size();
+        if (journal && ++added % 4096 == 0)
+            journal->Wake();
+    }
+    // Waits until the journal has every item on disk and the list none in
+    // memory.
+    void Settle()
+    {
+        if (!journal)
+            return;
+        journal->Wake();
+        journal->Flush();
+        std::lock_guard guard(lock);
+        std::printf("  %lld of %lld items on disk only, %d segments, %.1f MiB\n",
+                    static_cast<long long>(items.GetFirst() - items.GetKept()),
+                    static_cast<long long>(items.GetSize()), journal->SegmentCount(),
+                    double(journal->SizeOnDisk()) / kMiB);
     }
 };
 
@@ -133,11 +184,29 @@ void Measure(Capture& capture, const char* label, const QString& pattern, Qt::Ca
                 double(capture.bytes) / kMiB / cpu, mChars / cpu, lastSeconds);
 }
 
+void FindOnDisk(qint64 textMiB)
+{
+    QTemporaryDir folder(QDir::currentPath() + QStringLiteral("/find_bench-XXXXXX"));
+    Capture text(folder.path());
+    FillWithLogLines(text, textMiB * kMiB, 0);
+    std::printf("text capture on disk: %lld MiB in %lld items of %d bytes\n", static_cast<long long>(textMiB),
+                static_cast<long long>(text.items.GetSize()), kChunk);
+    text.Settle();
+    Measure(text, "\"checksum\"", QStringLiteral("checksum"), Qt::CaseSensitive);
+    Measure(text, "\"CHECKSUM\" any case", QStringLiteral("CHECKSUM"), Qt::CaseInsensitive);
+    Measure(text, "\"no such text\"", QStringLiteral("no such text"), Qt::CaseSensitive);
+    Measure(text, "\"WARN\" (common)", QStringLiteral("WARN"), Qt::CaseSensitive);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    if (argc > 1 && QByteArray(argv[1]) == "disk") {
+        FindOnDisk(argc > 2 ? QByteArray(argv[2]).toLongLong() : 1024);
+        return 0;
+    }
     const qint64 textMiB = argc > 1 ? QByteArray(argv[1]).toLongLong() : 256;
     const qint64 hexMiB = argc > 2 ? QByteArray(argv[2]).toLongLong() : 64;
 

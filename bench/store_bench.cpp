@@ -10,19 +10,42 @@
 //    restore it (one pass that checks every record), its segments, and the
 //    resident memory of this process before and after.
 //
+// 3. With `window`: the real window captures a pseudo-terminal fed as fast
+//    as it drains (8 GiB unless told, read in 1 KiB chunks): every GiB its
+//    resident memory, the state folder and what its indexes take per item
+//    (the item list's and the output area's); then the output area scrolled
+//    to a few places across the capture and a Find over all of it, with the
+//    resident memory after each. The journal goes to a state folder beside
+//    the build and is removed at the end.
+//
 //   store_bench [seconds at 1 MB/s, default 120] [journal MiB, default 1024]
+//   store_bench window [GiB, default 8]
 //
 // Runs the built program next to this one (or $VANTREL_BINARY) on its own
 // registry file, device tree and state folder, never on a real port.
+#include "app/monitor_dlg.h"
+#include "app/output_view.h"
+#include "bench/bench_environment.h"
 #include "bench/bench_headless.h"
 #include "capture/capture_engine.h"
 #include "data/capture_journal.h"
+#include "data/capture_search.h"
 #include "data/journal_file.h"
+#include "platform/device_map.h"
+#include "platform/pseudo_terminal.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QTemporaryDir>
+#include <QTimer>
+#include <atomic>
 #include <cstdio>
+#include <cstring>
+#include <functional>
+#include <poll.h>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -157,10 +180,179 @@ void JournalRestore(const QString& state, qint64 mib)
     engine.EndJournal();
 }
 
+// Runs the window's event loop for `seconds`, or until `done` says so.
+void RunEvents(double seconds, const std::function<bool()>& done = {})
+{
+    const double until = bench::Now() + seconds;
+    while (bench::Now() < until && !(done && done()))
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+// Writes `total` bytes of log lines into `master` as fast as they are taken.
+void FeedAsFastAsDrained(int master, qint64 total, std::atomic<qint64>& written, const std::atomic<bool>& stop)
+{
+    const QByteArray block = bench::LogLines();
+    while (written < total && !stop) {
+        const qint64 offset = written % block.size();
+        const size_t n = size_t(std::min<qint64>(block.size() - offset, total - written));
+        const ssize_t got = ::write(master, block.constData() + offset, n);
+        if (got > 0) {
+            written += got;
+        } else if (got < 0 && errno != EAGAIN && errno != EINTR) {
+            std::fprintf(stderr, "write failed: %s\n", std::strerror(errno));
+            return;
+        } else {
+            pollfd p{master, POLLOUT, 0};
+            ::poll(&p, 1, 100);
+        }
+    }
+}
+
+struct WindowFigures {
+    qint64 items = 0;
+    qint64 inMemory = 0;
+    double listPerItem = 0;
+    double indexPerItem = 0;
+};
+
+WindowFigures Indexes(CMonitorDlg& dlg)
+{
+    CCaptureEngine& engine = dlg.Engine();
+    WindowFigures f;
+    qint64 listBytes = 0;
+    {
+        std::lock_guard lock(engine.m_csCapture);
+        f.items = engine.m_items.GetSize();
+        f.inMemory = engine.m_items.GetSize() - engine.m_items.GetFirst();
+        listBytes = engine.m_items.SpilledIndexBytes() + qint64(engine.m_items.GetCapacity()) * qint64(sizeof(CDataItem));
+    }
+    const double items = double(std::max<qint64>(1, f.items));
+    f.listPerItem = double(listBytes) / items;
+    f.indexPerItem = double(engine.OutputIndex().MemoryBytes()) / items;
+    return f;
+}
+
+// Bytes this process has had fetched from storage (not from the page cache).
+qint64 StorageReadBytes()
+{
+    QFile io(QStringLiteral("/proc/self/io"));
+    if (!io.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : io.readAll().split('\n'))
+        if (line.startsWith("read_bytes:"))
+            return line.mid(11).trimmed().toLongLong();
+    return 0;
+}
+
+// Counts `pattern` over the whole output area through the find bar's worker.
+void FindEverywhere(CMonitorDlg& dlg, const QString& pattern, qint64 recorded)
+{
+    CCaptureSearch search(dlg.OutputText());
+    QEventLoop loop;
+    qint64 count = -1;
+    QObject::connect(&search, &CCaptureSearch::countChanged, &loop, [&](qint64 n, bool complete) {
+        if (complete) {
+            count = n;
+            loop.quit();
+        }
+    });
+    QTimer::singleShot(1800 * 1000, &loop, &QEventLoop::quit);
+    const qint64 fetchedBefore = StorageReadBytes();
+    const double start = bench::Now();
+    search.SetPattern(pattern, Qt::CaseSensitive);
+    loop.exec();
+    const double seconds = bench::Now() - start;
+    std::printf("  Find \"%s\": %lld matches in %.1f s, %.0f MB/s of recorded text, %.0f MiB of it from the "
+                "disk (the rest from the page cache); RSS %.1f MiB\n",
+                qPrintable(pattern), static_cast<long long>(count), seconds, double(recorded) / bench::kMiB / seconds,
+                double(StorageReadBytes() - fetchedBefore) / bench::kMiB,
+                double(bench::ProcessRssBytes(QCoreApplication::applicationPid())) / bench::kMiB);
+}
+
+int WindowCapture(int argc, char** argv, qint64 gib)
+{
+    // The journal beside the build, not in /tmp, which may be a tmpfs.
+    QTemporaryDir stateHome(QDir::currentPath() + QStringLiteral("/store_bench-XXXXXX"));
+    const BenchEnvironment environment(stateHome.path().toLocal8Bit());
+    const QString state = stateHome.path() + QStringLiteral("/vantrel");
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Vantrel"));
+    std::signal(SIGPIPE, SIG_IGN);
+    const qint64 self = QCoreApplication::applicationPid();
+    auto rssMiB = [&] { return double(bench::ProcessRssBytes(self)) / bench::kMiB; };
+
+    constexpr int kPort = 7;
+    platform::PseudoTerminal pty;
+    if (!pty.Open())
+        return 1;
+    platform::setRuntimePortOverride(kPort, pty.SlavePath());
+    CMonitorDlg dlg;
+    dlg.OnInitDialog();
+    dlg.show();
+    dlg.Engine().m_strPortName = QStringLiteral("COM%1").arg(kPort);
+    RunEvents(0.2);
+    std::printf("the window, %lld GiB fed as fast as it drains: RSS at start %.1f MiB\n",
+                static_cast<long long>(gib), rssMiB());
+    dlg.OnBegin();
+    RunEvents(10, [&] { return !dlg.Engine().Port() || dlg.Engine().IsListening(); });
+    if (!dlg.Engine().IsListening()) {
+        std::fprintf(stderr, "the capture did not start\n");
+        return 1;
+    }
+    std::printf("  %5s %8s %10s %12s %12s %10s %12s %12s\n", "GiB", "seconds", "RSS MiB", "state MiB", "items",
+                "in memory", "list B/item", "index B/item");
+    const qint64 total = gib << 30;
+    std::atomic<qint64> written{0};
+    std::atomic<bool> stop{false};
+    std::thread feeder([&] { FeedAsFastAsDrained(pty.MasterFd(), total, written, stop); });
+    const double start = bench::Now();
+    for (qint64 mark = 1; mark <= gib; ++mark) {
+        RunEvents(3600, [&] { return written >= (mark << 30); });
+        if (mark == gib) {
+            // Every byte in the list, indexed, and on disk.
+            dlg.Engine().Journal().Flush();
+            RunEvents(2);
+            dlg.RefreshOutput();
+        }
+        const WindowFigures f = Indexes(dlg);
+        std::printf("  %5lld %8.1f %10.1f %12.1f %12lld %10lld %12.2f %12.2f\n", static_cast<long long>(mark),
+                    bench::Now() - start, rssMiB(), double(FolderBytes(state)) / bench::kMiB,
+                    static_cast<long long>(f.items), static_cast<long long>(f.inMemory), f.listPerItem, f.indexPerItem);
+        std::fflush(stdout);
+    }
+    stop = true;
+    feeder.join();
+
+    // A few places across the capture, painted.
+    const qint64 chars = dlg.Engine().OutputIndex().TotalChars();
+    for (const double at : {0.0, 0.25, 0.5, 0.75, 1.0}) {
+        dlg.m_editOutput->ShowAtTop(std::min<qint64>(chars - 1, qint64(at * double(chars))));
+        dlg.m_editOutput->viewport()->repaint();
+        RunEvents(0.3);
+        std::printf("  scrolled to %3.0f%% of the text: RSS %.1f MiB\n", at * 100, rssMiB());
+    }
+    // The first scan may read from the disk what the page cache let go; the
+    // second shows the rate from the cache.
+    FindEverywhere(dlg, QStringLiteral("no such text"), written);
+    FindEverywhere(dlg, QStringLiteral("no such text"), written);
+    FindEverywhere(dlg, QStringLiteral("RH=45%"), written);
+    std::printf("  RSS at the end %.1f MiB\n", rssMiB());
+    std::fflush(stdout);
+
+    dlg.OnStop();
+    dlg.OnClearOutput();  // removes the journal
+    dlg.DestroyWindow();
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc > 1 && QByteArray(argv[1]) == "window") {
+        Q_INIT_RESOURCE(resources);
+        return WindowCapture(argc, argv, argc > 2 ? std::max(1LL, std::atoll(argv[2])) : 8);
+    }
     QCoreApplication app(argc, argv);
     const int seconds = argc > 1 ? std::atoi(argv[1]) : 120;
     const qint64 journalMiB = argc > 2 ? std::atoll(argv[2]) : 1024;

@@ -147,18 +147,25 @@ bool CCaptureSearch::Worker::ScanPiece(const COutputTextSource::Extent& extent)
     const qint64 end = piece.start + piece.text.size();
     const qsizetype pieceChars = piece.text.size();
     m_matcher.Prepare(piece.text);
-    // The carried tail finds the matches that cross into this piece.
+    const QString& text = piece.text;
+    // The carried tail and the piece's first units find the matches that
+    // cross into this piece, without copying the piece behind the tail.
     const qint64 start = piece.start - m_carry.size();
-    const QString text = m_carry.isEmpty() ? std::move(piece.text) : m_carry + piece.text;
-
+    const qsizetype tail = m_matcher.PatternLength() - 1;
     qint64 matches = 0;
+    if (!m_carry.isEmpty()) {
+        QString joint = m_carry;
+        joint += QStringView(text).left(std::min(tail, text.size()));
+        for (qsizetype at = m_matcher.IndexIn(joint, 0); at >= 0 && at < m_carry.size(); at = m_matcher.IndexIn(joint, at + 1))
+            ++matches;
+    }
     for (qsizetype at = m_matcher.IndexIn(text, 0); at >= 0; at = m_matcher.IndexIn(text, at + 1))
         ++matches;
     if (matches > 0) {
         m_windows.push_back({start, end, matches});
         m_nMatches += matches;
     }
-    m_carry = text.right(std::min<qsizetype>(m_matcher.PatternLength() - 1, text.size()));
+    m_carry = text.size() >= tail ? text.right(tail) : (m_carry + text).right(tail);
     m_nextItem += count;
     m_scannedEnd = end;
     const qint64 charsPerItem = std::max<qint64>(1, pieceChars / std::max(count, 1));

@@ -2,6 +2,9 @@
 
 #include <QSharedData>
 #include <cstdlib>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #include <new>
 #include <type_traits>
 #include <utility>
@@ -17,7 +20,21 @@ static_assert(std::is_nothrow_move_constructible_v<CDataItem>);
 
 namespace {
 const QString kNoName = QStringLiteral("NoName");
+
+// Whether `block` can take `length` bytes without wasting more than half of
+// itself (an item of the list keeps its block as long as it lives).
+bool FitsBlock(uint8_t* block, int length)
+{
+#if defined(__GLIBC__)
+    const size_t usable = malloc_usable_size(block);
+    return size_t(length) <= usable && size_t(length) * 2 >= usable;
+#else
+    (void)block;
+    (void)length;
+    return false;
+#endif
 }
+} // namespace
 
 CDataItem::CDataItem() : m_nTimeMicros(CTime::GetCurrentMicros()), m_nKind(0) {}
 
@@ -65,6 +82,15 @@ void CDataItem::SetData(const uint8_t* data, int length)
     // throws, the item keeps its old bytes and stays safe to destroy; and
     // `data` may point into this item's own bytes.
     uint8_t* block = nullptr;
+    if (length > kInlineBytes && m_nInline == kOnHeap && FitsBlock(HeapData(), length)) {
+        // The item that reads item after item back from the journal keeps
+        // its block: no allocation per item.
+        std::memmove(HeapData(), data, size_t(length));
+        const int32_t heapLength = length;
+        std::memcpy(m_bytes + kHeapLengthAt, &heapLength, sizeof heapLength);
+        m_nTimeMicros = CTime::GetCurrentMicros();
+        return;
+    }
     if (length > kInlineBytes) {
         block = static_cast<uint8_t*>(std::malloc(size_t(length)));
         if (!block)

@@ -1,5 +1,6 @@
 #include "data/data_item_array.h"
 
+#include "data/journal_read_back.h"
 #include "data/journal_segment_reader.h"
 
 #include <algorithm>
@@ -182,8 +183,12 @@ void CDataItemArray::DropBefore(int64_t index)
         m_spilled.pages.erase(m_spilled.pages.begin());
         m_spilled.start += int64_t(1) << kPageBits;
     }
-    while (m_segments.size() > 1 && m_segments[1].first <= index)
+    while (m_segments.size() > 1 && m_segments[1].first <= index) {
         m_segments.erase(m_segments.begin());
+        // Its descriptor may be the last that keeps a removed file's space.
+        if (m_readBack)
+            m_readBack->Forget();
+    }
     const int64_t count = std::clamp<int64_t>(index - m_nFirst, 0, m_nSize);
     if (count > 0)
         DestroyFront(count);
@@ -242,8 +247,12 @@ const CDataItem& CDataItemArray::ReadBack(int64_t index, CDataItem& scratch) con
         scratch.SetData(nullptr, 0);
         return scratch;
     }
-    const uint32_t offset = m_spilled.pages[size_t(at >> kPageBits)][size_t(at & ((int64_t(1) << kPageBits) - 1))];
-    (segment - 1)->reader->ReadItem(offset, scratch);
+    // The newest item of this segment that is on disk only: its record and
+    // those before it are flushed and stay as they are.
+    const int64_t lastSpilled = (segment == m_segments.end() ? m_nFirst : std::min(segment->first, m_nFirst)) - 1;
+    if (!m_readBack)
+        m_readBack = std::make_unique<CJournalReadBack>();
+    m_readBack->Read((segment - 1)->reader, OffsetOf(index), OffsetOf(lastSpilled), scratch);
     return scratch;
 }
 
@@ -267,6 +276,7 @@ void CDataItemArray::DestroyAll()
     m_spilled = {};
     m_segments.clear();
     m_ring.Clear();
+    m_readBack.reset();
 }
 
 void CDataItemArray::GrowForOneMore()

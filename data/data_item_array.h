@@ -8,8 +8,14 @@
 // back from the journal's segment when asked (At). A capture that runs
 // without a window gives back the items every file has on disk
 // (DropBefore): indexes before GetKept() are gone.
+//
+// Reading back keeps state (the block last read from a segment), changed by
+// the const At: that is safe because every caller (the output area's index,
+// Find, Save, the streamed files, the journal's writer, the time column)
+// calls At and GetAt with the capture lock held, as for everything else here.
 #include "data/chunk_ring.h"
 #include "data/data_item.h"
+#include "data/journal_read_back.h"
 
 #include <cstdint>
 #include <memory>
@@ -57,6 +63,7 @@ public:
         std::swap(m_spilled, other.m_spilled);
         std::swap(m_segments, other.m_segments);
         m_ring.Swap(other.m_ring);
+        std::swap(m_readBack, other.m_readBack);
     }
     // One past the newest item's index: the items recorded in this capture.
     int64_t GetSize() const { return m_nFirst + m_nSize; }
@@ -119,6 +126,11 @@ private:
     const CDataItem& ReadBack(int64_t index, CDataItem& scratch) const;
     void PushSpilled(const std::shared_ptr<const CJournalSegmentReader>& segment, uint32_t offset);
     void DestroyFront(int64_t count);
+    uint32_t OffsetOf(int64_t index) const
+    {
+        const int64_t at = index - m_spilled.start;
+        return m_spilled.pages[size_t(at >> kPageBits)][size_t(at & ((int64_t(1) << kPageBits) - 1))];
+    }
 
     CDataItem* m_pItems = nullptr;  // raw slots; [0, m_nSize) hold live items
     int64_t m_nSize = 0;      // live slots
@@ -140,4 +152,6 @@ private:
         int64_t first = 0;
     };
     std::vector<Segment> m_segments;
+    // Made at the first read back; see the note at the top.
+    mutable std::unique_ptr<CJournalReadBack> m_readBack;
 };

@@ -21,8 +21,16 @@ QString ChunkAsText(const uint8_t* data, int length)
 void AppendItemEntry(QString& out, const CDataItem& item)
 {
     out += kEntryPrefix;
-    if (item.GetKind() == 1)
+    if (item.GetKind() == 1) {
         AppendHexString(out, item.GetData(), item.GetLength());
-    else
-        out += ChunkAsText(item.GetData(), item.GetLength());
+        return;
+    }
+    // Decoded straight into `out`, as ChunkAsText decodes: no string of its
+    // own per item (Find renders every item it scans).
+    const QByteArrayView bytes(item.GetData(), ChunkTextLength(item.GetData(), item.GetLength()));
+    QStringDecoder decoder(QStringConverter::System, QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
+    const qsizetype start = out.size();
+    out.resize(start + decoder.requiredSpace(bytes.size()));
+    const QChar* end = decoder.appendToBuffer(out.data() + start, bytes);
+    out.truncate(end - out.constData());
 }

@@ -11,10 +11,11 @@
 // capture header, then the saved mark so far; after them come item records
 // and, after a Save, saved marks. Version 1 journals are one file without
 // the segment record, and are still read.
+#include "data/crc32.h"
+
 #include <QByteArray>
 #include <cstdint>
 #include <cstring>
-#include <zlib.h>
 
 namespace journal {
 
@@ -81,7 +82,7 @@ inline uint64_t GetU64(const uint8_t* p)
 
 inline uint32_t Crc(const void* data, size_t length)
 {
-    return uint32_t(crc32_z(crc32_z(0, nullptr, 0), static_cast<const Bytef*>(data), length));
+    return Crc32(0, static_cast<const uint8_t*>(data), length);
 }
 
 // Starts a record of `type` at the end of `out`; returns where it begins.

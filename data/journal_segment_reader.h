@@ -1,10 +1,9 @@
 #pragma once
-// Reads items back from one segment of a journal, by the offset of their
-// record, for the item list once the journal has their bytes on disk. It
-// holds a descriptor of its own, so the segment stays readable while an
-// item refers to it, even after the journal is removed or moved aside.
-#include "data/data_item.h"
-
+// A descriptor of one segment of a journal, of its own, for reading items
+// back once the journal has their bytes on disk: the segment stays readable
+// while an item refers to it, even after the journal is removed or moved
+// aside. Reading and checking the records is CJournalReadBack's.
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -17,10 +16,9 @@ public:
     CJournalSegmentReader(const CJournalSegmentReader&) = delete;
     CJournalSegmentReader& operator=(const CJournalSegmentReader&) = delete;
 
-    // The item whose record begins at `offset`, with its bytes, time, kind
-    // and name. False, with `item` empty, when the record cannot be read or
-    // fails its check (a disk that went bad under it).
-    bool ReadItem(int64_t offset, CDataItem& item) const;
+    // Reads up to `length` bytes at `offset` into `into`: the number read,
+    // fewer where the file ends (or cannot be read) before.
+    size_t Read(int64_t offset, uint8_t* into, size_t length) const;
 
 private:
     explicit CJournalSegmentReader(int fd) : m_fd(fd) {}

@@ -1,10 +1,10 @@
 #pragma once
 // Finds a literal pattern in text, with or without regard to case. Text is
 // prepared once (case folded in place when case does not matter) and then
-// scanned with a fast matcher; folding keeps every character's length, so a
-// position in the prepared text is a position in the original.
+// scanned by comparing the pattern's first, middle and last units at eight
+// places at once; folding keeps every character's length, so a position in
+// the prepared text is a position in the original.
 #include <QString>
-#include <QStringMatcher>
 #include <QStringView>
 
 class CTextMatcher {
@@ -28,5 +28,4 @@ public:
 private:
     QString m_pattern;  // prepared like the text
     Qt::CaseSensitivity m_cs = Qt::CaseSensitive;
-    QStringMatcher m_matcher;
 };

@@ -1,7 +1,7 @@
 # Sourced by the other scripts: makes sure the Debian packages the project
 # needs are installed. As root it installs what is missing; otherwise it
 # prints the exact apt-get line and stops.
-VANTREL_PACKAGES="g++ cmake ninja-build qt6-base-dev libqt6svg6 libgtest-dev zlib1g-dev dpkg-dev file appstream systemd
+VANTREL_PACKAGES="g++ cmake ninja-build qt6-base-dev libqt6svg6 libgtest-dev zlib1g-dev libdeflate-dev dpkg-dev file appstream systemd
 python3 xvfb xdotool dbus at-spi2-core python3-pyatspi"
 
 vantrel_ensure_packages() {
