@@ -8,7 +8,8 @@
 // 2. A journal of 1 KiB chunks (1 GiB unless told): the time to the restore
 //    offer (claiming the journal and reading what it says), the time to
 //    restore it (one pass that checks every record), its segments, and the
-//    resident memory of this process before and after.
+//    resident memory of this process before and after; then the same for a
+//    journal of 16-byte chunks, with the indexes' bytes per captured byte.
 //
 // 3. With `window`: the real window captures a pseudo-terminal fed as fast
 //    as it drains (8 GiB unless told, read in 1 KiB chunks): every GiB its
@@ -18,7 +19,7 @@
 //    resident memory after each. The journal goes to a state folder beside
 //    the build and is removed at the end.
 //
-//   store_bench [seconds at 1 MB/s, default 120] [journal MiB, default 1024]
+//   store_bench [seconds at 1 MB/s, default 120] [journal MiB, default 1024] [MiB of 16-byte chunks, default 64]
 //   store_bench window [GiB, default 8]
 //
 // Runs the built program next to this one (or $VANTREL_BINARY) on its own
@@ -117,9 +118,9 @@ void HeadlessRetention(const QString& binary, const QString& folder, const QStri
     capture.Stop();
 }
 
-void JournalRestore(const QString& state, qint64 mib)
+void JournalRestore(const QString& state, qint64 mib, int chunkBytes)
 {
-    std::printf("a journal of %lld MiB in 1 KiB chunks:\n", static_cast<long long>(mib));
+    std::printf("a journal of %lld MiB in %d-byte chunks:\n", static_cast<long long>(mib), chunkBytes);
     {
         // Written by the journal's own writer, from a list filled outside it.
         std::mutex lock;
@@ -128,8 +129,8 @@ void JournalRestore(const QString& state, qint64 mib)
         const QString prefix = QStringLiteral("Welcome");
         CCaptureJournal journal({lock, items, captureId, prefix}, state);
         journal.SetLine(QStringLiteral("COM5"), PortSettings{}, 0);
-        const QByteArray chunk = bench::LogLines(1024);
-        for (qint64 i = 0; i < mib * 1024; ++i) {
+        const QByteArray chunk = bench::LogLines(chunkBytes);
+        for (qint64 i = 0; i < mib * bench::kMiB / chunkBytes; ++i) {
             CDataItem item(reinterpret_cast<const uint8_t*>(chunk.constData()), int(chunk.size()));
             item.SetName(QStringLiteral("12:00:00"));
             std::lock_guard guard(lock);
@@ -173,10 +174,12 @@ void JournalRestore(const QString& state, qint64 mib)
         listBytes = engine.m_items.SpilledIndexBytes();
     }
     const double items = double(std::max<int64_t>(1, read.items));
+    const double indexBytes = double(listBytes) + double(engine.OutputIndex().MemoryBytes());
     std::printf("  the output area indexed in %.3f s (%.0f MB/s of items read back); per item: list %.2f bytes, "
-                "output index %.2f bytes; RSS %.0f MiB\n",
+                "output index %.2f bytes (%.2f bytes of index per captured byte); RSS %.0f MiB\n",
                 indexed, double(read.bytes) / 1e6 / std::max(indexed, 1e-9), double(listBytes) / items,
-                double(engine.OutputIndex().MemoryBytes()) / items, double(bench::ProcessRssBytes(self)) / bench::kMiB);
+                double(engine.OutputIndex().MemoryBytes()) / items, indexBytes / double(std::max<qint64>(1, read.bytes)),
+                double(bench::ProcessRssBytes(self)) / bench::kMiB);
     engine.EndJournal();
 }
 
@@ -356,6 +359,7 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     const int seconds = argc > 1 ? std::atoi(argv[1]) : 120;
     const qint64 journalMiB = argc > 2 ? std::atoll(argv[2]) : 1024;
+    const qint64 smallMiB = argc > 3 ? std::atoll(argv[3]) : 64;
     QString binary = QString::fromLocal8Bit(qgetenv("VANTREL_BINARY"));
     if (binary.isEmpty())
         binary = QCoreApplication::applicationDirPath() + QStringLiteral("/../vantrel");
@@ -375,6 +379,9 @@ int main(int argc, char** argv)
     if (seconds > 0)
         HeadlessRetention(binary, folder.path(), state, seconds);
     if (journalMiB > 0)
-        JournalRestore(state, journalMiB);
+        JournalRestore(state, journalMiB, 1024);
+    // The small chunks of a slow line: what the indexes cost per byte.
+    if (smallMiB > 0)
+        JournalRestore(state, smallMiB, 16);
     return 0;
 }
