@@ -14,10 +14,12 @@
 #include <QStringList>
 #include <algorithm>
 #include <asm/termbits.h>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <functional>
@@ -166,6 +168,31 @@ private:
 
 // How the far end writes: as fast as the reader drains (0 bytes per
 // second), or at a steady rate in writes of `writeSize` bytes.
+// Writes `total` bytes of `block` to the master from this process, as fast
+// as the terminal takes them, until `stop` is set; `written`, when given,
+// follows the count (for a benchmark that samples as the bytes go).
+inline void FeedInProcess(int master, const QByteArray& block, qint64 total, std::atomic<qint64>* written = nullptr,
+                          const std::atomic<bool>* stop = nullptr)
+{
+    qint64 done = 0;
+    while (done < total && !(stop && *stop)) {
+        const qint64 offset = done % block.size();
+        const size_t n = size_t(std::min<qint64>(block.size() - offset, total - done));
+        const ssize_t got = ::write(master, block.constData() + offset, n);
+        if (got > 0) {
+            done += got;
+            if (written)
+                *written = done;
+        } else if (got < 0 && errno != EAGAIN && errno != EINTR) {
+            std::fprintf(stderr, "write failed: %s\n", std::strerror(errno));
+            return;
+        } else {
+            pollfd p{master, POLLOUT, 0};
+            ::poll(&p, 1, 100);
+        }
+    }
+}
+
 struct FeedPace {
     qint64 bytesPerSecond = 0;
     int writeSize = kFeedBlock;

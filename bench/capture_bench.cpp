@@ -421,26 +421,6 @@ QByteArray Pattern()
     return block;
 }
 
-// Writes `total` bytes to the master as fast as the terminal takes them.
-void Feed(int master, const QByteArray& pattern, qint64 total, const std::atomic<bool>* stop = nullptr)
-{
-    qint64 done = 0;
-    while (done < total && !(stop && *stop)) {
-        const qint64 offset = done % pattern.size();
-        const size_t n = size_t(std::min<qint64>(pattern.size() - offset, total - done));
-        const ssize_t written = ::write(master, pattern.constData() + offset, n);
-        if (written > 0) {
-            done += written;
-        } else if (written < 0 && errno != EAGAIN && errno != EINTR) {
-            std::fprintf(stderr, "write failed: %s\n", std::strerror(errno));
-            return;
-        } else {
-            pollfd p{master, POLLOUT, 0};
-            ::poll(&p, 1, 100);
-        }
-    }
-}
-
 double CatRate(const QByteArray& pattern)
 {
     platform::PseudoTerminal pty;
@@ -470,7 +450,7 @@ double CatRate(const QByteArray& pattern)
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     const double start = Now();
-    Feed(pty.MasterFd(), pattern, kFloodBytes);
+    bench::FeedInProcess(pty.MasterFd(), pattern, kFloodBytes);
     const double seconds = Now() - start;
     cat.kill();
     cat.waitForFinished();
@@ -522,13 +502,13 @@ CaptureFigures Capture(CMonitorDlg& dlg, platform::PseudoTerminal& pty, const QB
     const double start = Now();
     std::thread feeder([&] {
         if (!chunk) {
-            Feed(pty.MasterFd(), pattern, total);
+            bench::FeedInProcess(pty.MasterFd(), pattern, total);
         } else {
             // Each chunk once the last one is in the item list.
             int feederCounted = 0;
             qint64 feederSum = 0;
             for (qint64 done = 0; done < total; done += chunk) {
-                Feed(pty.MasterFd(), pattern.mid(int(done % (pattern.size() - chunk)), chunk), chunk);
+                bench::FeedInProcess(pty.MasterFd(), pattern.mid(int(done % (pattern.size() - chunk)), chunk), chunk);
                 while (RecordedBytes(dlg, feederCounted, feederSum) < done + chunk)
                     std::this_thread::yield();
             }

@@ -191,26 +191,6 @@ void RunEvents(double seconds, const std::function<bool()>& done = {})
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
 }
 
-// Writes `total` bytes of log lines into `master` as fast as they are taken.
-void FeedAsFastAsDrained(int master, qint64 total, std::atomic<qint64>& written, const std::atomic<bool>& stop)
-{
-    const QByteArray block = bench::LogLines();
-    while (written < total && !stop) {
-        const qint64 offset = written % block.size();
-        const size_t n = size_t(std::min<qint64>(block.size() - offset, total - written));
-        const ssize_t got = ::write(master, block.constData() + offset, n);
-        if (got > 0) {
-            written += got;
-        } else if (got < 0 && errno != EAGAIN && errno != EINTR) {
-            std::fprintf(stderr, "write failed: %s\n", std::strerror(errno));
-            return;
-        } else {
-            pollfd p{master, POLLOUT, 0};
-            ::poll(&p, 1, 100);
-        }
-    }
-}
-
 struct WindowFigures {
     qint64 items = 0;
     qint64 inMemory = 0;
@@ -307,7 +287,7 @@ int WindowCapture(int argc, char** argv, qint64 gib)
     const qint64 total = gib << 30;
     std::atomic<qint64> written{0};
     std::atomic<bool> stop{false};
-    std::thread feeder([&] { FeedAsFastAsDrained(pty.MasterFd(), total, written, stop); });
+    std::thread feeder([&] { bench::FeedInProcess(pty.MasterFd(), bench::LogLines(), total, &written, &stop); });
     const double start = bench::Now();
     for (qint64 mark = 1; mark <= gib; ++mark) {
         RunEvents(3600, [&] { return written >= (mark << 30); });
