@@ -96,8 +96,12 @@ TEST(JournalEndToEnd, KilledMidFloodTheNextStartRestoresEveryRecordedByte)
     });
     ASSERT_TRUE(CRestoreOffer::Run(dlg));
     QByteArray restored;
-    for (int i = 0; i < dlg.Engine().m_items.GetSize(); ++i)
-        restored.append(reinterpret_cast<const char*>(dlg.Engine().m_items.GetAt(i).GetData()), dlg.Engine().m_items.GetAt(i).GetLength());
+    {
+        std::lock_guard lock(dlg.Engine().m_csCapture);
+        for (int i = 0; i < dlg.Engine().m_items.GetSize(); ++i)
+            restored.append(reinterpret_cast<const char*>(dlg.Engine().m_items.GetAt(i).GetData()),
+                            dlg.Engine().m_items.GetAt(i).GetLength());
+    }
 
     // Byte for byte what the far end wrote, from the first byte on.
     ASSERT_GT(restored.size(), 0);

@@ -130,8 +130,11 @@ TEST(Restore, GivesBackTheCaptureWithTheSameFilesAsASaveBeforeTheCrash)
             w.dlg.OnStop();
         }
         before = SaveBoth(w.dlg);
-        for (int i = 0; i < w.dlg.Engine().m_items.GetSize(); ++i)
-            times.push_back(w.dlg.Engine().m_items.GetAt(i).GetTimeMicros());
+        {
+            std::lock_guard lock(w.dlg.Engine().m_csCapture);
+            for (int i = 0; i < w.dlg.Engine().m_items.GetSize(); ++i)
+                times.push_back(w.dlg.Engine().m_items.GetAt(i).GetTimeMicros());
+        }
         journal = w.dlg.Engine().Journal().Path();
         // The program ends here without anyone closing the window.
     }
@@ -149,8 +152,11 @@ TEST(Restore, GivesBackTheCaptureWithTheSameFilesAsASaveBeforeTheCrash)
     EXPECT_EQ(after.log, before.log);
     EXPECT_EQ(after.sendData, before.sendData);
     ASSERT_EQ(size_t(ItemCount(w.dlg)), times.size());
-    for (int i = 0; i < ItemCount(w.dlg); ++i)
-        EXPECT_EQ(w.dlg.Engine().m_items.GetAt(i).GetTimeMicros(), times[size_t(i)]) << i;
+    {
+        std::lock_guard lock(w.dlg.Engine().m_csCapture);
+        for (int i = 0; i < int(times.size()); ++i)
+            EXPECT_EQ(w.dlg.Engine().m_items.GetAt(i).GetTimeMicros(), times[size_t(i)]) << i;
+    }
     EXPECT_EQ(w.dlg.Engine().m_strPortName, QStringLiteral("COM5"));
     EXPECT_EQ(w.dlg.Engine().m_portSettings.BaudRate, 57600u);
     EXPECT_TRUE(w.dlg.m_editOutput->ShownText().endsWith(QStringLiteral("Rec :01 02 ff ")));

@@ -59,6 +59,8 @@ TEST_F(CaptureOnPty, RecordsEveryByteInOrderAcrossManyChunks)
 
     EXPECT_EQ(Recorded(), sent);
     const QRegularExpression timeOfDay(QStringLiteral("^([01][0-9]|2[0-3]):[0-5][0-9]:[0-5][0-9]$"));
+    // The journal's thread may still hand items over to disk after the stop.
+    std::lock_guard lock(dlg->Engine().m_csCapture);
     for (int i = 0; i < dlg->Engine().m_items.GetSize(); ++i) {
         const CDataItem& item = dlg->Engine().m_items.GetAt(i);
         ASSERT_GE(item.GetLength(), 1);
@@ -129,9 +131,12 @@ TEST_F(CaptureOnPty, ShowsHexAndTextAsTheShowFormatSaysAndKeepsEveryByte)
 
     ASSERT_EQ(ItemCount(), 6);
     const int kinds[] = {1, 0, 0, 0, 2, -1};
-    for (int i = 0; i < 6; ++i)
-        EXPECT_EQ(dlg->Engine().m_items.GetAt(i).GetKind(), kinds[i]);
-    EXPECT_EQ(dlg->Engine().m_items.GetAt(1).GetLength(), 5);  // the zero byte and what follows are kept
+    {
+        std::lock_guard lock(dlg->Engine().m_csCapture);
+        for (int i = 0; i < 6; ++i)
+            EXPECT_EQ(dlg->Engine().m_items.GetAt(i).GetKind(), kinds[i]);
+        EXPECT_EQ(dlg->Engine().m_items.GetAt(1).GetLength(), 5);  // the zero byte and what follows are kept
+    }
 
     const QString expected = QStringLiteral("Welcome to Vantrel \n Ver 0.4") + QStringLiteral("\nRec :41 42 0d 0a ") +
                              QStringLiteral("\nRec :ab") + QStringLiteral("\nRec :\uFFFD\uFFFD") +
@@ -194,6 +199,7 @@ TEST_F(CaptureOnPty, RecordsOnlyInsideTheWindowsOfTheRule)
     dlg->OnStop();
     EXPECT_EQ(Recorded(), expected);
     QStringList names;
+    std::lock_guard lock(dlg->Engine().m_csCapture);
     for (int i = 0; i < dlg->Engine().m_items.GetSize(); ++i)
         names << dlg->Engine().m_items.GetAt(i).GetName();
     EXPECT_EQ(names, expectedNames);

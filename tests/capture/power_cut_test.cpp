@@ -32,11 +32,13 @@ TEST_F(CaptureOnPty, APowerCutAtAnyMomentLosesNothingTheJournalHadFlushed)
     ASSERT_EQ(Recorded(), sent);
 
     std::vector<RecordedItem> recorded;
+    std::unique_lock lock(dlg->Engine().m_csCapture);
     for (int i = 0; i < dlg->Engine().m_items.GetSize(); ++i) {
         const CDataItem& item = dlg->Engine().m_items.GetAt(i);
         recorded.push_back({QByteArray(reinterpret_cast<const char*>(item.GetData()), item.GetLength()),
                             item.GetName(), item.GetKind()});
     }
+    lock.unlock();
     const size_t events = recorder.EventCount();
     ASSERT_GE(events, 4u) << "too few flushes to cut between";
     const QString target = testing_support::TestDir() + QStringLiteral("/after-the-cut");
