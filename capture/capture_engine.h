@@ -289,6 +289,9 @@ private:
     std::unique_ptr<CCaptureJournal> m_journal;
     std::vector<std::unique_ptr<CStreamedCaptureFile>> m_files;
     CItemFollower m_fileFollower;
+    // The items copied for the files, kept between visits so that each
+    // slot's bytes are reused instead of allocated for every item.
+    std::vector<CDataItem> m_fileBatch;
     QString m_strFileError;
     std::vector<bool> m_fileFailing;  // per file: its last flush failed
     QStringList m_fileNews;           // file failures and recoveries not yet told

@@ -24,12 +24,11 @@ void CCaptureEngine::AddStreamedFile(std::unique_ptr<CStreamedCaptureFile> file)
 
 bool CCaptureEngine::WriteToStreamedFiles()
 {
-    std::vector<CDataItem> items;
     // The items there are now, not those that come while they are written,
     // so a flood faster than the disk cannot keep this thread here.
     int64_t upTo = -1;
     for (;;) {
-        items.clear();
+        size_t count = 0;
         CItemFollower::Batch batch;
         {
             std::lock_guard lock(m_csCapture);
@@ -38,12 +37,15 @@ bool CCaptureEngine::WriteToStreamedFiles()
             const CItemFollower before = m_fileFollower;
             batch = m_fileFollower.Take(m_nCaptureId, upTo, kMostItemsPerCopy);
             try {
-                items.reserve(size_t(batch.end - batch.first));
+                m_fileBatch.reserve(size_t(batch.end - batch.first));
                 CDataItem scratch;
-                for (int64_t i = batch.first; i < batch.end; ++i) {
+                for (int64_t i = batch.first; i < batch.end; ++i, ++count) {
                     const CDataItem& item = m_items.At(i, scratch);
-                    items.emplace_back(item);
-                    items.back().SetTimeMicros(item.GetTimeMicros());
+                    if (count < m_fileBatch.size())
+                        m_fileBatch[count] = item;
+                    else
+                        m_fileBatch.push_back(item);
+                    m_fileBatch[count].SetTimeMicros(item.GetTimeMicros());
                 }
             } catch (const std::bad_alloc&) {
                 // Taken again at the next call, when there may be memory.
@@ -51,12 +53,13 @@ bool CCaptureEngine::WriteToStreamedFiles()
                 throw;
             }
         }
-        if (items.empty())
+        if (count == 0)
             break;
         // A file the disk refuses keeps the items for its next flush.
         int64_t appended = 0;
         try {
-            for (const CDataItem& item : items) {
+            for (size_t n = 0; n < count; ++n) {
+                const CDataItem& item = m_fileBatch[n];
                 for (const auto& file : m_files)
                     file->Append(item);
                 ++m_nFileItems;

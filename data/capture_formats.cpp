@@ -5,18 +5,20 @@
 
 namespace {
 
-// "%.2x " for every byte, written straight into the line: the bulk of a
-// Send Data file, so it is made without an intermediate string.
-void AppendHexBytes(QByteArray& out, const uint8_t* data, int length)
+// A name or a kind name in UTF-8 without a string of its own: they are
+// ASCII, and only something else goes through the encoder.
+void AppendUtf8(QByteArray& out, const QString& text)
 {
-    static const char kDigits[] = "0123456789abcdef";
-    const qsizetype at = out.size();
-    out.resize(at + qsizetype(length) * 3);
-    char* p = out.data() + at;
-    for (int i = 0; i < length; ++i) {
-        *p++ = kDigits[data[i] >> 4];
-        *p++ = kDigits[data[i] & 0xF];
-        *p++ = ' ';
+    const qsizetype start = out.size();
+    out.resize(start + text.size());
+    char* p = out.data() + start;
+    for (const QChar c : text) {
+        if (c.unicode() >= 0x80) {
+            out.truncate(start);
+            out += text.toUtf8();
+            return;
+        }
+        *p++ = char(c.unicode());
     }
 }
 
@@ -25,26 +27,28 @@ void AppendHexBytes(QByteArray& out, const uint8_t* data, int length)
 void AppendSendDataLine(QByteArray& out, const CDataItem& item)
 {
     out += '"';
-    out += item.GetName().toUtf8();
+    AppendUtf8(out, item.GetName());
     out += "\",";
-    out += GetKindName(item.GetKind()).toUtf8();
+    AppendUtf8(out, GetKindName(item.GetKind()));
     out += ",\"";
     AppendHexBytes(out, item.GetData(), item.GetLength());
     out += "\"\n";
 }
 
+void AppendFormattedItem(QByteArray& out, CaptureFormat format, const CDataItem& item)
+{
+    switch (format) {
+    case CaptureFormat::SendData: AppendSendDataLine(out, item); break;
+    case CaptureFormat::TimedLog: AppendTimedLogEntry(out, item); break;
+    case CaptureFormat::SerialLog: AppendItemEntryUtf8(out, item); break;
+    }
+}
+
 QByteArray FormatItem(CaptureFormat format, const CDataItem& item)
 {
-    if (format == CaptureFormat::SendData) {
-        QByteArray line;
-        AppendSendDataLine(line, item);
-        return line;
-    }
-    if (format == CaptureFormat::TimedLog)
-        return TimedLogEntry(item);
-    QString text;
-    AppendItemEntry(text, item);
-    return text.toUtf8();
+    QByteArray bytes;
+    AppendFormattedItem(bytes, format, item);
+    return bytes;
 }
 
 QByteArray FormatPrefix(CaptureFormat format, const QString& outputPrefix)

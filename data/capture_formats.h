@@ -17,7 +17,8 @@ enum class CaptureFormat {
 // hexadecimal text hold neither quotes nor commas, so nothing needs escaping.
 void AppendSendDataLine(QByteArray& out, const CDataItem& item);
 
-// One item in `format`, as UTF-8.
+// One item in `format`, as UTF-8: appended to `out`, or on its own.
+void AppendFormattedItem(QByteArray& out, CaptureFormat format, const CDataItem& item);
 QByteArray FormatItem(CaptureFormat format, const CDataItem& item);
 
 // What a file in `format` holds before its first item: the output area's

@@ -164,6 +164,19 @@ void AppendHexString(QString& out, const uint8_t* data, int length)
     }
 }
 
+void AppendHexBytes(QByteArray& out, const uint8_t* data, int length)
+{
+    static const char kDigits[] = "0123456789abcdef";
+    const qsizetype start = out.size();
+    out.resize(start + qsizetype(length) * 3);
+    char* p = out.data() + start;
+    for (int i = 0; i < length; ++i) {
+        *p++ = kDigits[data[i] >> 4];
+        *p++ = kDigits[data[i] & 0x0F];
+        *p++ = ' ';
+    }
+}
+
 QString GetKindName(int kind)
 {
     switch (kind) {

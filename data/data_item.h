@@ -10,6 +10,7 @@
 // Items can be moved bitwise (the item list does so when it grows).
 #include "platform/ctime.h"
 
+#include <QByteArray>
 #include <QExplicitlySharedDataPointer>
 #include <QString>
 #include <cstdint>
@@ -97,3 +98,5 @@ QString GetKindName(int kind);
 
 // Appends the hexadecimal text of `length` bytes to `out`.
 void AppendHexString(QString& out, const uint8_t* data, int length);
+// The same text in bytes.
+void AppendHexBytes(QByteArray& out, const uint8_t* data, int length);

@@ -1,7 +1,28 @@
 #include "data/item_rendering.h"
 
 #include <QStringDecoder>
+#include <QStringEncoder>
 #include <cstring>
+
+namespace {
+
+bool IsAscii(const uint8_t* data, int length)
+{
+    // Eight bytes at a time: a top bit anywhere among them is non-ASCII.
+    int i = 0;
+    for (; i + 8 <= length; i += 8) {
+        uint64_t word;
+        std::memcpy(&word, data + i, sizeof word);
+        if (word & 0x8080808080808080ull)
+            return false;
+    }
+    for (; i < length; ++i)
+        if (data[i] & 0x80)
+            return false;
+    return true;
+}
+
+} // namespace
 
 int ChunkTextLength(const uint8_t* data, int length)
 {
@@ -33,4 +54,25 @@ void AppendItemEntry(QString& out, const CDataItem& item)
     out.resize(start + decoder.requiredSpace(bytes.size()));
     const QChar* end = decoder.appendToBuffer(out.data() + start, bytes);
     out.truncate(end - out.constData());
+}
+
+void AppendItemEntryUtf8(QByteArray& out, const CDataItem& item)
+{
+    const int length = item.GetKind() == 1 ? item.GetLength() : ChunkTextLength(item.GetData(), item.GetLength());
+    const char* bytes = reinterpret_cast<const char*>(item.GetData());
+    out += "\r\nRec :";
+    if (item.GetKind() == 1) {
+        AppendHexBytes(out, item.GetData(), length);
+    } else if (IsAscii(item.GetData(), length)) {
+        out.append(bytes, length);
+    } else {
+        QString text;
+        AppendItemEntry(text, item);
+        QStringEncoder encoder(QStringConverter::Utf8);
+        const QStringView body = QStringView(text).mid(kEntryPrefix.size());
+        const qsizetype start = out.size();
+        out.resize(start + encoder.requiredSpace(body.size()));
+        char* end = encoder.appendToBuffer(out.data() + start, body);
+        out.truncate(end - out.constData());
+    }
 }

@@ -18,3 +18,7 @@ int ChunkTextLength(const uint8_t* data, int length);
 
 // Appends the item's entry, prefix included.
 void AppendItemEntry(QString& out, const CDataItem& item);
+// The same entry in UTF-8, appended to `out`. Text that is plain ASCII,
+// which most instruments send, is copied as it is: decoding it and encoding
+// it again would give the same bytes.
+void AppendItemEntryUtf8(QByteArray& out, const CDataItem& item);

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <new>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -83,13 +84,31 @@ bool CStreamedCaptureFile::Append(const CDataItem& item)
 {
     if (m_nParts == 0)
         return false;  // never opened
-    const QByteArray bytes = m_formatter ? m_formatter(item) : FormatItem(m_format, item);
+    // Formatted straight onto what waits to be written; taken off again
+    // when it belongs to the next part. An item that finds no memory leaves
+    // nothing of itself behind: it is appended again later.
+    const qsizetype start = m_pending.size();
+    try {
+        if (m_formatter)
+            m_pending += m_formatter(item);
+        else
+            AppendFormattedItem(m_pending, m_format, item);
+    } catch (const std::bad_alloc&) {
+        m_pending.truncate(start);
+        throw;
+    }
+    const qsizetype size = m_pending.size() - start;
     const int64_t seconds = item.GetTimeMicros() / 1000000;
     bool next = false;
     if (m_rule.kind == SplitRule::Size)
-        next = m_nPartBytes > 0 && m_nPartBytes + bytes.size() > m_rule.bytes;
+        next = m_nPartBytes > 0 && m_nPartBytes + size > m_rule.bytes;
     else if (m_rule.kind != SplitRule::None)
         next = m_rule.PeriodStart(seconds) > m_nPeriod;
+    QByteArray bytes;
+    if (next) {
+        bytes = m_pending.mid(start);
+        m_pending.truncate(start);
+    }
     // While the disk refuses data, items wait in the current part rather
     // than being lost; it moves on once everything before is written.
     if (next && m_fd >= 0 && Flush(true)) {
@@ -105,7 +124,7 @@ bool CStreamedCaptureFile::Append(const CDataItem& item)
             OpenPart(m_nNextPartStart);
     }
     m_pending += bytes;
-    m_nPartBytes += bytes.size();
+    m_nPartBytes += size;
     ++m_nAppendedItems;
     return m_pending.size() < kWriteChunk || Flush();
 }

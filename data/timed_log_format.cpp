@@ -5,13 +5,13 @@
 
 void AppendTimedLogEntry(QByteArray& out, const CDataItem& item)
 {
-    QString entry;
-    AppendItemEntry(entry, item);
     // The entry's leading line end, then the time where "Rec :" began.
     out += "\r\n";
     AppendIsoLocalMicros(out, item.GetTimeMicros());
     out += '\t';
-    out += QStringView(entry).mid(2).toUtf8();
+    const qsizetype entry = out.size();
+    AppendItemEntryUtf8(out, item);
+    out.remove(entry, 2);
 }
 
 QByteArray TimedLogEntry(const CDataItem& item)

@@ -222,4 +222,40 @@ TEST(ItemRendering, BytesThatAreNotTextBecomeReplacementCharacters)
     EXPECT_EQ(ChunkAsText(bytes, 0), QString());
 }
 
+// The files' bytes come straight from the chunk where it is plain ASCII,
+// and through the decoder otherwise: both must give what the screen shows.
+TEST(ItemRendering, TheUtf8EntryIsTheScreenEntryEncoded)
+{
+    std::vector<uint8_t> ascii24(24, 'a');
+    ascii24[23] = 0x7F;
+    std::vector<uint8_t> highAtEnd(24, 'a');
+    highAtEnd[23] = 0xE9;
+    std::vector<uint8_t> highInWord(24, 'b');
+    highInWord[3] = 0x80;
+    std::vector<uint8_t> every(256);
+    for (int i = 0; i < 256; ++i)
+        every[size_t(i)] = uint8_t((i + 1) % 256);
+    const std::vector<uint8_t> cases[] = {
+        {},
+        {'$', 'G', 'P', '\r', '\n'},
+        {'A', 0, 0xFF},            // cut at the zero, which hides the bad byte
+        {0xFF, 0xC3, '!'},         // not text
+        {0xC3, 0xA9, 0xE2, 0x82, 0xAC},  // e acute and the euro sign
+        {0xEF, 0xBB, 0xBF, 'x'},   // a leading byte-order mark stays
+        {0xC3},                    // a sequence cut at the chunk's end
+        ascii24, highAtEnd, highInWord, every,
+    };
+    for (const auto& bytes : cases) {
+        for (int kind : {0, 1, 2, -1}) {
+            CDataItem item(bytes.data(), int(bytes.size()));
+            item.SetKind(kind);
+            QString screen;
+            AppendItemEntry(screen, item);
+            QByteArray file("before");
+            AppendItemEntryUtf8(file, item);
+            EXPECT_EQ(file, "before" + screen.toUtf8()) << "kind " << kind << ", " << bytes.size() << " bytes";
+        }
+    }
+}
+
 } // namespace
