@@ -27,10 +27,12 @@ qint64 SteadyMs()
         .count();
 }
 
-// The output area catches up at most this often (twenty times a second, as
-// fast as anyone reads), so a flood of small chunks becomes a few large
-// updates and a steady line costs a few repaints a second, not one a chunk.
-constexpr qint64 kRefreshIntervalMs = 50;
+// The output area catches up at most this often (ten times a second: faster
+// than anyone reads a stream that fills a screen each time), so a flood of
+// small chunks becomes a few large updates and a steady line costs a few
+// repaints a second, not one a chunk. The first chunk after a quiet spell
+// shows at once.
+constexpr qint64 kRefreshIntervalMs = 100;
 // How often the journal's free space is looked at: a statvfs costs little.
 constexpr int kStoreSpaceCheckMs = 5000;
 // A timed catch-up indexes for at most this long before the window gets
