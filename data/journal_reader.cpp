@@ -100,11 +100,17 @@ JournalSummary ReadJournal(const uint8_t* data, size_t size, const std::function
         if (!haveSegment) {
             good = type == journal::kSegment && payloadSize == journal::kSegmentSize;
             if (good) {
-                summary.segment = journal::GetU32(payload);
-                summary.firstItem = int64_t(journal::GetU64(payload + 4));
-                summary.bytesBefore = int64_t(journal::GetU64(payload + 12));
-                good = summary.segment > 0 && summary.firstItem >= 0 && summary.bytesBefore >= 0 &&
-                       summary.firstItem < kMaxJournalItems;
+                // Taken into the summary only once they make sense: a
+                // rejected record leaves nothing of itself behind.
+                const uint32_t segment = journal::GetU32(payload);
+                const int64_t firstItem = int64_t(journal::GetU64(payload + 4));
+                const int64_t bytesBefore = int64_t(journal::GetU64(payload + 12));
+                good = segment > 0 && firstItem >= 0 && bytesBefore >= 0 && firstItem < kMaxJournalItems;
+                if (good) {
+                    summary.segment = segment;
+                    summary.firstItem = firstItem;
+                    summary.bytesBefore = bytesBefore;
+                }
             }
             haveSegment = good;
         } else if (!haveHeader) {

@@ -218,6 +218,14 @@ TEST(JournalFormat, AJournalWrittenFromTheDocumentedLayoutByAnotherToolReadsBack
     EXPECT_EQ(items[0].number, 40);
     EXPECT_EQ(items[1].number, 41);
     EXPECT_EQ(items[1].kind, 1);
+
+    // A segment record whose first item is negative: not a journal, and
+    // nothing of the rejected record stays in the summary.
+    const JournalSummary rejected = ReadBytes(FileBytes(seeds + QStringLiteral("rejected_segment_record.vjournal")));
+    EXPECT_EQ(rejected.state, JournalState::NotAJournal);
+    EXPECT_EQ(rejected.segment, 0u);
+    EXPECT_EQ(rejected.firstItem, 0);
+    EXPECT_EQ(rejected.EndItem(), 0);
 }
 
 } // namespace
