@@ -1,7 +1,6 @@
 #include "data/item_rendering.h"
 
 #include <QStringDecoder>
-#include <QStringEncoder>
 #include <cstring>
 
 namespace {
@@ -59,20 +58,15 @@ void AppendItemEntry(QString& out, const CDataItem& item)
 void AppendItemEntryUtf8(QByteArray& out, const CDataItem& item)
 {
     const int length = item.GetKind() == 1 ? item.GetLength() : ChunkTextLength(item.GetData(), item.GetLength());
-    const char* bytes = reinterpret_cast<const char*>(item.GetData());
-    out += "\r\nRec :";
     if (item.GetKind() == 1) {
+        out += kEntryPrefixUtf8;
         AppendHexBytes(out, item.GetData(), length);
     } else if (IsAscii(item.GetData(), length)) {
-        out.append(bytes, length);
+        out += kEntryPrefixUtf8;
+        out.append(reinterpret_cast<const char*>(item.GetData()), length);
     } else {
         QString text;
         AppendItemEntry(text, item);
-        QStringEncoder encoder(QStringConverter::Utf8);
-        const QStringView body = QStringView(text).mid(kEntryPrefix.size());
-        const qsizetype start = out.size();
-        out.resize(start + encoder.requiredSpace(body.size()));
-        char* end = encoder.appendToBuffer(out.data() + start, body);
-        out.truncate(end - out.constData());
+        out += text.toUtf8();
     }
 }

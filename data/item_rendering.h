@@ -7,6 +7,7 @@
 #include <QString>
 
 inline const QString kEntryPrefix = QStringLiteral("\r\nRec :");
+inline constexpr char kEntryPrefixUtf8[] = "\r\nRec :";
 
 // The bytes up to the first zero byte (all of them when there is none),
 // decoded in the system's 8-bit encoding; bytes that are not valid text

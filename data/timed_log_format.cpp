@@ -13,10 +13,3 @@ void AppendTimedLogEntry(QByteArray& out, const CDataItem& item)
     AppendItemEntryUtf8(out, item);
     out.remove(entry, 2);
 }
-
-QByteArray TimedLogEntry(const CDataItem& item)
-{
-    QByteArray out;
-    AppendTimedLogEntry(out, item);
-    return out;
-}

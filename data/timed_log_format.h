@@ -8,4 +8,3 @@
 #include <QByteArray>
 
 void AppendTimedLogEntry(QByteArray& out, const CDataItem& item);
-QByteArray TimedLogEntry(const CDataItem& item);
