@@ -37,7 +37,10 @@ Program::~Program()
 
 void Program::Signal(int number)
 {
-    ::kill(pid_t(m_process.processId()), number);
+    // A program that has ended has no process id, and kill(0) would signal
+    // this test's whole process group.
+    if (const qint64 pid = m_process.processId(); pid > 0)
+        ::kill(pid_t(pid), number);
 }
 
 int Program::Wait(int timeoutMs)
