@@ -8,6 +8,7 @@
 #include <cmath>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -23,6 +24,10 @@ constexpr double kRateTolerance = 0.03;
 // Polling again after a "readable" with nothing waiting waits this long on
 // the wake-up descriptor alone, so such a terminal never makes us spin.
 constexpr int kIdleBackoffMs = 10;
+
+// Which descriptor of the wait set an event is for.
+constexpr uint32_t kPortTag = 0;
+constexpr uint32_t kWakeTag = 1;
 
 bool fail(int error)
 {
@@ -76,7 +81,23 @@ SerialPort* SerialPort::Open(const QString& devicePath)
         ::ioctl(fd, TIOCNXCL);
         return giveUp(error);
     }
-    return new SerialPort(fd, wakeFd);
+    // The wait set is made once: a wait then costs the kernel no
+    // registration on the terminal's queues, which a poll per chunk repeats.
+    const int waitFd = ::epoll_create1(EPOLL_CLOEXEC);
+    epoll_event port{EPOLLIN, {}};
+    port.data.u32 = kPortTag;
+    epoll_event wake{EPOLLIN, {}};
+    wake.data.u32 = kWakeTag;
+    if (waitFd < 0 || ::epoll_ctl(waitFd, EPOLL_CTL_ADD, fd, &port) != 0 ||
+        ::epoll_ctl(waitFd, EPOLL_CTL_ADD, wakeFd, &wake) != 0) {
+        const int error = errno;
+        if (waitFd >= 0)
+            ::close(waitFd);
+        ::close(wakeFd);
+        ::ioctl(fd, TIOCNXCL);
+        return giveUp(error);
+    }
+    return new SerialPort(fd, wakeFd, waitFd);
 }
 
 SerialPort::~SerialPort()
@@ -217,20 +238,22 @@ bool SerialPort::WaitCommEvent(uint32_t& mask)
     for (;;) {
         if (m_bInterrupted.load())
             return true;
-        pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
-        if (::poll(fds, 2, -1) < 0) {
+        epoll_event ready[2];
+        const int count = ::epoll_wait(m_waitFd, ready, 2, -1);
+        if (count < 0) {
             if (errno == EINTR)
                 continue;
             return lost(errno);
         }
-        if (fds[1].revents)
-            return true;
-        const short events = fds[0].revents;
-        if (events & POLLNVAL)
-            return lost(EBADF);
-        if (!(events & (POLLIN | POLLHUP | POLLERR)))
+        uint32_t events = 0;
+        for (int i = 0; i < count; ++i) {
+            if (ready[i].data.u32 == kWakeTag)
+                return true;
+            events = ready[i].events;
+        }
+        if (!(events & (EPOLLIN | EPOLLHUP | EPOLLERR)))
             continue;
-        if (!(events & (POLLHUP | POLLERR)) && m_bReadSinceEvent) {
+        if (!(events & (EPOLLHUP | EPOLLERR)) && m_bReadSinceEvent) {
             m_bReadSinceEvent = false;
             mask = EV_RXCHAR;
             return true;
@@ -243,7 +266,7 @@ bool SerialPort::WaitCommEvent(uint32_t& mask)
             mask = EV_RXCHAR;
             return true;
         }
-        if (events & (POLLHUP | POLLERR))
+        if (events & (EPOLLHUP | EPOLLERR))
             return lost(EIO);
         pollfd wake{m_wakeFd, POLLIN, 0};
         ::poll(&wake, 1, kIdleBackoffMs);
@@ -329,6 +352,10 @@ bool SerialPort::Close()
         ::ioctl(m_fd, TIOCNXCL);
         result = ::close(m_fd) == 0;  // also drops the flock
         m_fd = -1;
+    }
+    if (m_waitFd >= 0) {
+        ::close(m_waitFd);
+        m_waitFd = -1;
     }
     if (m_wakeFd >= 0) {
         ::close(m_wakeFd);

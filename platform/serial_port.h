@@ -92,12 +92,13 @@ public:
     int Descriptor() const { return m_fd; }
 
 private:
-    SerialPort(int fd, int wakeFd) : m_fd(fd), m_wakeFd(wakeFd) {}
+    SerialPort(int fd, int wakeFd, int waitFd) : m_fd(fd), m_wakeFd(wakeFd), m_waitFd(waitFd) {}
     bool Usable();
     bool IsPseudoTerminal() const;
 
     int m_fd = -1;
     int m_wakeFd = -1;  // an eventfd; readable once Interrupt was called
+    int m_waitFd = -1;  // an epoll set of the port and the eventfd
     std::atomic<bool> m_bInterrupted{false};
     std::atomic<int> m_nLostError{0};
     // A read took bytes after the last reported event. Until one does, a readable
