@@ -173,7 +173,7 @@ public:
         return figures;
     }
 
-    static constexpr const char* kCalls[] = {"read", "ioctl", "poll", "ppoll", "futex", "write"};
+    static constexpr const char* kCalls[] = {"read", "ioctl", "poll", "ppoll", "epoll_wait", "futex", "write"};
 
     static qint64 Count(const std::map<QString, qint64>& counts, const char* event)
     {
