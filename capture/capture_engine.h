@@ -40,6 +40,7 @@ class CPortReconnect;
 class CStreamedCaptureFile;
 class QIODevice;
 class SerialPort;
+struct COMMTIMEOUTS;
 
 class CCaptureEngine : public QObject {
     Q_OBJECT
@@ -76,8 +77,14 @@ public:
     int OnReceive(uint32_t* pRead = nullptr);
     // For tests: while set, the read too is under the capture lock, so a
     // test that holds the lock keeps the receive thread from reading and
-    // can let bytes pile up in the port to be read at once.
+    // can let bytes pile up in the port to be read at once. The receive
+    // thread takes it up between reads and says so in m_bReadingUnderLock;
+    // meanwhile its reads never wait, and it waits for the port's event
+    // before them instead.
     std::atomic<bool> m_bReadUnderLock{false};
+    std::atomic<bool> m_bReadingUnderLock{false};
+    void SetReadsUnderLock(bool underLock, const COMMTIMEOUTS& waitingReads);
+    static bool ReadUnderLock(CCaptureEngine* pEngine, SerialPort* port);
     // The recording gate (capture/recording_gate.cpp).
     bool IsRecordTime();
     int32_t GetRecordPeriod();

@@ -13,6 +13,9 @@
 
 namespace {
 
+// How long one read waits for a first byte (see configureLine).
+constexpr uint32_t kReadWaitMs = 200;
+
 QString deviceNameFor(const QString& portName)
 {
     return QStringLiteral("%1:").arg(portName);
@@ -50,10 +53,13 @@ QString configureLine(SerialPort& port, const PortSettings& settings)
 
     COMMTIMEOUTS timeouts{};
     port.GetCommTimeouts(timeouts);
-    // A read returns at once with what has arrived, even nothing.
+    // A read returns at once with what has arrived and otherwise waits for
+    // the first byte, so the receive thread needs no wait of its own before
+    // each read. The bound is how late a Stop that lands just before a read
+    // can be noticed, and how often an idle line wakes the thread.
     timeouts.ReadIntervalTimeout = MAXDWORD;
-    timeouts.ReadTotalTimeoutMultiplier = 0;
-    timeouts.ReadTotalTimeoutConstant = 0;
+    timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
+    timeouts.ReadTotalTimeoutConstant = kReadWaitMs;
     timeouts.WriteTotalTimeoutMultiplier = 10;
     timeouts.WriteTotalTimeoutConstant = 1000;
     if (!port.SetCommTimeouts(timeouts))

@@ -39,29 +39,6 @@ QString currentTimeOfDayName()
     return s_name;
 }
 
-// Whether a read that filled the whole chunk is worth following with
-// another read before the wait. Under a flood the next read finds more, and
-// the wait would be a call wasted on every chunk; a writer whose writes are
-// exactly a chunk long leaves nothing, and then the extra read is the wasted
-// call. Guessed from how the last extra reads went, with one in eight still
-// tried so that a flood that begins is noticed at once.
-class FullReadGuess {
-public:
-    bool ReadAgain()
-    {
-        if (m_emptyInARow < kEmptyBeforeWaiting)
-            return true;
-        return ++m_skipped % kProbeEvery == 0;
-    }
-    void ExtraReadFound(bool something) { m_emptyInARow = something ? 0 : m_emptyInARow + 1; }
-
-private:
-    static constexpr int kEmptyBeforeWaiting = 2;
-    static constexpr unsigned kProbeEvery = 8;
-    int m_emptyInARow = 0;
-    unsigned m_skipped = 0;
-};
-
 } // namespace
 
 uint32_t CCaptureEngine::ReceiveThreadProc(CCaptureEngine* pEngine)
@@ -98,37 +75,27 @@ uint32_t CCaptureEngine::ReceiveLoop(CCaptureEngine* pEngine)
         port->PurgeComm(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
     }
     port->SetCommMask(EV_RXCHAR);
+    // The line was configured so that a read waits for its first byte.
+    COMMTIMEOUTS waitingReads{};
+    port->GetCommTimeouts(waitingReads);
     pEngine->SignalListening();
 
-    uint32_t eventMask = 0;
-    FullReadGuess guess;
     for (;;) {
-        // The wait polls the port only once the reads below have drained
-        // it; a hang-up with nothing left to read is noticed here.
-        port->WaitCommEvent(eventMask);
-        // Stop (no event) or a failed wait (no event, LostError set).
-        if (eventMask != EV_RXCHAR)
-            break;
-        // Chunk after chunk until a read comes back short or empty: the
-        // port is drained, and no count of waiting bytes is needed. After a
-        // full read the wait may come first (see FullReadGuess); it returns
-        // at once if more is waiting.
-        uint32_t read = 0;
-        bool extra = false;
-        for (;;) {
-            pEngine->OnReceive(&read);
-            if (extra)
-                guess.ExtraReadFound(read > 0);
-            if (read != kChunkSize || port->LostError() || pEngine->RanOutOfMemory())
+        const bool underLock = pEngine->m_bReadUnderLock.load();
+        if (underLock != pEngine->m_bReadingUnderLock.load())
+            pEngine->SetReadsUnderLock(underLock, waitingReads);
+        if (underLock) {
+            if (!ReadUnderLock(pEngine, port))
                 break;
-            extra = guess.ReadAgain();
-            if (!extra)
-                break;
+        } else {
+            // One read, one chunk: the read itself waits for the port, so
+            // a steady line costs one call per chunk and a flood no more.
+            pEngine->OnReceive();
         }
-        // A read that found the device failing ends the capture rather
-        // than recording an empty chunk on every turn of the loop; a chunk
-        // that found no memory ends it too (OnReceive asked for the stop).
-        if (port->LostError() || pEngine->RanOutOfMemory())
+        // Stop, a device that failed (rather than an empty chunk on every
+        // turn of the loop) or a chunk that found no memory (OnReceive asked
+        // for the stop) ends the capture.
+        if (port->Interrupted() || port->LostError() || pEngine->RanOutOfMemory())
             break;
     }
 
@@ -139,6 +106,34 @@ uint32_t CCaptureEngine::ReceiveLoop(CCaptureEngine* pEngine)
         QMetaObject::invokeMethod(
             pEngine, [pEngine, lost] { pEngine->OnPortLost(lost); }, Qt::QueuedConnection);
     return kEndedByClose;
+}
+
+void CCaptureEngine::SetReadsUnderLock(bool underLock, const COMMTIMEOUTS& waitingReads)
+{
+    COMMTIMEOUTS timeouts = waitingReads;
+    if (underLock) {
+        timeouts.ReadTotalTimeoutMultiplier = 0;
+        timeouts.ReadTotalTimeoutConstant = 0;
+    }
+    m_hPort->SetCommTimeouts(timeouts);
+    m_bReadingUnderLock = underLock;
+}
+
+bool CCaptureEngine::ReadUnderLock(CCaptureEngine* pEngine, SerialPort* port)
+{
+    // The reads never wait here: the port's event says when bytes have
+    // arrived, and then they are read chunk after chunk until a read comes
+    // back short.
+    uint32_t eventMask = 0;
+    port->WaitCommEvent(eventMask);
+    // Stop (no event) or a failed wait (no event, LostError set).
+    if (eventMask != EV_RXCHAR)
+        return false;
+    uint32_t read = 0;
+    do
+        pEngine->OnReceive(&read);
+    while (read == kChunkSize && !port->LostError() && !pEngine->RanOutOfMemory());
+    return true;
 }
 
 void CCaptureEngine::NoteLockWait(std::chrono::steady_clock::duration waited)
@@ -160,7 +155,7 @@ int CCaptureEngine::OnReceive(uint32_t* pRead)
     // The read is outside the capture lock, so no follower ever delays it
     // (unless a test asks for the lock around it).
     std::unique_lock lock(m_csCapture, std::defer_lock);
-    if (m_bReadUnderLock.load(std::memory_order_relaxed))
+    if (m_bReadingUnderLock.load(std::memory_order_relaxed))
         lock.lock();
     uint8_t buffer[kChunkSize];
     uint32_t read = 0;

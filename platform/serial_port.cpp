@@ -35,6 +35,34 @@ bool fail(int error)
     return false;
 }
 
+// The longest first-byte wait a terminal can time: VTIME is a byte of
+// tenths of a second.
+constexpr uint32_t kLongestReadWaitMs = 25500;
+
+bool noReadWait(const COMMTIMEOUTS& t)
+{
+    return t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == 0 && t.ReadTotalTimeoutConstant == 0;
+}
+
+bool firstByteWait(const COMMTIMEOUTS& t)
+{
+    return t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == MAXDWORD &&
+           t.ReadTotalTimeoutConstant > 0 && t.ReadTotalTimeoutConstant <= kLongestReadWaitMs;
+}
+
+// The terminal's side of the read time-outs. A read that never waits keeps
+// VMIN 1, so that a read of nothing still means end of file.
+void applyReadWait(const COMMTIMEOUTS& t, termios2& terminal)
+{
+    if (firstByteWait(t)) {
+        terminal.c_cc[VMIN] = 0;
+        terminal.c_cc[VTIME] = cc_t((t.ReadTotalTimeoutConstant + 99) / 100);
+    } else {
+        terminal.c_cc[VMIN] = 1;
+        terminal.c_cc[VTIME] = 0;
+    }
+}
+
 bool rateClose(speed_t actual, uint32_t wanted)
 {
     return std::fabs(double(actual) - double(wanted)) <= double(wanted) * kRateTolerance;
@@ -114,6 +142,12 @@ bool SerialPort::IsPseudoTerminal() const
     return type == 3 || (type >= 136 && type <= 143);  // BSD and Unix98 slaves
 }
 
+bool SerialPort::HungUp() const
+{
+    pollfd port{m_fd, POLLIN, 0};
+    return ::poll(&port, 1, 0) < 0 || (port.revents & (POLLHUP | POLLERR | POLLNVAL));
+}
+
 bool SerialPort::Usable()
 {
     if (m_fd < 0 || m_bInterrupted.load()) {
@@ -144,6 +178,7 @@ bool SerialPort::SetCommState(const DCB& dcb)
     termios2 t = before;
     if (!platform::TermiosFromDcb(dcb, t))
         return fail(EINVAL);
+    applyReadWait(m_timeouts, t);
     if (::ioctl(m_fd, TCSETS2, &t) != 0)
         return false;
     // A driver takes what it can and says so in what it reports back; a
@@ -173,9 +208,19 @@ bool SerialPort::SetCommTimeouts(const COMMTIMEOUTS& timeouts)
 {
     if (!Usable())
         return false;
-    if (timeouts.ReadIntervalTimeout != MAXDWORD || timeouts.ReadTotalTimeoutMultiplier != 0 ||
-        timeouts.ReadTotalTimeoutConstant != 0)
+    if (!noReadWait(timeouts) && !firstByteWait(timeouts))
         return fail(EINVAL);
+    termios2 t{};
+    if (::ioctl(m_fd, TCGETS2, &t) != 0)
+        return false;
+    applyReadWait(timeouts, t);
+    if (::ioctl(m_fd, TCSETS2, &t) != 0)
+        return false;
+    const int flags = ::fcntl(m_fd, F_GETFL);
+    const bool waiting = firstByteWait(timeouts);
+    if (flags < 0 || ::fcntl(m_fd, F_SETFL, waiting ? flags & ~O_NONBLOCK : flags | O_NONBLOCK) != 0)
+        return false;
+    m_bWaitingReads = waiting;
     m_timeouts = timeouts;
     return true;
 }
@@ -295,7 +340,8 @@ bool SerialPort::ReadFile(void* buffer, uint32_t size, uint32_t& read)
     if (!Usable())
         return false;
     for (;;) {
-        const ssize_t n = ::read(m_fd, buffer, size);
+        const ssize_t n =
+            m_bWaitingReads ? m_read.Read(m_fd, buffer, size, m_bInterrupted) : ::read(m_fd, buffer, size);
         // Only a read that took bytes: a port that says "readable" and then
         // has nothing must be counted before it is reported again.
         if (n > 0)
@@ -307,14 +353,21 @@ bool SerialPort::ReadFile(void* buffer, uint32_t size, uint32_t& read)
             return true;
         }
         m_nKnownWaiting.store(0, std::memory_order_relaxed);
-        if (n < 0 && errno == EINTR)
+        if (n < 0 && errno == EINTR) {
+            if (m_bInterrupted.load())
+                return fail(EBADF);
             continue;
+        }
         if (n < 0 && errno == EAGAIN)
             return true;  // nothing has arrived: a read of 0 bytes
-        // The device failed (unplugged, I/O error) or hung up: the port is
-        // raw with VMIN 1 and never blocks, so an empty queue gives EAGAIN
-        // and a read of nothing (end of file) means the line is gone. The
-        // capture cannot go on.
+        // A waiting read that ends with nothing has timed out, unless the
+        // line hung up meanwhile.
+        if (n == 0 && m_bWaitingReads && !HungUp())
+            return true;
+        // The device failed (unplugged, I/O error) or hung up: a read that
+        // never waits keeps VMIN 1, so an empty queue gives EAGAIN and a
+        // read of nothing (end of file) means the line is gone. The capture
+        // cannot go on.
         m_nLostError = n == 0 ? EIO : errno;
         errno = m_nLostError;
         return false;
@@ -328,6 +381,7 @@ void SerialPort::Interrupt()
     const uint64_t one = 1;
     if (m_wakeFd >= 0)
         (void)!::write(m_wakeFd, &one, sizeof one);
+    m_read.Wake();
 }
 
 bool SerialPort::WaitForInterrupt(int ms)

@@ -6,6 +6,7 @@
 // Threads: one thread (the receive thread) waits and reads; another (the
 // user-interface thread) may call Interrupt at any time to release it. Close
 // and the destructor run only once no other thread uses the object.
+#include "platform/interruptible_read.h"
 #include "settings/port_settings.h"
 
 #include <QString>
@@ -51,8 +52,11 @@ public:
     // fails with EINVAL and leaves the previous settings in place.
     bool SetCommState(const DCB& dcb);
     bool GetCommTimeouts(COMMTIMEOUTS& timeouts);
-    // Reads here never wait, so the only read time-outs accepted are the
-    // ones that say so: MAXDWORD, 0, 0. Others fail with EINVAL.
+    // Two read time-outs are accepted; others fail with EINVAL.
+    // MAXDWORD, 0, 0: a read returns at once with what has arrived, even
+    // nothing. MAXDWORD, MAXDWORD, n (1 to 25500 ms, in tenths of a second):
+    // a read returns at once with what has arrived, and with nothing waiting
+    // it waits for the first byte, at most n ms.
     bool SetCommTimeouts(const COMMTIMEOUTS& timeouts);
     // SETDTR or SETRTS raises that modem line.
     bool EscapeCommFunction(int function);
@@ -70,13 +74,14 @@ public:
     // Clears the error word (no line errors are tracked here) and fills the
     // count of waiting bytes (cbOutQue is 0: the program never writes).
     bool ClearCommError(uint32_t& errors, COMSTAT& status);
-    // Reads what has arrived, up to `size` bytes, without waiting. A read
-    // that finds the line hung up (end of file) fails with EIO and sets
-    // LostError, as other device failures do.
+    // Reads what has arrived, up to `size` bytes, waiting for the first
+    // byte as the time-outs say. A read that finds the line hung up (end of
+    // file) fails with EIO and sets LostError, as other device failures do.
     bool ReadFile(void* buffer, uint32_t size, uint32_t& read);
 
-    // Releases a thread waiting in WaitCommEvent at once; later waits and
-    // reads fail with EBADF. Safe from any thread.
+    // Releases a thread waiting in WaitCommEvent or ReadFile at once; later
+    // waits and reads fail with EBADF. Safe from any thread that has not
+    // yet joined the reading one.
     void Interrupt();
     // Waits `ms` milliseconds unless Interrupt is called first: true when it
     // was (the waiting thread should end).
@@ -95,6 +100,7 @@ private:
     SerialPort(int fd, int wakeFd, int waitFd) : m_fd(fd), m_wakeFd(wakeFd), m_waitFd(waitFd) {}
     bool Usable();
     bool IsPseudoTerminal() const;
+    bool HungUp() const;
 
     int m_fd = -1;
     int m_wakeFd = -1;  // an eventfd; readable once Interrupt was called
@@ -112,4 +118,8 @@ private:
     std::atomic<uint32_t> m_nKnownWaiting{0};
     uint32_t m_nMask = 0;
     COMMTIMEOUTS m_timeouts{MAXDWORD, 0, 0, 0, 0};
+    // Reads wait for the first byte (the descriptor blocks, VMIN 0, VTIME
+    // the time-out); otherwise they never wait (O_NONBLOCK).
+    bool m_bWaitingReads = false;
+    InterruptibleRead m_read;
 };

@@ -71,7 +71,7 @@ protected:
     // have arrived, and this returns once it has taken them.
     void SendAsOneChunk(const QByteArray& bytes)
     {
-        dlg->Engine().m_bReadUnderLock = true;
+        ReadUnderLock();
         {
             std::lock_guard lock(dlg->Engine().m_csCapture);
             ASSERT_TRUE(pty.WriteAll(bytes));
@@ -83,6 +83,14 @@ protected:
         // the gate and recorded, so once the lock is free again it is done.
         std::lock_guard done(dlg->Engine().m_csCapture);
         dlg->Engine().m_bReadUnderLock = false;
+    }
+
+    // From now until a chunk is sent, the receive thread reads only under
+    // the capture lock (it takes this up between reads).
+    void ReadUnderLock()
+    {
+        dlg->Engine().m_bReadUnderLock = true;
+        ASSERT_TRUE(testing_support::WaitUntil([&] { return dlg->Engine().m_bReadingUnderLock.load(); }));
     }
 
     static bool WaitWithoutEvents(const std::function<bool()>& done)

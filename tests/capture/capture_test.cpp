@@ -513,8 +513,10 @@ TEST_F(CaptureOnPty, AReadThatFindsNothingOrFailsBecauseTheCaptureIsStoppingReco
 {
     Begin();
     SendAsOneChunk("first");
-    // The receive loop reads until a read finds nothing; such a read is no
-    // chunk and leaves no empty item behind.
+    // A read that finds nothing (here one that never waits, with the
+    // receive thread held in its wait for the port) is no chunk and leaves
+    // no empty item behind.
+    ReadUnderLock();
     uint32_t read = 99;
     EXPECT_TRUE(dlg->Engine().OnReceive(&read));
     EXPECT_EQ(read, 0u);

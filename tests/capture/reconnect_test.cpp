@@ -80,6 +80,7 @@ protected:
     void SendAsOneChunk(PseudoTerminal& end, const QByteArray& bytes)
     {
         dlg->Engine().m_bReadUnderLock = true;
+        ASSERT_TRUE(WaitUntil([&] { return dlg->Engine().m_bReadingUnderLock.load(); }));
         {
             std::lock_guard lock(dlg->Engine().m_csCapture);
             ASSERT_TRUE(end.WriteAll(bytes));

@@ -329,14 +329,102 @@ TEST_F(PortOnPty, AReadThatMeetsAHangUpFailsAsALostDevice)
     EXPECT_EQ(mask, 0u);
 }
 
-TEST_F(PortOnPty, AcceptsOnlyTimeOutsThatNeverWait)
+TEST_F(PortOnPty, AcceptsTimeOutsThatReadAtOnceOrWaitForTheFirstByte)
 {
-    COMMTIMEOUTS t{};
-    ASSERT_TRUE(port->GetCommTimeouts(t));
-    EXPECT_EQ(t.ReadIntervalTimeout, MAXDWORD);
-    EXPECT_TRUE(port->SetCommTimeouts({MAXDWORD, 0, 0, 10, 1000}));
-    EXPECT_FALSE(port->SetCommTimeouts({0, 0, 500, 10, 1000}));
-    EXPECT_EQ(errno, EINVAL);
+    const struct {
+        COMMTIMEOUTS timeouts;
+        bool accepted;
+        cc_t vmin, vtime;  // as the terminal has them afterwards
+        bool blocking;
+    } cases[] = {
+        {{MAXDWORD, MAXDWORD, 200, 10, 1000}, true, 0, 2, true},
+        {{MAXDWORD, MAXDWORD, 1, 0, 0}, true, 0, 1, true},  // tenths, rounded up
+        {{MAXDWORD, MAXDWORD, 25500, 0, 0}, true, 0, 255, true},
+        {{MAXDWORD, MAXDWORD, 25501, 0, 0}, false, 0, 255, true},  // longer than a terminal times
+        {{MAXDWORD, MAXDWORD, 0, 0, 0}, false, 0, 255, true},
+        {{0, 0, 500, 10, 1000}, false, 0, 255, true},
+        {{MAXDWORD, 0, 0, 10, 1000}, true, 1, 0, false},
+        {{MAXDWORD, 0, 300, 0, 0}, false, 1, 0, false},
+    };
+    for (const auto& c : cases) {
+        const uint32_t constant = c.timeouts.ReadTotalTimeoutConstant;
+        errno = 0;
+        EXPECT_EQ(port->SetCommTimeouts(c.timeouts), c.accepted) << constant;
+        if (!c.accepted) {
+            EXPECT_EQ(errno, EINVAL) << constant;
+        }
+        // A refused one leaves the previous in place, and so do new line
+        // settings.
+        ASSERT_TRUE(port->SetCommState(Settings(9600, 8, NOPARITY, ONESTOPBIT)));
+        EXPECT_EQ(FarEnd().c_cc[VMIN], c.vmin) << constant;
+        EXPECT_EQ(FarEnd().c_cc[VTIME], c.vtime) << constant;
+        EXPECT_EQ((::fcntl(port->Descriptor(), F_GETFL) & O_NONBLOCK) == 0, c.blocking) << constant;
+    }
+}
+
+TEST_F(PortOnPty, AReadThatWaitsReturnsTheFirstBytesAndEndsAtItsTimeOutOrAnInterrupt)
+{
+    ASSERT_TRUE(port->SetCommTimeouts({MAXDWORD, MAXDWORD, 100, 0, 0}));
+    char buffer[1024];
+    uint32_t n = 99;
+    // Nothing arrives: the read times out, with nothing and no error.
+    EXPECT_TRUE(port->ReadFile(buffer, sizeof buffer, n));
+    EXPECT_EQ(n, 0u);
+    EXPECT_EQ(port->LostError(), 0);
+
+    // Bytes that arrive during the wait end it.
+    QByteArray got;
+    std::thread reader([&] {
+        while (got.isEmpty() && port->ReadFile(buffer, sizeof buffer, n))
+            got.append(buffer, int(n));
+    });
+    ASSERT_TRUE(pty.WriteAll("abc"));
+    reader.join();
+    EXPECT_EQ(got, QByteArray("abc"));
+
+    // Interrupt ends a wait far longer than the test at once: no read
+    // times out before the reader is released.
+    ASSERT_TRUE(port->SetCommTimeouts({MAXDWORD, MAXDWORD, 25500, 0, 0}));
+    int timedOut = 0;
+    bool ended = true;
+    int error = 0;
+    std::thread waiter([&] {
+        while ((ended = port->ReadFile(buffer, sizeof buffer, n)))
+            ++timedOut;
+        error = errno;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    port->Interrupt();
+    waiter.join();
+    EXPECT_FALSE(ended);
+    EXPECT_EQ(error, EBADF);
+    EXPECT_EQ(timedOut, 0);
+    EXPECT_EQ(port->LostError(), 0);
+}
+
+TEST_F(PortOnPty, AHungUpLineFailsTheReadAsALostDeviceWhetherReadsWaitOrNot)
+{
+    // The far end closing (a pseudo-terminal's unplug) and the line hung up
+    // under the reader (a serial adapter's unplug), each with reads that
+    // wait and reads that do not.
+    for (const bool hangUp : {false, true}) {
+        for (const uint32_t wait : {0u, 200u}) {
+            platform::PseudoTerminal far;
+            ASSERT_TRUE(far.Open());
+            std::unique_ptr<SerialPort> line(SerialPort::Open(far.SlavePath()));
+            ASSERT_NE(line, nullptr);
+            ASSERT_TRUE(line->SetCommTimeouts({MAXDWORD, wait ? MAXDWORD : 0, wait, 0, 0}));
+            if (hangUp && ::ioctl(line->Descriptor(), TIOCVHANGUP) != 0)
+                GTEST_SKIP() << "hanging up a terminal needs CAP_SYS_ADMIN";
+            if (!hangUp)
+                far.Close();
+            char buffer[16];
+            uint32_t n = 99;
+            EXPECT_FALSE(line->ReadFile(buffer, sizeof buffer, n)) << hangUp << wait;
+            EXPECT_EQ(n, 0u);
+            EXPECT_EQ(line->LostError(), EIO) << hangUp << wait;
+        }
+    }
 }
 
 } // namespace
