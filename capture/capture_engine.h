@@ -83,7 +83,8 @@ public:
     // before them instead.
     std::atomic<bool> m_bReadUnderLock{false};
     std::atomic<bool> m_bReadingUnderLock{false};
-    void SetReadsUnderLock(bool underLock, const COMMTIMEOUTS& waitingReads);
+    // Switches the receive thread's reads; returns the mode it is in now.
+    bool SetReadsUnderLock(bool underLock, const COMMTIMEOUTS& waitingReads);
     static bool ReadUnderLock(CCaptureEngine* pEngine, SerialPort* port);
     // The recording gate (capture/recording_gate.cpp).
     bool IsRecordTime();

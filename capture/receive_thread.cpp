@@ -81,9 +81,9 @@ uint32_t CCaptureEngine::ReceiveLoop(CCaptureEngine* pEngine)
     pEngine->SignalListening();
 
     for (;;) {
-        const bool underLock = pEngine->m_bReadUnderLock.load();
+        bool underLock = pEngine->m_bReadUnderLock.load();
         if (underLock != pEngine->m_bReadingUnderLock.load())
-            pEngine->SetReadsUnderLock(underLock, waitingReads);
+            underLock = pEngine->SetReadsUnderLock(underLock, waitingReads);
         if (underLock) {
             if (!ReadUnderLock(pEngine, port))
                 break;
@@ -108,8 +108,18 @@ uint32_t CCaptureEngine::ReceiveLoop(CCaptureEngine* pEngine)
     return kEndedByClose;
 }
 
-void CCaptureEngine::SetReadsUnderLock(bool underLock, const COMMTIMEOUTS& waitingReads)
+bool CCaptureEngine::SetReadsUnderLock(bool underLock, const COMMTIMEOUTS& waitingReads)
 {
+    if (!underLock) {
+        // Said before the request is looked at again: a test that asks
+        // anew meanwhile either is seen here or waits for the next turn,
+        // and never takes the answer to its last request for this one.
+        m_bReadingUnderLock = false;
+        if (m_bReadUnderLock.load()) {
+            m_bReadingUnderLock = true;
+            return true;
+        }
+    }
     COMMTIMEOUTS timeouts = waitingReads;
     if (underLock) {
         timeouts.ReadTotalTimeoutMultiplier = 0;
@@ -117,6 +127,7 @@ void CCaptureEngine::SetReadsUnderLock(bool underLock, const COMMTIMEOUTS& waiti
     }
     m_hPort->SetCommTimeouts(timeouts);
     m_bReadingUnderLock = underLock;
+    return underLock;
 }
 
 bool CCaptureEngine::ReadUnderLock(CCaptureEngine* pEngine, SerialPort* port)
