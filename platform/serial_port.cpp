@@ -220,7 +220,6 @@ bool SerialPort::SetCommTimeouts(const COMMTIMEOUTS& timeouts)
     const bool waiting = firstByteWait(timeouts);
     if (flags < 0 || ::fcntl(m_fd, F_SETFL, waiting ? flags & ~O_NONBLOCK : flags | O_NONBLOCK) != 0)
         return false;
-    m_bWaitingReads = waiting;
     m_timeouts = timeouts;
     return true;
 }
@@ -339,9 +338,11 @@ bool SerialPort::ReadFile(void* buffer, uint32_t size, uint32_t& read)
     read = 0;
     if (!Usable())
         return false;
+    // The time-outs say whether the descriptor blocks (VMIN 0, VTIME the
+    // wait) or never waits (O_NONBLOCK).
+    const bool waiting = firstByteWait(m_timeouts);
     for (;;) {
-        const ssize_t n =
-            m_bWaitingReads ? m_read.Read(m_fd, buffer, size, m_bInterrupted) : ::read(m_fd, buffer, size);
+        const ssize_t n = waiting ? m_read.Read(m_fd, buffer, size, m_bInterrupted) : ::read(m_fd, buffer, size);
         // Only a read that took bytes: a port that says "readable" and then
         // has nothing must be counted before it is reported again.
         if (n > 0)
@@ -362,7 +363,7 @@ bool SerialPort::ReadFile(void* buffer, uint32_t size, uint32_t& read)
             return true;  // nothing has arrived: a read of 0 bytes
         // A waiting read that ends with nothing has timed out, unless the
         // line hung up meanwhile.
-        if (n == 0 && m_bWaitingReads && !HungUp())
+        if (n == 0 && waiting && !HungUp())
             return true;
         // The device failed (unplugged, I/O error) or hung up: a read that
         // never waits keeps VMIN 1, so an empty queue gives EAGAIN and a

@@ -118,8 +118,5 @@ private:
     std::atomic<uint32_t> m_nKnownWaiting{0};
     uint32_t m_nMask = 0;
     COMMTIMEOUTS m_timeouts{MAXDWORD, 0, 0, 0, 0};
-    // Reads wait for the first byte (the descriptor blocks, VMIN 0, VTIME
-    // the time-out); otherwise they never wait (O_NONBLOCK).
-    bool m_bWaitingReads = false;
     InterruptibleRead m_read;
 };
