@@ -427,10 +427,14 @@ void CCaptureJournal::Turn(bool syncNow)
             qsizetype from = 0;
             int64_t bytes = m_written.bytes;
             size_t firstUnwritten = 0;
+            // Where the file ends, asked of the system once per write rather
+            // than once per record: a flood brings thousands of records a
+            // turn.
+            int64_t fileEnd = m_file.Offset();
             const auto writeUpTo = [&](size_t k) {
                 const qsizetype at = k < starts.size() ? starts[k] : records.size();
                 if (at > from) {
-                    const int64_t base = m_file.Offset();
+                    const int64_t base = fileEnd;
                     if (!Write(records.constData() + from, size_t(at - from))) {
                         Fail(WriteError());
                         return false;
@@ -448,15 +452,18 @@ void CCaptureJournal::Turn(bool syncNow)
                             m_unsynced.push_back(uint32_t(offset));
                     }
                     firstUnwritten = k;
-                    m_written = Mark{first + int64_t(k), m_file.Offset(), bytes};
+                    fileEnd = m_file.Offset();
+                    m_written = Mark{first + int64_t(k), fileEnd, bytes};
                     from = at;
                 }
                 return true;
             };
             for (size_t k = 0; k < starts.size(); ++k) {
-                if (m_file.Offset() + (starts[k] - from) >= limit &&
-                    (!writeUpTo(k) || !Roll(first + int64_t(k))))
-                    return;
+                if (fileEnd + (starts[k] - from) >= limit) {
+                    if (!writeUpTo(k) || !Roll(first + int64_t(k)))
+                        return;
+                    fileEnd = m_file.Offset();
+                }
                 bytes += lengths[k];
             }
             if (!writeUpTo(starts.size()))
