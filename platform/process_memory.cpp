@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
+#include <sys/mman.h>
+#include <unistd.h>
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
@@ -39,6 +41,16 @@ bool keepFreedMemoryForReuse()
 #else
     return true;
 #endif
+}
+
+int prefaultForWriting(void* bytes, size_t length)
+{
+    const uintptr_t page = uintptr_t(::sysconf(_SC_PAGESIZE));
+    const uintptr_t begin = (uintptr_t(bytes) + page - 1) & ~(page - 1);
+    const uintptr_t end = (uintptr_t(bytes) + length) & ~(page - 1);
+    if (end <= begin)
+        return 0;
+    return ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE) == 0 ? 0 : errno;
 }
 
 } // namespace platform

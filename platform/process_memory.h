@@ -1,6 +1,7 @@
 #pragma once
 // The process's memory and the system's: how much the system can give, and
 // how freed memory is kept.
+#include <cstddef>
 #include <cstdint>
 
 namespace platform {
@@ -15,5 +16,12 @@ int availableMemory(uint64_t& bytes);
 // which frees each batch it formats and allocates the next, then touches no
 // new page. False when the allocator refuses the setting.
 bool keepFreedMemoryForReuse();
+
+// The pages under [bytes, bytes + length) are made present and writable now,
+// in one call, instead of one fault per page at first write: for memory a
+// reader is about to fill at full speed. Pages only partly in the range are
+// left alone. 0, or the errno of the failure (EINVAL on kernels before 5.14,
+// where the pages simply fault in as they are written).
+int prefaultForWriting(void* bytes, size_t length);
 
 } // namespace platform
