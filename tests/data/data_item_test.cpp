@@ -47,6 +47,14 @@ TEST(DataItem, HexTextIsLowerCaseWithABlankAfterEveryByte)
     ASSERT_EQ(hex.size(), 256 * 3);
     for (int i = 0; i < 256; ++i)
         EXPECT_EQ(hex.mid(i * 3, 3), QStringLiteral("%1 ").arg(i, 2, 16, QLatin1Char('0')));
+    // The files' form of the same text, appended after what a line holds.
+    for (const int length : {0, 1, 255, 256}) {
+        QByteArray bytes("\"09:05:07\",Hex,\"");
+        const qsizetype before = bytes.size();
+        AppendHexBytes(bytes, all.data(), length);
+        EXPECT_EQ(bytes.left(before), QByteArray("\"09:05:07\",Hex,\"")) << length;
+        EXPECT_EQ(bytes.mid(before), hex.left(length * 3).toLatin1()) << length;
+    }
 }
 
 TEST(DataItem, CopiesAreDeepAndStampedWithTheTimeOfTheCopy)
