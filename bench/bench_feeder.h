@@ -307,19 +307,34 @@ struct CatRun {
     double wallSeconds = 0;
 };
 
-// The baseline: cat copies the terminal into a file in `folder` while the
-// feeder writes `total` bytes; it ends once cat has taken every byte.
-// `started` runs with cat's process id before the feeder goes (to attach a
-// counter), `drained` once every byte is taken.
+// A copier of the terminal to its standard output: cat, the baseline.
+inline QStringList CatCommand(const BenchTerminal& terminal)
+{
+    return {QStringLiteral("cat"), terminal.Slave()};
+}
+
+// The fastest a reader held to 1 KiB per read can be on this machine: dd
+// reading 1 KiB at a time and writing 64 KiB blocks, as the program's
+// journal does. It shows how much of a flood's gap to cat is the read size.
+inline QStringList BareKiBReaderCommand(const BenchTerminal& terminal)
+{
+    return {QStringLiteral("dd"), QStringLiteral("if=") + terminal.Slave(), QStringLiteral("ibs=1024"),
+            QStringLiteral("obs=65536"), QStringLiteral("status=none")};
+}
+
+// The baseline: cat (or `copier`) copies the terminal into a file in
+// `folder` while the feeder writes `total` bytes; it ends once every byte is
+// taken. `started` runs with the copier's process id before the feeder goes
+// (to attach a counter), `drained` once every byte is taken.
 inline CatRun RunCat(BenchTerminal& terminal, const QByteArray& block, qint64 total, FeedPace pace,
                      const QString& folder, const std::function<void(pid_t)>& started = {},
-                     const std::function<void()>& drained = {})
+                     const std::function<void()>& drained = {}, const QStringList& copier = {})
 {
     CatRun run;
     WarnIfTmpfs(folder);
     terminal.MakeRaw();
     const QByteArray copy = (folder + QStringLiteral("/cat-baseline.out")).toLocal8Bit();
-    const pid_t cat = Spawn({QStringLiteral("cat"), terminal.Slave()}, copy.constData());
+    const pid_t cat = Spawn(copier.isEmpty() ? CatCommand(terminal) : copier, copy.constData());
     if (cat <= 0)
         return run;
     for (int i = 0; i < 1000 && terminal.SlaveClosed(); ++i)

@@ -114,6 +114,16 @@ int main(int argc, char** argv)
         "flood", "MiB/s",
         [&] { return bench::RunCat(pty, block, floodBytes, FeedPace{}, folder.path()).mibPerSecond; },
         [&] { return ProgramFlood(binary, folder.path(), pty, block, floodBytes); }, pairs);
+    // The ceiling a 1 KiB read sets on this machine, for the figure above.
+    bench::AlternatePairs(
+        "bare 1 KiB reader (dd ibs=1024 obs=65536)", "MiB/s",
+        [&] { return bench::RunCat(pty, block, floodBytes, FeedPace{}, folder.path()).mibPerSecond; },
+        [&] {
+            return bench::RunCat(pty, block, floodBytes, FeedPace{}, folder.path(), {}, {},
+                                 bench::BareKiBReaderCommand(pty))
+                .mibPerSecond;
+        },
+        pairs);
 
     // 2. A steady 1 MB/s in 1 KiB writes, both files, and 3. 115200 baud
     // in writes of 1 to 16 bytes, the log alone: processor seconds, as a
