@@ -160,10 +160,14 @@ int CHeadlessCapture::Run()
     m_signals = new CStopSignals(this);
     connect(m_signals, &CStopSignals::stopRequested, this, [this] { Finish(kExitStopped); });
 
-    if (!OpenFiles())
+    // A run on this port that never ended (a crash, a kill, a power cut)
+    // left its journal: its files are kept, not replaced, and what they
+    // did not get goes to this run's files first.
+    std::vector<AbandonedJournal> unended = ClaimUnendedRuns();
+    if (!OpenFiles(!unended.empty()))
         return kExitFileError;
     LimitJournal();
-    TakeOverEarlierRuns();
+    TakeOverUnendedRuns(std::move(unended));
 
     if (!m_engine->OpenPort()) {
         const int error = m_engine->LastOpenError();
@@ -193,7 +197,7 @@ int CHeadlessCapture::Run()
     return status;
 }
 
-bool CHeadlessCapture::OpenFiles()
+bool CHeadlessCapture::OpenFiles(bool keepEarlier)
 {
     const int64_t start = QDateTime::currentSecsSinceEpoch();
     auto open = [&](CaptureFormat format, const QString& path, CStreamedCaptureFile::ItemFormatter formatter = {},
@@ -201,10 +205,14 @@ bool CHeadlessCapture::OpenFiles()
         auto file = std::make_unique<CStreamedCaptureFile>(format, path, m_options.split);
         if (formatter)
             file->SetFormatter(std::move(formatter), prefix);
+        file->SetKeepEarlier(keepEarlier);
         if (!file->Open(m_engine->m_strOutput, start)) {
             PrintError(file->ErrorText());
             return false;
         }
+        if (!file->KeptEarlierPath().isEmpty())
+            PrintError(QStringLiteral("%1 holds what a run that did not end wrote: it is kept as %2.")
+                           .arg(QDir::toNativeSeparators(path), QDir::toNativeSeparators(file->KeptEarlierPath())));
         m_engine->AddStreamedFile(std::move(file));
         return true;
     };
@@ -256,15 +264,18 @@ void CHeadlessCapture::LimitJournal()
     });
 }
 
-void CHeadlessCapture::TakeOverEarlierRuns()
+std::vector<AbandonedJournal> CHeadlessCapture::ClaimUnendedRuns()
 {
-    // Journals of this port that an earlier run left (a crash, a kill):
-    // what their files did not get goes to this run's files first. Other
-    // journals are left for the window to offer.
+    // Other ports' journals are left for the window to offer.
     std::vector<AbandonedJournal> mine;
     for (AbandonedJournal& journal : ClaimAbandonedJournals(m_engine->Journal().Folder()))
         if (journal.summary.header.portName == m_engine->m_strPortName)
             mine.push_back(std::move(journal));
+    return mine;
+}
+
+void CHeadlessCapture::TakeOverUnendedRuns(std::vector<AbandonedJournal> mine)
+{
     if (mine.empty())
         return;
     const int count = int(mine.size());

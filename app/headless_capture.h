@@ -14,6 +14,7 @@
 #include <vector>
 
 class CCaptureEngine;
+struct AbandonedJournal;
 class CStopSignals;
 class QEventLoop;
 
@@ -45,12 +46,17 @@ public:
     static QString DescribeOpenError(const QString& portName, const QString& devicePath, int error);
 
 private:
-    bool OpenFiles();
+    // With `keepEarlier`, a file already at a path is moved aside, not
+    // replaced.
+    bool OpenFiles(bool keepEarlier);
     // Has the engine write the items recorded since the last call to every
     // file; false (with the error printed) when a write failed.
     bool WriteNewItems();
     void LimitJournal();
-    void TakeOverEarlierRuns();
+    // The journals of runs on this port that never ended, and the takeover
+    // of what their files did not get.
+    std::vector<AbandonedJournal> ClaimUnendedRuns();
+    void TakeOverUnendedRuns(std::vector<AbandonedJournal> mine);
     void ReleaseWrittenItems();
     void Follow();
     void Finish(int status);

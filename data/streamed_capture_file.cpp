@@ -4,12 +4,14 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <new>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -174,6 +176,8 @@ bool CStreamedCaptureFile::OpenPart(int64_t startSeconds)
     int flags = O_WRONLY | O_CREAT | O_CLOEXEC;
     if (m_rule.kind == SplitRule::None) {
         m_strCurrentPath = m_strPath;
+        if (m_bKeepEarlier && !MoveEarlierFileAside())
+            return false;
         m_fd = platform::file_io::Open(QFile::encodeName(m_strCurrentPath).constData(), flags | O_TRUNC, 0666);
     } else {
         // A part never replaces a file, not even one of an earlier run that
@@ -205,6 +209,30 @@ bool CStreamedCaptureFile::OpenPart(int64_t startSeconds)
         }
     }
     return true;
+}
+
+bool CStreamedCaptureFile::MoveEarlierFileAside()
+{
+    // The old file keeps its name with the time it was last written added,
+    // as the parts of a split capture are named. A device, a pipe or an
+    // empty file has nothing to keep.
+    const QByteArray path = QFile::encodeName(m_strPath);
+    struct stat status {};
+    if (::stat(path.constData(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_size == 0)
+        return true;
+    for (int serial = 1; serial < 1000; ++serial) {
+        const QString kept = RotatedFileName(m_strPath, status.st_mtime, serial);
+        if (platform::file_io::RenameNoReplace(path.constData(), QFile::encodeName(kept).constData()) == 0) {
+            m_strKeptPath = kept;
+            // The move is on the disk before the new file can be written.
+            const QString folder = QFileInfo(m_strPath).absolutePath();
+            (void)platform::file_io::SyncFolder(QFile::encodeName(folder).constData());
+            return true;
+        }
+        if (errno != EEXIST)
+            break;
+    }
+    return Fail(QStringLiteral("cannot keep the earlier capture in"), errno);
 }
 
 bool CStreamedCaptureFile::ClosePart()

@@ -27,9 +27,13 @@ public:
     using ItemFormatter = std::function<QByteArray(const CDataItem&)>;
     void SetFormatter(ItemFormatter formatter, const QByteArray& prefix);
 
-    // Creates the first file (truncating an unrotated one, as Save does; a
-    // rotated part never replaces an existing file) and writes the format's
-    // prefix. `startSeconds` names the first part.
+    // An unrotated file that already holds something is moved aside by
+    // Open instead of being replaced (KeptEarlierPath); set before Open.
+    void SetKeepEarlier(bool keep) { m_bKeepEarlier = keep; }
+    // Creates the first file (replacing an unrotated one, as Save does,
+    // unless SetKeepEarlier asked otherwise; a rotated part never replaces
+    // an existing file) and writes the format's prefix. `startSeconds`
+    // names the first part.
     bool Open(const QString& outputPrefix, int64_t startSeconds);
     // Adds one item; a rotated file moves on to its next part first when
     // the item would take the part past its size or belongs to a new period.
@@ -48,11 +52,15 @@ public:
     // The reason of the last failure, with the file's name, in one line.
     QString ErrorText() const { return m_strError; }
     QString CurrentPath() const { return m_strCurrentPath; }
+    // Where Open moved what the path held before this run; empty if it
+    // moved nothing.
+    QString KeptEarlierPath() const { return m_strKeptPath; }
     int PartCount() const { return m_nParts; }
     bool IsStandardOutput() const { return m_strPath == QLatin1String("-"); }
 
 private:
     bool OpenPart(int64_t startSeconds);
+    bool MoveEarlierFileAside();
     bool ClosePart();
     bool Fail(const QString& action, int error);
 
@@ -63,6 +71,8 @@ private:
     SplitRule m_rule;
     int m_fd = -1;
     QString m_strCurrentPath;
+    QString m_strKeptPath;
+    bool m_bKeepEarlier = false;
     QByteArray m_pending;      // added, not yet written
     int64_t m_nPartBytes = 0;  // the current part's size, pending bytes included
     int64_t m_nPeriod = 0;     // the start of the current part's hour or day

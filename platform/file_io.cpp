@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <fcntl.h>
 #include <memory>
 #include <mutex>
@@ -88,6 +89,13 @@ int Rename(const char* from, const char* to)
     if (!Allowed({Call::Rename, -1, to, 0}))
         return -1;
     return ::rename(from, to);
+}
+
+int RenameNoReplace(const char* from, const char* to)
+{
+    if (!Allowed({Call::Rename, -1, to, 0}))
+        return -1;
+    return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
 }
 
 int Ftruncate(int fd, off_t size)

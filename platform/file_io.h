@@ -37,6 +37,8 @@ ssize_t Write(int fd, const void* data, std::size_t size);
 int Fdatasync(int fd);
 int Fsync(int fd);
 int Rename(const char* from, const char* to);
+// Rename that fails with EEXIST instead of replacing an existing `to`.
+int RenameNoReplace(const char* from, const char* to);
 int Ftruncate(int fd, off_t size);
 // Flushes a folder's entries (a new or renamed name in it) to stable
 // storage: open, fsync, close.

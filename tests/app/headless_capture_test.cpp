@@ -873,6 +873,46 @@ TEST(HeadlessCapture, WhatAnEarlierRunOfThePortLeftUnwrittenGoesToTheFilesFirst)
     EXPECT_EQ(left[0].summary.header.portName, QStringLiteral("COM6"));
 }
 
+TEST(HeadlessCapture, TheSameCommandRestartedAfterAKillKeepsTheFilesOfTheRunBeforeAndAfterAStopReplacesThem)
+{
+    PseudoTerminal far;
+    ASSERT_TRUE(far.Open());
+    const QString log = InTest(QStringLiteral("rig.log")), sendData = InTest(QStringLiteral("rig.sds"));
+    const QStringList command{"--capture", "--device", far.SlavePath(), "--log", log, "--send-data", sendData};
+    // Each run sends its text until it is recorded: a run after a kill
+    // listens only once it has written what the killed one left unwritten.
+    auto run = [&](const QByteArray& text, int signal) {
+        Program program(command);
+        EXPECT_TRUE(ProbeUntil(
+            far, [&] { return FileBytes(sendData).contains(text.toHex(' ')); }, text));
+        program.Signal(signal);
+        EXPECT_EQ(program.Wait(), signal == SIGKILL ? -1 : 0);
+        return program.ErrorLines().join('\n');
+    };
+    const QStringList patterns{InTest(QStringLiteral("rig-*.log")), InTest(QStringLiteral("rig-*.sds"))};
+
+    run("killed run\r\n", SIGKILL);
+    const QString said = run("stopped run\r\n", SIGTERM);
+    // Each file of the killed run is kept beside the new one, named by when
+    // it was last written, and the run says where.
+    for (const QString& pattern : patterns) {
+        const QStringList kept = Parts(pattern);
+        ASSERT_EQ(kept.size(), 1) << pattern.toStdString();
+        EXPECT_TRUE(said.contains(QStringLiteral("is kept as ") + kept[0])) << said.toStdString();
+    }
+    const QString keptSendData = Parts(patterns[1])[0];
+    EXPECT_TRUE(Bytes(ParseSendData(FileBytes(keptSendData))).endsWith("killed run\r\n"));
+    EXPECT_TRUE(Bytes(ParseSendData(FileBytes(sendData))).endsWith("stopped run\r\n"));
+
+    // A run that ended with a stop left nothing undone: the next replaces
+    // its files, as Save replaces a file.
+    EXPECT_FALSE(run("third run\r\n", SIGTERM).contains(QStringLiteral("is kept as")));
+    EXPECT_EQ(Parts(patterns[0]).size(), 1);
+    EXPECT_EQ(Parts(patterns[1]), QStringList{keptSendData});
+    EXPECT_FALSE(FileBytes(log).contains("stopped run"));
+    EXPECT_TRUE(FileBytes(log).contains("third run"));
+}
+
 TEST(HeadlessCapture, TheJournalGivesBackWhatTheFilesHoldAndStaysUnderItsLimit)
 {
     PseudoTerminal far;

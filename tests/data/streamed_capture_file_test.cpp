@@ -1,13 +1,15 @@
 // Streamed capture files against real files: rotation by local hour and day,
-// part names that sort in order and never replace a file, and standard
-// output never split.
+// part names that sort in order and never replace a file, standard output
+// never split, and a file already at the path replaced or kept aside.
 #include "data/capture_formats.h"
 #include "data/streamed_capture_file.h"
+#include "platform/file_io.h"
 #include "test_support.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <gtest/gtest.h>
 
 using testing_support::FileBytes;
@@ -116,4 +118,73 @@ TEST(StreamedCaptureFile, StandardOutputIsNeverSplitAndAnUnwritablePathSaysWhy)
     EXPECT_FALSE(file.Open(QStringLiteral("Welcome"), 0));
     EXPECT_TRUE(file.ErrorText().contains(missing)) << file.ErrorText().toStdString();
     EXPECT_TRUE(file.ErrorText().contains(QString::fromLocal8Bit(std::strerror(ENOENT))));
+}
+
+TEST(StreamedCaptureFile, AFileAtThePathIsReplacedOrWhenAskedKeptAsideByItsLastWriteTime)
+{
+    const QDateTime lastWritten(QDate(2026, 12, 9), QTime(6, 30, 0));
+    const struct {
+        const char* label;
+        bool keep;            // SetKeepEarlier
+        const char* earlier;  // what the path held; nullptr: nothing there
+        bool keptNameTaken;   // a file by the kept name is there already
+        int moveError;        // the system refuses the move with this
+        const char* keptAs;   // "" when nothing is kept
+    } cases[] = {
+        {"replaced, as Save does", false, "old\r\n", false, 0, ""},
+        {"kept", true, "old\r\n", false, 0, "rig-20261209-063000.log"},
+        {"kept, its name taken", true, "old\r\n", true, 0, "rig-20261209-063000_002.log"},
+        {"an empty file", true, "", false, 0, ""},
+        {"no file", true, nullptr, false, 0, ""},
+        {"a move the system refuses", true, "old\r\n", false, EACCES, ""},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        const QString folder = TestDir() + QStringLiteral("/keep%1").arg(++n);
+        ASSERT_TRUE(QDir().mkpath(folder));
+        const QString path = folder + QStringLiteral("/rig.log");
+        const QString taken = folder + QStringLiteral("/rig-20261209-063000.log");
+        const char* takenBytes = c.keptNameTaken ? "taken" : nullptr;
+        for (const auto& [name, bytes] : {std::pair(path, c.earlier), std::pair(taken, takenBytes)}) {
+            QFile file(name);
+            ASSERT_TRUE(!bytes || (file.open(QIODevice::WriteOnly) && file.write(bytes) >= 0 && file.flush() &&
+                                   file.setFileTime(lastWritten, QFileDevice::FileModificationTime)));
+        }
+        platform::file_io::SetInterceptor([&c](const platform::file_io::Request& request) {
+            platform::file_io::Outcome outcome;
+            if (request.call == platform::file_io::Call::Rename)
+                outcome.error = c.moveError;
+            return outcome;
+        });
+        CStreamedCaptureFile file(CaptureFormat::SerialLog, path);
+        file.SetKeepEarlier(c.keep);
+        const bool opened = file.Open(QStringLiteral("Welcome"), 0);
+        platform::file_io::SetInterceptor({});
+        if (c.moveError) {
+            EXPECT_FALSE(opened);
+            EXPECT_TRUE(file.ErrorText().startsWith(QStringLiteral("cannot keep the earlier capture in ") + path))
+                << file.ErrorText().toStdString();
+            EXPECT_EQ(FileBytes(path), QByteArray(c.earlier));
+            continue;
+        }
+        ASSERT_TRUE(opened) << file.ErrorText().toStdString();
+        ASSERT_TRUE(file.Append(ItemAt(lastWritten, "new")));
+        ASSERT_TRUE(file.Flush(true));
+        EXPECT_EQ(FileBytes(path), QByteArray("Welcome\r\nRec :new"));
+        const QString keptAs = *c.keptAs ? folder + QLatin1Char('/') + QLatin1String(c.keptAs) : QString();
+        EXPECT_EQ(file.KeptEarlierPath(), keptAs);
+        EXPECT_EQ(QDir(folder).entryList(QDir::Files).size(), 1 + !keptAs.isEmpty() + c.keptNameTaken);
+        EXPECT_EQ(FileBytes(keptAs), keptAs.isEmpty() ? QByteArray() : QByteArray(c.earlier));
+        if (takenBytes) {
+            EXPECT_EQ(FileBytes(taken), QByteArray(takenBytes));
+        }
+    }
+
+    // A device is written to, never moved.
+    CStreamedCaptureFile device(CaptureFormat::SerialLog, QStringLiteral("/dev/null"));
+    device.SetKeepEarlier(true);
+    ASSERT_TRUE(device.Open(QStringLiteral("Welcome"), 0));
+    EXPECT_TRUE(device.KeptEarlierPath().isEmpty());
+    EXPECT_TRUE(QFileInfo(QStringLiteral("/dev/null")).exists());
 }

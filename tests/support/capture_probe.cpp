@@ -5,11 +5,11 @@
 
 namespace testing_support {
 
-bool ProbeUntil(platform::PseudoTerminal& far, const std::function<bool()>& recorded)
+bool ProbeUntil(platform::PseudoTerminal& far, const std::function<bool()>& recorded, const QByteArray& probe)
 {
     QDeadlineTimer deadline(15000);
     while (!recorded()) {
-        if (deadline.hasExpired() || !far.WriteAll(QByteArray(1, kProbe)))
+        if (deadline.hasExpired() || !far.WriteAll(probe))
             return false;
         QThread::msleep(100);
     }
