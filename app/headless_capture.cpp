@@ -163,11 +163,12 @@ int CHeadlessCapture::Run()
     // A run on this port that never ended (a crash, a kill, a power cut)
     // left its journal: its files are kept, not replaced, and what they
     // did not get goes to this run's files first.
-    std::vector<AbandonedJournal> unended = ClaimUnendedRuns();
-    if (!OpenFiles(!unended.empty()))
+    bool unended = false;
+    std::vector<AbandonedJournal> journals = ClaimUnendedRuns(unended);
+    if (!OpenFiles(unended))
         return kExitFileError;
     LimitJournal();
-    TakeOverUnendedRuns(std::move(unended));
+    TakeOverUnendedRuns(std::move(journals));
 
     if (!m_engine->OpenPort()) {
         const int error = m_engine->LastOpenError();
@@ -264,13 +265,17 @@ void CHeadlessCapture::LimitJournal()
     });
 }
 
-std::vector<AbandonedJournal> CHeadlessCapture::ClaimUnendedRuns()
+std::vector<AbandonedJournal> CHeadlessCapture::ClaimUnendedRuns(bool& unended)
 {
-    // Other ports' journals are left for the window to offer.
+    // Other ports' journals are left for the window to offer. A run whose
+    // files had everything left a journal with nothing to give back: it
+    // never ended all the same.
+    QStringList settledPorts;
     std::vector<AbandonedJournal> mine;
-    for (AbandonedJournal& journal : ClaimAbandonedJournals(m_engine->Journal().Folder()))
+    for (AbandonedJournal& journal : ClaimAbandonedJournals(m_engine->Journal().Folder(), &settledPorts))
         if (journal.summary.header.portName == m_engine->m_strPortName)
             mine.push_back(std::move(journal));
+    unended = !mine.empty() || settledPorts.contains(m_engine->m_strPortName);
     return mine;
 }
 

@@ -53,9 +53,9 @@ private:
     // file; false (with the error printed) when a write failed.
     bool WriteNewItems();
     void LimitJournal();
-    // The journals of runs on this port that never ended, and the takeover
-    // of what their files did not get.
-    std::vector<AbandonedJournal> ClaimUnendedRuns();
+    // Whether a run on this port never ended, the journals of such runs
+    // that hold what their files did not get, and the takeover of that.
+    std::vector<AbandonedJournal> ClaimUnendedRuns(bool& unended);
     void TakeOverUnendedRuns(std::vector<AbandonedJournal> mine);
     void ReleaseWrittenItems();
     void Follow();

@@ -420,7 +420,7 @@ std::vector<std::vector<QFileInfo>> SegmentSeries(const QFileInfoList& entries)
 
 } // namespace
 
-std::vector<AbandonedJournal> ClaimAbandonedJournals(const QString& folder)
+std::vector<AbandonedJournal> ClaimAbandonedJournals(const QString& folder, QStringList* otherPorts)
 {
     std::vector<AbandonedJournal> found;
     const QDir dir(folder);
@@ -472,6 +472,8 @@ std::vector<AbandonedJournal> ClaimAbandonedJournals(const QString& folder)
         if (held)
             continue;
         journal.summary = Summarize(journal);
+        if (journal.summary.state != JournalState::NotAJournal && !journal.summary.Restorable() && otherPorts)
+            otherPorts->append(journal.summary.header.portName);
         if (journal.summary.state == JournalState::NotAJournal)
             journal.MoveAside();
         else if (!journal.summary.Restorable() && journal.summary.state != JournalState::Damaged)

@@ -9,6 +9,7 @@
 #include "data/journal_reader.h"
 
 #include <QString>
+#include <QStringList>
 #include <vector>
 
 // Where journals live: the folder chosen in the settings ("StoreFolder"), or else
@@ -95,5 +96,6 @@ struct AbandonedJournal {
 // Claims the journals in `folder` that no running program holds and that
 // hold unsaved items, newest first. Journals with nothing unsaved (ended by
 // a Save) and leftover *.part files are removed; files that are not
-// journals are moved aside.
-std::vector<AbandonedJournal> ClaimAbandonedJournals(const QString& folder);
+// journals are moved aside. `otherPorts`, when given, gets the port of
+// every other journal found there: each is a run that never ended either.
+std::vector<AbandonedJournal> ClaimAbandonedJournals(const QString& folder, QStringList* otherPorts = nullptr);

@@ -873,44 +873,47 @@ TEST(HeadlessCapture, WhatAnEarlierRunOfThePortLeftUnwrittenGoesToTheFilesFirst)
     EXPECT_EQ(left[0].summary.header.portName, QStringLiteral("COM6"));
 }
 
-TEST(HeadlessCapture, TheSameCommandRestartedAfterAKillKeepsTheFilesOfTheRunBeforeAndAfterAStopReplacesThem)
+TEST(HeadlessCapture, ARestartKeepsTheFilesOfARunThatNeverEndedAndReplacesThoseOfOneThatStopped)
 {
     PseudoTerminal far;
     ASSERT_TRUE(far.Open());
     const QString log = InTest(QStringLiteral("rig.log")), sendData = InTest(QStringLiteral("rig.sds"));
-    const QStringList command{"--capture", "--device", far.SlavePath(), "--log", log, "--send-data", sendData};
+    const QStringList command{"--capture", "--port", "COM7", "--device", far.SlavePath(),
+                              "--log", log, "--send-data", sendData};
     // Each run sends its text until it is recorded: a run after a kill
     // listens only once it has written what the killed one left unwritten.
     auto run = [&](const QByteArray& text, int signal) {
         Program program(command);
-        EXPECT_TRUE(ProbeUntil(
-            far, [&] { return FileBytes(sendData).contains(text.toHex(' ')); }, text));
+        EXPECT_TRUE(ProbeUntil(far, [&] { return FileBytes(sendData).contains(text.toHex(' ')); }, text));
         program.Signal(signal);
         EXPECT_EQ(program.Wait(), signal == SIGKILL ? -1 : 0);
         return program.ErrorLines().join('\n');
     };
     const QStringList patterns{InTest(QStringLiteral("rig-*.log")), InTest(QStringLiteral("rig-*.sds"))};
+    auto keptCount = [&] { return std::make_pair(Parts(patterns[0]).size(), Parts(patterns[1]).size()); };
 
+    // Killed: its files are kept beside the new ones, named by when they
+    // were last written, and the next run says where.
     run("killed run\r\n", SIGKILL);
     const QString said = run("stopped run\r\n", SIGTERM);
-    // Each file of the killed run is kept beside the new one, named by when
-    // it was last written, and the run says where.
-    for (const QString& pattern : patterns) {
-        const QStringList kept = Parts(pattern);
-        ASSERT_EQ(kept.size(), 1) << pattern.toStdString();
-        EXPECT_TRUE(said.contains(QStringLiteral("is kept as ") + kept[0])) << said.toStdString();
-    }
-    const QString keptSendData = Parts(patterns[1])[0];
-    EXPECT_TRUE(Bytes(ParseSendData(FileBytes(keptSendData))).endsWith("killed run\r\n"));
+    ASSERT_EQ(keptCount(), std::make_pair(qsizetype(1), qsizetype(1)));
+    for (const QString& pattern : patterns)
+        EXPECT_TRUE(said.contains(QStringLiteral("is kept as ") + Parts(pattern)[0])) << said.toStdString();
+    EXPECT_TRUE(Bytes(ParseSendData(FileBytes(Parts(patterns[1])[0]))).endsWith("killed run\r\n"));
     EXPECT_TRUE(Bytes(ParseSendData(FileBytes(sendData))).endsWith("stopped run\r\n"));
 
-    // A run that ended with a stop left nothing undone: the next replaces
-    // its files, as Save replaces a file.
+    // Stopped: nothing was left undone, and the next run replaces its
+    // files, as Save replaces a file.
     EXPECT_FALSE(run("third run\r\n", SIGTERM).contains(QStringLiteral("is kept as")));
-    EXPECT_EQ(Parts(patterns[0]).size(), 1);
-    EXPECT_EQ(Parts(patterns[1]), QStringList{keptSendData});
+    EXPECT_EQ(keptCount(), std::make_pair(qsizetype(1), qsizetype(1)));
     EXPECT_FALSE(FileBytes(log).contains("stopped run"));
-    EXPECT_TRUE(FileBytes(log).contains("third run"));
+
+    // A run that never ended but whose files had everything (its journal
+    // has nothing to give back) is kept all the same.
+    LeaveJournal(QStringLiteral("COM7"), {"settled"}, 1);
+    run("fourth run\r\n", SIGTERM);
+    EXPECT_EQ(keptCount(), std::make_pair(qsizetype(2), qsizetype(2)));
+    EXPECT_TRUE(FileBytes(Parts(patterns[0]).last()).contains("third run"));
 }
 
 TEST(HeadlessCapture, TheJournalGivesBackWhatTheFilesHoldAndStaysUnderItsLimit)
