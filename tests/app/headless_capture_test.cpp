@@ -885,6 +885,9 @@ TEST(HeadlessCapture, ARestartKeepsTheFilesOfARunThatNeverEndedAndReplacesThoseO
     auto run = [&](const QByteArray& text, int signal) {
         Program program(command);
         EXPECT_TRUE(ProbeUntil(far, [&] { return FileBytes(sendData).contains(text.toHex(' ')); }, text));
+        // The journal begins with the run's first items, within a tenth of
+        // a second; a kill before that leaves nothing to tell.
+        EXPECT_TRUE(testing_support::WaitUntil([] { return !LookAtStateFolder().files.isEmpty(); }));
         program.Signal(signal);
         EXPECT_EQ(program.Wait(), signal == SIGKILL ? -1 : 0);
         return program.ErrorLines().join('\n');
