@@ -270,12 +270,12 @@ std::vector<AbandonedJournal> CHeadlessCapture::ClaimUnendedRuns(bool& unended)
     // Other ports' journals are left for the window to offer. A run whose
     // files had everything left a journal with nothing to give back: it
     // never ended all the same.
-    QStringList settledPorts;
+    QStringList otherPorts;
     std::vector<AbandonedJournal> mine;
-    for (AbandonedJournal& journal : ClaimAbandonedJournals(m_engine->Journal().Folder(), &settledPorts))
+    for (AbandonedJournal& journal : ClaimAbandonedJournals(m_engine->Journal().Folder(), &otherPorts))
         if (journal.summary.header.portName == m_engine->m_strPortName)
             mine.push_back(std::move(journal));
-    unended = !mine.empty() || settledPorts.contains(m_engine->m_strPortName);
+    unended = !mine.empty() || otherPorts.contains(m_engine->m_strPortName);
     return mine;
 }
 

@@ -43,6 +43,23 @@ bool WriteAll(int fd, const char* data, qsizetype length, qsizetype& done)
     return true;
 }
 
+// Offers `claim` the names a part starting at `seconds` can have, from
+// serial number `serial` on, until it claims one; returns that serial, or 0
+// with errno set when a name failed for another reason than being taken or
+// every serial up to 999 was.
+int ClaimFreePartName(const QString& path, int64_t seconds, int serial,
+                      const std::function<bool(const QString& name)>& claim)
+{
+    for (; serial < 1000; ++serial) {
+        if (claim(RotatedFileName(path, seconds, serial)))
+            return serial;
+        if (errno != EEXIST)
+            return 0;
+    }
+    errno = EEXIST;
+    return 0;
+}
+
 // Elapsed time only: the wall clock may step.
 int64_t SteadyMs()
 {
@@ -184,16 +201,15 @@ bool CStreamedCaptureFile::OpenPart(int64_t startSeconds)
         // started in the same second: the next free serial number is taken.
         // Nor does it take the name of a part of this run that the ring
         // removed, which would sort before the parts that came between.
-        int serial = startSeconds == m_nLastPartSeconds ? m_nLastSerial + 1 : 1;
-        for (; m_fd < 0 && serial < 1000; ++serial) {
-            m_strCurrentPath = RotatedFileName(m_strPath, startSeconds, serial);
-            m_fd = platform::file_io::Open(QFile::encodeName(m_strCurrentPath).constData(), flags | O_EXCL, 0666);
-            if (m_fd < 0 && errno != EEXIST)
-                break;
-        }
-        if (m_fd >= 0) {
+        const int first = startSeconds == m_nLastPartSeconds ? m_nLastSerial + 1 : 1;
+        const int serial = ClaimFreePartName(m_strPath, startSeconds, first, [&](const QString& name) {
+            m_strCurrentPath = name;
+            m_fd = platform::file_io::Open(QFile::encodeName(name).constData(), flags | O_EXCL, 0666);
+            return m_fd >= 0;
+        });
+        if (serial > 0) {
             m_nLastPartSeconds = startSeconds;
-            m_nLastSerial = serial - 1;
+            m_nLastSerial = serial;
         }
     }
     if (m_fd < 0)
@@ -220,19 +236,16 @@ bool CStreamedCaptureFile::MoveEarlierFileAside()
     struct stat status {};
     if (::stat(path.constData(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_size == 0)
         return true;
-    for (int serial = 1; serial < 1000; ++serial) {
-        const QString kept = RotatedFileName(m_strPath, status.st_mtime, serial);
-        if (platform::file_io::RenameNoReplace(path.constData(), QFile::encodeName(kept).constData()) == 0) {
-            m_strKeptPath = kept;
-            // The move is on the disk before the new file can be written.
-            const QString folder = QFileInfo(m_strPath).absolutePath();
-            (void)platform::file_io::SyncFolder(QFile::encodeName(folder).constData());
-            return true;
-        }
-        if (errno != EEXIST)
-            break;
-    }
-    return Fail(QStringLiteral("cannot keep the earlier capture in"), errno);
+    const int serial = ClaimFreePartName(m_strPath, status.st_mtime, 1, [&](const QString& name) {
+        return platform::file_io::RenameNoReplace(path.constData(), QFile::encodeName(name).constData()) == 0;
+    });
+    if (serial == 0)
+        return Fail(QStringLiteral("cannot keep the earlier capture in"), errno);
+    m_strKeptPath = RotatedFileName(m_strPath, status.st_mtime, serial);
+    // The move is on the disk before the new file can be written.
+    const QString folder = QFileInfo(m_strPath).absolutePath();
+    (void)platform::file_io::SyncFolder(QFile::encodeName(folder).constData());
+    return true;
 }
 
 bool CStreamedCaptureFile::ClosePart()
